@@ -1,0 +1,27 @@
+# Warnings and sanitizers for the project's own targets (never for third-party code).
+add_library(qz4_options INTERFACE)
+target_compile_options(qz4_options INTERFACE -Wall -Wextra -Werror -Wshadow -Wnon-virtual-dtor)
+target_include_directories(qz4_options INTERFACE ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+
+if(WIN32)
+  # Wide Win32 entry points everywhere; curl and liblzma are linked statically.
+  target_compile_definitions(qz4_options INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                                                   _WIN32_WINNT=0x0601 CURL_STATICLIB LZMA_API_STATIC)
+endif()
+
+if(QZ4_SANITIZE)
+  list(JOIN QZ4_SANITIZE "," _qz4_sanitizers)
+  set(_qz4_sanitize_flags -fsanitize=${_qz4_sanitizers} -fno-omit-frame-pointer)
+  if("undefined" IN_LIST QZ4_SANITIZE)
+    list(APPEND _qz4_sanitize_flags -fno-sanitize-recover=undefined)
+  endif()
+  # Applied globally so that gtest and our code agree on the instrumented runtime.
+  add_compile_options(${_qz4_sanitize_flags})
+  add_link_options(${_qz4_sanitize_flags})
+endif()
+
+# qz4_library(<name> <sources>...) declares one subsystem's static library.
+function(qz4_library name)
+  add_library(${name} STATIC ${ARGN})
+  target_link_libraries(${name} PUBLIC qz4_options)
+endfunction()

@@ -1,0 +1,62 @@
+// An owned operating-system file handle with the two opening modes the program needs.
+// The handle is closed by the destructor on every path.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace qz4 {
+
+class file_handle {
+public:
+    file_handle() = default;
+    ~file_handle() { close(); }
+    file_handle(file_handle&& other) noexcept;
+    file_handle& operator=(file_handle&& other) noexcept;
+    file_handle(const file_handle&) = delete;
+    file_handle& operator=(const file_handle&) = delete;
+
+    // Existing files only, for reading; other openers may read but not write.
+    [[nodiscard]] static file_handle open_read(const std::wstring& path);
+    // Created or truncated, for writing; other openers may read.
+    [[nodiscard]] static file_handle create_write(const std::wstring& path);
+
+    [[nodiscard]] bool is_open() const { return native_ != invalid_native; }
+    // The system error of the failed open (0 after a successful one).
+    [[nodiscard]] std::uint32_t open_error() const { return open_error_; }
+
+    // One system call each; nullopt on failure, 0 bytes at end of file.
+    [[nodiscard]] std::optional<std::size_t> read_some(void* buffer, std::size_t size);
+    [[nodiscard]] std::optional<std::size_t> write_some(const void* buffer, std::size_t size);
+
+    [[nodiscard]] std::optional<std::uint64_t> size() const;
+    // Last write time in Windows file-time units (100 ns since 1601-01-01 UTC) on every platform.
+    [[nodiscard]] std::optional<std::uint64_t> last_write_time() const;
+
+    void close();
+
+private:
+    static constexpr std::intptr_t invalid_native = -1;
+    std::intptr_t native_ = invalid_native; // HANDLE on Windows, descriptor elsewhere
+    std::uint32_t open_error_ = 0;
+};
+
+// Reads until `size` bytes arrived, end of file, or a failure; returns the bytes read
+// (nullopt when a read failed).
+[[nodiscard]] std::optional<std::size_t> read_fully(file_handle& file, void* buffer, std::size_t size);
+// Writes all bytes; false on a failure or a call that moved nothing.
+[[nodiscard]] bool write_fully(file_handle& file, const void* buffer, std::size_t size);
+
+struct c_file_closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using c_file = std::unique_ptr<std::FILE, c_file_closer>;
+
+// A C stream on a wide path; on failure returns null and sets error_number to the errno value.
+[[nodiscard]] c_file open_c_file(const std::wstring& path, const wchar_t* mode, int& error_number);
+
+} // namespace qz4

@@ -1,0 +1,107 @@
+// POSIX file handles. There is no sharing mode to ask for here; the rest of the contract
+// (existing files only, no directories, create-or-truncate) is kept.
+#include "common/file_handle.hpp"
+
+#include "common/encoding.hpp"
+#include "common/native_path_posix.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qz4 {
+
+namespace {
+
+// Seconds between 1601-01-01 and 1970-01-01, the two epochs.
+constexpr std::uint64_t epoch_difference_seconds = 11644473600ULL;
+
+} // namespace
+
+file_handle file_handle::open_read(const std::wstring& path) {
+    file_handle file;
+    int fd = -1;
+    do {
+        fd = ::open(to_native_path(path).c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        file.open_error_ = static_cast<std::uint32_t>(errno);
+        return file;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        // A directory cannot be opened as a file on Windows either.
+        ::close(fd);
+        file.open_error_ = EISDIR;
+        return file;
+    }
+    file.native_ = fd;
+    return file;
+}
+
+file_handle file_handle::create_write(const std::wstring& path) {
+    file_handle file;
+    int fd = -1;
+    do {
+        fd = ::open(to_native_path(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        file.open_error_ = static_cast<std::uint32_t>(errno);
+    else
+        file.native_ = fd;
+    return file;
+}
+
+std::optional<std::size_t> file_handle::read_some(void* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::read(static_cast<int>(native_), buffer, size);
+        if (got >= 0)
+            return static_cast<std::size_t>(got);
+        if (errno != EINTR)
+            return std::nullopt;
+    }
+}
+
+std::optional<std::size_t> file_handle::write_some(const void* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t wrote = ::write(static_cast<int>(native_), buffer, size);
+        if (wrote >= 0)
+            return static_cast<std::size_t>(wrote);
+        if (errno != EINTR)
+            return std::nullopt;
+    }
+}
+
+std::optional<std::uint64_t> file_handle::size() const {
+    struct stat info {};
+    if (!is_open() || ::fstat(static_cast<int>(native_), &info) != 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::optional<std::uint64_t> file_handle::last_write_time() const {
+    struct stat info {};
+    if (!is_open() || ::fstat(static_cast<int>(native_), &info) != 0)
+        return std::nullopt;
+    const auto seconds = static_cast<std::uint64_t>(info.st_mtim.tv_sec) + epoch_difference_seconds;
+    return seconds * 10000000ULL + static_cast<std::uint64_t>(info.st_mtim.tv_nsec) / 100U;
+}
+
+void file_handle::close() {
+    if (is_open()) {
+        ::close(static_cast<int>(native_));
+        native_ = invalid_native;
+    }
+}
+
+c_file open_c_file(const std::wstring& path, const wchar_t* mode, int& error_number) {
+    error_number = 0;
+    const std::string narrow_mode = wide_to_utf8(mode);
+    c_file file(std::fopen(to_native_path(path).c_str(), narrow_mode.c_str()));
+    if (!file)
+        error_number = errno;
+    return file;
+}
+
+} // namespace qz4

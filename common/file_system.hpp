@@ -1,0 +1,85 @@
+// File and directory operations on wide Windows-form paths. Failures are reported by the
+// result only (false, 0 or an empty list). The portable algorithms live in file_system.cpp;
+// each operating system implements the primitives at the bottom in its own file.
+#pragma once
+
+#include "common/byte_buffer.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qz4 {
+
+// Low 32 bits of the file's size; 0 when it cannot be opened or sized.
+[[nodiscard]] std::uint32_t file_size(const std::wstring& path);
+
+// Without a buffer stores the 32-bit size in count. With one reads min(count, size) bytes
+// from the start and succeeds only if exactly that many arrived.
+[[nodiscard]] bool read_file_part(const std::wstring& path, std::uint8_t* buffer, std::uint32_t& count);
+
+// The whole file into the buffer (length = bytes read, position = 0). False when the file
+// cannot be opened, is empty or cannot be read.
+[[nodiscard]] bool read_file_bytes(const std::wstring& path, byte_buffer& buffer);
+
+[[nodiscard]] bool is_regular_file(const std::wstring& path);
+[[nodiscard]] bool is_directory(const std::wstring& path);
+
+// Deletes at once, also a file that others hold open with delete sharing (Windows).
+bool delete_file_now(const std::wstring& path);
+
+// Creates the directory and its missing parents. An existing directory (or reparse point)
+// gives true; an existing file of that name gives false.
+bool create_directories(const std::wstring& path);
+
+// Removes a directory. Files are deleted at its top level only, and only when allowed;
+// any file further down makes it fail (what was deleted stays deleted).
+bool remove_directory(const std::wstring& path, bool allow_files);
+
+// Full paths of the subdirectories, depth-first pre-order when recursive.
+[[nodiscard]] std::vector<std::wstring> list_directories(const std::wstring& directory, bool recursive);
+
+// Full paths of the files matching the pattern ("*" and "?" wildcards, letter case ignored,
+// "*.*" matches every name): the directory's own files first, then each subdirectory's.
+[[nodiscard]] std::vector<std::wstring> list_files(const std::wstring& directory, bool recursive,
+                                                   std::wstring_view pattern);
+
+// Full path of the running executable, and its directory.
+[[nodiscard]] std::wstring module_path();
+[[nodiscard]] std::wstring module_directory();
+
+// Marks a file or directory hidden (a no-op where names starting with a dot are hidden).
+bool set_hidden_attribute(const std::wstring& path);
+
+// Renames, replacing an existing destination on the same volume.
+[[nodiscard]] bool move_file_replace(const std::wstring& from, const std::wstring& to);
+
+// Copies, overwriting an existing destination.
+[[nodiscard]] bool copy_file_overwrite(const std::wstring& from, const std::wstring& to);
+
+// --- Primitives implemented once per operating system ---------------------------------
+
+struct file_attributes {
+    bool directory = false;
+    bool reparse_point = false;
+};
+[[nodiscard]] std::optional<file_attributes> read_file_attributes(const std::wstring& path);
+
+struct directory_entry {
+    std::wstring name;
+    bool directory = false;
+};
+// Entries of one directory whose names match the pattern, without "." and "..";
+// nullopt when the search cannot start.
+[[nodiscard]] std::optional<std::vector<directory_entry>> find_entries(const std::wstring& directory,
+                                                                       std::wstring_view pattern);
+
+[[nodiscard]] bool make_directory(const std::wstring& path);
+bool remove_empty_directory(const std::wstring& path);
+
+// The wildcard rule that find_entries applies, shared so every platform agrees.
+[[nodiscard]] bool name_matches_pattern(std::wstring_view name, std::wstring_view pattern);
+
+} // namespace qz4

@@ -1,0 +1,135 @@
+// POSIX primitives of the file-system layer. Paths arrive in wide Windows form and are
+// translated once, here, at the system-call boundary.
+#include "common/file_system.hpp"
+
+#include "common/file_handle.hpp"
+#include "common/native_path_posix.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qz4 {
+
+std::optional<file_attributes> read_file_attributes(const std::wstring& path) {
+    const std::string native = to_native_path(path);
+    struct stat link_info {};
+    if (::lstat(native.c_str(), &link_info) != 0)
+        return std::nullopt;
+    file_attributes attributes;
+    attributes.reparse_point = S_ISLNK(link_info.st_mode);
+    struct stat info {};
+    if (::stat(native.c_str(), &info) == 0)
+        attributes.directory = S_ISDIR(info.st_mode);
+    return attributes;
+}
+
+std::optional<std::vector<directory_entry>> find_entries(const std::wstring& directory,
+                                                         std::wstring_view pattern) {
+    const std::string native = to_native_path(directory);
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(native.c_str()), &::closedir);
+    if (!dir)
+        return std::nullopt;
+    std::vector<directory_entry> entries;
+    while (const dirent* item = ::readdir(dir.get())) {
+        const std::string_view name(item->d_name);
+        if (name == "." || name == "..")
+            continue;
+        directory_entry entry;
+        entry.name = from_native_path(name);
+        if (!name_matches_pattern(entry.name, pattern))
+            continue;
+        struct stat info {};
+        const std::string full = native + "/" + std::string(name);
+        entry.directory = ::stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        entries.push_back(std::move(entry));
+    }
+    // readdir's order depends on the file system's hashing; name order keeps listings (and
+    // so the patch maker's index) the same from run to run and machine to machine.
+    std::sort(entries.begin(), entries.end(),
+              [](const directory_entry& a, const directory_entry& b) { return a.name < b.name; });
+    return entries;
+}
+
+bool make_directory(const std::wstring& path) {
+    return ::mkdir(to_native_path(path).c_str(), 0777) == 0;
+}
+
+bool remove_empty_directory(const std::wstring& path) {
+    return ::rmdir(to_native_path(path).c_str()) == 0;
+}
+
+bool delete_file_now(const std::wstring& path) {
+    // unlink refuses directories, as the Windows delete-on-close open does.
+    return ::unlink(to_native_path(path).c_str()) == 0;
+}
+
+std::wstring module_path() {
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (length < 0)
+            return {};
+        if (static_cast<std::size_t>(length) < buffer.size()) {
+            buffer.resize(static_cast<std::size_t>(length));
+            return from_native_path(buffer);
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+bool set_hidden_attribute(const std::wstring& path) {
+    // Names that start with a dot are hidden already; nothing to record.
+    return read_file_attributes(path).has_value();
+}
+
+bool move_file_replace(const std::wstring& from, const std::wstring& to) {
+    const std::string source = to_native_path(from);
+    struct stat info {};
+    // rename() would also move directories; the Windows call this stands for moves files here.
+    if (::stat(source.c_str(), &info) != 0 || S_ISDIR(info.st_mode))
+        return false;
+    return ::rename(source.c_str(), to_native_path(to).c_str()) == 0;
+}
+
+bool copy_file_overwrite(const std::wstring& from, const std::wstring& to) {
+    file_handle source = file_handle::open_read(from);
+    if (!source.is_open())
+        return false;
+    file_handle target = file_handle::create_write(to);
+    if (!target.is_open())
+        return false;
+    std::vector<std::uint8_t> chunk(1 << 20);
+    bool ok = true;
+    for (;;) {
+        const auto got = source.read_some(chunk.data(), chunk.size());
+        if (!got) {
+            ok = false;
+            break;
+        }
+        if (*got == 0)
+            break;
+        if (!write_fully(target, chunk.data(), *got)) {
+            ok = false;
+            break;
+        }
+    }
+    target.close();
+    if (!ok) {
+        delete_file_now(to); // never leave half a copy behind
+        return false;
+    }
+    // Like the Windows copy, the copy keeps the source's last-write time.
+    struct stat info {};
+    if (::stat(to_native_path(from).c_str(), &info) == 0) {
+        const struct timespec times[2] = {info.st_atim, info.st_mtim};
+        ::utimensat(AT_FDCWD, to_native_path(to).c_str(), times, 0);
+    }
+    return true;
+}
+
+} // namespace qz4

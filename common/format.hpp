@@ -1,0 +1,20 @@
+// printf-style formatting with the conventions of the Microsoft C library, which every text
+// of this program is written in, on every platform:
+//   wide formats:   %s takes const wchar_t*, %S takes const char*, %c wchar_t, %C char;
+//   narrow formats: %s takes const char*,    %S takes const wchar_t*, %c char, %C wchar_t.
+// Numbers follow the C standard (flags, width, precision, hh/h/l/ll/z/j/t length).
+// The result is never truncated.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+namespace qz4 {
+
+[[nodiscard]] std::wstring format_wide(const wchar_t* format, ...);
+[[nodiscard]] std::string format_narrow(const char* format, ...);
+
+[[nodiscard]] std::wstring vformat_wide(const wchar_t* format, std::va_list args);
+[[nodiscard]] std::string vformat_narrow(const char* format, std::va_list args);
+
+} // namespace qz4

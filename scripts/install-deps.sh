@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, test and benchmark.
+# Idempotent: packages already present are left alone. Usage: scripts/install-deps.sh [--no-windows]
+set -euo pipefail
+
+linux_packages=(
+  build-essential cmake ninja-build pkg-config git
+  clang clang-format libclang-rt-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  nlohmann-json3-dev libcurl4-openssl-dev liblzma-dev libssl-dev
+  xz-utils 7zip curl python3 tmux
+)
+windows_packages=(
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+  wine wine64 fonts-wine xvfb xauth make patch dpkg-dev imagemagick xdotool
+)
+
+want=("${linux_packages[@]}")
+if [[ "${1:-}" != "--no-windows" ]]; then
+  want+=("${windows_packages[@]}")
+fi
+
+missing=()
+for p in "${want[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if [[ ${#missing[@]} -eq 0 ]]; then
+  echo "install-deps: all packages present"
+  exit 0
+fi
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "install-deps: missing packages: ${missing[*]}" >&2
+  echo "install-deps: run as root, or: sudo apt-get install --no-install-recommends ${missing[*]}" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+# Without recommends: wine64 recommends the 32-bit wine loader, which breaks the 64-bit test runs.
+apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The project's test command: installs what is missing, then builds and tests every
+# configuration (sanitizers, optimised, ThreadSanitizer).
+#   scripts/test.sh                 everything, as CI runs it
+#   scripts/test.sh --no-windows    skip the Windows cross builds (quick local run)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+windows=1
+for arg in "$@"; do
+  case "$arg" in
+    --no-windows) windows=0 ;;
+    *) echo "test.sh: unknown option $arg" >&2; exit 2 ;;
+  esac
+done
+
+if ((windows)); then scripts/install-deps.sh; else scripts/install-deps.sh --no-windows; fi
+
+jobs=$(nproc)
+for preset in dev release tsan; do
+  echo "=== $preset ==="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset"
+done
+
+echo "=== all tests passed ==="

@@ -14,14 +14,15 @@ inline constexpr std::chrono::milliseconds splash_shutdown_timeout{15000};
 class splash_display {
 public:
     virtual ~splash_display() = default;
+    // Starts the display's thread and waits up to `ready_timeout` for it to show (the wait
+    // also ends when the thread gives up). False when nothing is shown.
+    virtual bool start(std::chrono::milliseconds ready_timeout) = 0;
     // Called after the splash's state changed; the display redraws on its own thread.
     virtual void request_repaint() = 0;
 };
 
-// Starts showing `splash` and waits up to `ready_timeout` for the display to be visible.
-// Null when there is nothing that could be shown (the start-up goes on without a display).
-// The display ends, and its thread is joined, when the returned object is destroyed.
-[[nodiscard]] std::unique_ptr<splash_display> start_splash_display(CSplashWnd& splash,
-                                                                   std::chrono::milliseconds ready_timeout);
+// Prepares the display for `splash` (nothing is shown before start()). Destroying it ends
+// the display and joins its thread.
+[[nodiscard]] std::unique_ptr<splash_display> create_splash_display(CSplashWnd& splash);
 
 } // namespace qz4

@@ -67,7 +67,9 @@ public:
     terminal_display(const terminal_display&) = delete;
     terminal_display& operator=(const terminal_display&) = delete;
 
-    bool start(std::chrono::milliseconds ready_timeout) {
+    bool start(std::chrono::milliseconds ready_timeout) override {
+        if (thread_.joinable())
+            return true;
         std::promise<void> ready;
         auto shown = ready.get_future();
         thread_ = std::thread([this, ready = std::move(ready)]() mutable { run(ready); });
@@ -124,11 +126,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<splash_display> start_splash_display(CSplashWnd& splash,
-                                                     std::chrono::milliseconds ready_timeout) {
-    auto display = std::make_unique<terminal_display>(splash);
-    (void)display->start(ready_timeout);
-    return display;
+std::unique_ptr<splash_display> create_splash_display(CSplashWnd& splash) {
+    return std::make_unique<terminal_display>(splash);
 }
 
 } // namespace qz4

@@ -2,7 +2,7 @@
 
 #include "splash/splash_display.hpp"
 
-CSplashWnd::CSplashWnd() = default;
+CSplashWnd::CSplashWnd() : display_(qz4::create_splash_display(*this)) {}
 
 CSplashWnd::~CSplashWnd() {
     closed = true;
@@ -10,8 +10,8 @@ CSplashWnd::~CSplashWnd() {
 }
 
 void CSplashWnd::start() {
-    if (!display_)
-        display_ = qz4::start_splash_display(*this, qz4::splash_ready_timeout);
+    if (display_)
+        (void)display_->start(qz4::splash_ready_timeout);
 }
 
 void CSplashWnd::set_status_text(const std::wstring& text) {

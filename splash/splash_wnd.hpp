@@ -47,5 +47,5 @@ public:
 private:
     mutable std::mutex state_mutex_; // guards status_text_
     std::wstring status_text_;
-    std::unique_ptr<qz4::splash_display> display_; // null until started, or when nothing can be shown
+    std::unique_ptr<qz4::splash_display> display_; // what shows the splash; declared last, destroyed first
 };

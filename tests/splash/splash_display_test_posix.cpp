@@ -27,9 +27,15 @@ constexpr unsigned short columns = 100;
 
 struct fd_owner {
     int fd = -1;
-    ~fd_owner() {
+    fd_owner() = default;
+    explicit fd_owner(int descriptor) : fd(descriptor) {}
+    fd_owner(const fd_owner&) = delete;
+    fd_owner& operator=(const fd_owner&) = delete;
+    ~fd_owner() { close(); }
+    void close() {
         if (fd >= 0)
             ::close(fd);
+        fd = -1;
     }
 };
 
@@ -123,13 +129,21 @@ struct pseudo_terminal {
 
 const std::wstring site = L"\u00ABtarnwood-game.net\u00BB";
 
+// The bytes that draw one status line in place.
+std::string drawn(const std::wstring& status, std::uint32_t value, std::uint32_t total) {
+    std::string bytes = "\r";
+    bytes += render_status_line(status, value, total, site, columns);
+    bytes += "\033[K";
+    return bytes;
+}
+
 TEST(SplashTerminalPosix, DrawsTheLineInPlaceAndClearsItAtTheEnd) {
     pseudo_terminal terminal;
     demo_process demo({"Checking files", "1", "3", "600", "Files updated"}, terminal.slave.fd);
-    terminal.slave = {};
+    terminal.slave.close(); // the demo holds its own copy
     std::string screen;
-    const std::string first = "\r" + render_status_line(L"Checking files", 1, 3, site, columns) + "\033[K";
-    const std::string second = "\r" + render_status_line(L"Files updated", 1, 3, site, columns) + "\033[K";
+    const std::string first = drawn(L"Checking files", 1, 3);
+    const std::string second = drawn(L"Files updated", 1, 3);
     EXPECT_TRUE(demo_process::read_until(terminal.master.fd, screen, first, 5s)) << screen;
     EXPECT_TRUE(demo_process::read_until(terminal.master.fd, screen, second, 5s)) << screen;
     EXPECT_EQ(demo.wait_exit(), 0);
@@ -154,7 +168,7 @@ TEST(SplashTerminalPosix, CtrlCClosesTheSplash) {
 TEST(SplashTerminalPosix, WithoutATerminalEachStatusIsOnePlainLine) {
     int pipe_fds[2];
     ASSERT_EQ(::pipe2(pipe_fds, O_CLOEXEC), 0);
-    fd_owner read_end{pipe_fds[0]};
+    fd_owner read_end(pipe_fds[0]);
     {
         demo_process demo({"Starting...", "1", "2", "600", "Files updated"}, pipe_fds[1]);
         ::close(pipe_fds[1]);

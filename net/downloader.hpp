@@ -51,9 +51,12 @@ public:
     // result aborts the transfer (CURL error 42).
     std::function<int(int, double, double, double, double)> on_progress;
 
-private:
+    // libcurl's progress callback (its user pointer is the downloader); public so that its
+    // cost can be measured on its own.
     static int progress_function(void* data, double total, double received, double upload_total,
                                  double uploaded) noexcept;
+
+private:
     static std::size_t file_writer(char* data, std::size_t size, std::size_t count, void* file) noexcept;
 
     // An exception thrown by on_progress, held until libcurl has unwound.

@@ -33,6 +33,9 @@ downloader::downloader() {
     easy.add<CURLOPT_PROGRESSFUNCTION>(static_cast<curl_progress_callback>(&progress_function));
     easy.add<CURLOPT_PROGRESSDATA>(static_cast<void*>(this));
     easy.add<CURLOPT_CONNECTTIMEOUT>(30L);
+    // libcurl's default 16 KiB receive buffer costs about a third of the throughput on a fast
+    // link (one receive and one file write per 16 KiB); 100 KiB, as the curl tool uses, does not.
+    easy.add<CURLOPT_BUFFERSIZE>(102400L);
 }
 
 void downloader::set_low_speed_time(long seconds) {

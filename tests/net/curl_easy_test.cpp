@@ -112,7 +112,8 @@ TEST(CurlException, TraceIsNewestFirstAndBoundedUnderConcurrentThrows) {
     for (int t = 0; t < thread_count; ++t)
         threads.emplace_back([t] {
             for (int i = 0; i < per_thread; ++i)
-                curl_exception("message " + std::to_string(i), "thread " + std::to_string(t));
+                curl_exception(std::string("message ").append(std::to_string(i)),
+                               std::string("thread ").append(std::to_string(t)));
         });
     for (auto& thread : threads)
         thread.join();

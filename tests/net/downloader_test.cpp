@@ -254,8 +254,7 @@ TEST(Downloader, ConcurrentCallsRunOneAfterTheOther) {
     bool results[2] = {false, false};
     std::vector<std::thread> threads;
     for (int i = 0; i < 2; ++i)
-        threads.emplace_back(
-            [&, i] { results[i] = loader.download(url, dir.wide("t" + std::to_string(i))); });
+        threads.emplace_back([&, i] { results[i] = loader.download(url, dir.wide(i == 0 ? "t0" : "t1")); });
     for (auto& thread : threads)
         thread.join();
     EXPECT_TRUE(results[0]);

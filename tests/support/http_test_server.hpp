@@ -14,7 +14,11 @@ struct http_test_server {
     std::string refused_url;    // a loopback port held closed while the server runs
     std::filesystem::path root; // the file root/a/b is served at base_url + "a/b"
 
-    [[nodiscard]] std::string url(std::string_view path) const { return base_url + std::string(path); }
+    [[nodiscard]] std::string url(std::string_view path) const {
+        std::string result = base_url;
+        result.append(path);
+        return result;
+    }
 };
 
 // The server that the CTest fixture qz4_http_server started (found through the state directory

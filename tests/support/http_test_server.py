@@ -2,7 +2,7 @@
 """HTTP server for the tests: serves a directory and scripted faults on 127.0.0.1.
 
 Commands:
-  serve --root DIR [--state-dir DIR] [--watch-pid PID] [--max-lifetime S]
+  serve --root DIR [--state-dir DIR] [--watch-pid PID] [--max-lifetime S] [--quiet]
       Serves in the foreground on a port chosen by the system. Exits when the watched
       process (by default the parent) goes away, after the maximum lifetime, or on SIGTERM.
   start --state-dir DIR [--max-lifetime S]
@@ -61,7 +61,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     server_version = "qz4-test-server"
 
     def log_message(self, format, *args):
-        sys.stderr.write("%s %s\n" % (time.strftime("%H:%M:%S"), format % args))
+        if not self.server.quiet:
+            sys.stderr.write("%s %s\n" % (time.strftime("%H:%M:%S"), format % args))
 
     def do_GET(self):
         try:
@@ -186,8 +187,9 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     block_on_close = False
     request_queue_size = 64
 
-    def __init__(self, root):
+    def __init__(self, root, quiet):
         self.root = os.path.abspath(root)
+        self.quiet = quiet
         super().__init__(("127.0.0.1", 0), Handler)
 
 
@@ -225,7 +227,7 @@ def remove_quietly(path):
 
 
 def serve(args):
-    server = Server(args.root)
+    server = Server(args.root, args.quiet)
 #Bound but never listening : connecting to this port is refused while we live.
     refused = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     refused.bind(("127.0.0.1", 0))
@@ -334,6 +336,7 @@ def main():
     serve_parser.add_argument("--state-dir")
     serve_parser.add_argument("--watch-pid", type=int, default=0)
     serve_parser.add_argument("--max-lifetime", type=int, default=3600)
+    serve_parser.add_argument("--quiet", action="store_true", help="do not log requests")
     start_parser = commands.add_parser("start")
     start_parser.add_argument("--state-dir", required=True)
     start_parser.add_argument("--max-lifetime", type=int, default=3600)

@@ -87,9 +87,9 @@ void curl_interface<CURLcode>::set_global_init_function(global_init_function fun
 curl_easy::curl_easy() : handle(curl_easy_init()) {
     if (!handle)
         throw curl_easy_exception("Null pointer intercepted", "curl::curl_easy::curl_easy");
-    add<CURLOPT_WRITEFUNCTION>(&stream_writer);
+    add<CURLOPT_WRITEFUNCTION>(static_cast<curl_write_callback>(&stream_writer));
     add<CURLOPT_WRITEDATA>(static_cast<std::ostream*>(&std::cout));
-    add<CURLOPT_HEADERFUNCTION>(&stream_writer);
+    add<CURLOPT_HEADERFUNCTION>(static_cast<curl_write_callback>(&stream_writer));
     add<CURLOPT_HEADERDATA>(static_cast<std::ostream*>(&std::cout));
 }
 

@@ -69,6 +69,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.route()
         except (BrokenPipeError, ConnectionResetError, ConnectionAbortedError):
             self.close_connection = True
+        except ValueError as error:  # a malformed option: the test's own mistake, said plainly
+            self.send_text(400, "bad request: %s\n" % error)
 
     def route(self):
         parts = urllib.parse.urlsplit(self.path)

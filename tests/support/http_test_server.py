@@ -33,6 +33,7 @@ Query options:
 import argparse
 import http.server
 import os
+import shutil
 import signal
 import socket
 import socketserver
@@ -302,7 +303,6 @@ def start(args):
     os.makedirs(state_dir, exist_ok=True)
     stop_server(state_dir)  # one server per state directory: a leftover one goes
     if os.path.isdir(root):
-        import shutil
         shutil.rmtree(root)
     os.makedirs(root)
 
@@ -349,8 +349,10 @@ def main():
         return serve(args)
     if args.command == "start":
         return start(args)
-    if not stop_server(os.path.abspath(args.state_dir)):
-        print("no test server was recorded in %s" % args.state_dir)
+    state_dir = os.path.abspath(args.state_dir)
+    if not stop_server(state_dir):
+        print("no test server was recorded in %s" % state_dir)
+    shutil.rmtree(os.path.join(state_dir, "root"), ignore_errors=True)  # what the tests left there
     return 0
 
 

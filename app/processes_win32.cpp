@@ -8,6 +8,8 @@
 #include "common/unique_handle_win32.hpp"
 
 #include <psapi.h>
+
+#include <algorithm>
 #include <windows.h>
 
 namespace qz4 {
@@ -16,9 +18,8 @@ namespace {
 
 thread_local std::uint32_t last_error = 0;
 
-// Room for this many ids at first. A system with more processes fills the buffer exactly,
-// which is the only sign that ids were left out, so it grows until they all fit.
-constexpr std::size_t initial_process_capacity = 1024;
+// A system with more processes than the buffer holds fills it exactly, which is the only
+// sign that ids were left out, so it grows until they all fit.
 constexpr std::size_t max_process_capacity = std::size_t{1} << 22;
 
 // Image paths start with room for MAX_PATH code units and double up to the longest path
@@ -47,8 +48,8 @@ bool create_detached_process(std::wstring command_line, const std::wstring& work
 
 } // namespace
 
-std::vector<std::uint32_t> enumerate_process_ids() {
-    std::vector<DWORD> ids(initial_process_capacity);
+std::vector<std::uint32_t> enumerate_process_ids(std::size_t initial_capacity) {
+    std::vector<DWORD> ids(std::max<std::size_t>(initial_capacity, 1));
     for (;;) {
         const auto bytes = static_cast<DWORD>(ids.size() * sizeof(DWORD));
         DWORD returned = 0;

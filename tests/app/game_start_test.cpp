@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 
 namespace qz4 {
@@ -102,6 +103,19 @@ TEST_F(GameInstallation, AcceptingEndsTheClientAndAsksOnce) {
     for (int i = 0; i < 100 && !client.finished(); ++i)
         std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(client.finished());
+}
+
+// However small the first buffer, every running process is listed: the client among them.
+TEST_F(GameInstallation, ProcessListingGrowsUntilEveryProcessFits) {
+    test::background_process client(client_path(), {"--wait"}, client_directory());
+    test::client_record record;
+    ASSERT_TRUE(test::wait_for_client_record(client_directory(), record));
+    for (const std::size_t capacity : {std::size_t{1}, std::size_t{2}, default_process_capacity}) {
+        SCOPED_TRACE(testing::Message() << "first buffer for " << capacity << " ids");
+        const auto ids = enumerate_process_ids(capacity);
+        EXPECT_GT(ids.size(), 2u);
+        EXPECT_NE(std::find(ids.begin(), ids.end(), client.id()), ids.end());
+    }
 }
 
 TEST_F(GameInstallation, ClientsFromOtherPathsOrSpellingsAreIgnored) {

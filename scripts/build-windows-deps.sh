@@ -8,8 +8,8 @@
 # The result lives outside the source tree, in
 #   ${QZ4_DEPS_CACHE:-$HOME/.cache/qz4launcher}/windows-deps/<key>/{x86_64,i686}
 # where <key> covers the source package versions, the compilers and this script, and
-# windows-deps/current points at the newest complete one (the CMake toolchain files look
-# there). A complete build is never redone; a failed one leaves nothing behind.
+# windows-deps/current points at the most recently used complete one (the CMake toolchain
+# files look there). A complete build is never redone; a failed one leaves nothing behind.
 set -euo pipefail
 
 script=$(readlink -f "$0")
@@ -56,7 +56,7 @@ installed_version() { dpkg-query -W -f='${Version}' "$1"; }
 key_text="curl=$curl_version xz-utils=$xz_version
 nlohmann=$(installed_version nlohmann-json3-dev)
 x86_64=$(installed_version g++-mingw-w64-x86-64-posix) i686=$(installed_version g++-mingw-w64-i686-posix)
-$(sha256sum "$script")"
+script=$(sha256sum <"$script" | cut -d' ' -f1)"
 key=$(sha256sum <<<"$key_text" | cut -c1-16)
 result=$deps/$key
 
@@ -74,8 +74,14 @@ say "building curl $curl_version and xz-utils $xz_version into $result"
 
 work=$(mktemp -d "$deps/build.XXXXXX")
 deb_src_list=/etc/apt/sources.list.d/qz4-windows-deps.sources
+remove_deb_src_lists() {
+  local list
+  for list in "$deb_src_list" "${deb_src_list%.sources}.list"; do
+    if [[ -e $list ]]; then "${sudo_cmd[@]}" rm -f "$list"; fi
+  done
+}
 cleanup() {
-  "${sudo_cmd[@]}" rm -f "$deb_src_list"
+  remove_deb_src_lists
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -101,7 +107,7 @@ if ! have_sources; then
   # As root apt warns that its sandbox user cannot write here; the download works anyway.
   (cd "$download" && apt-get source --download-only -qq "curl=$curl_version" "xz-utils=$xz_version" 2>&1 |
     grep -v "sandbox" || true)
-  "${sudo_cmd[@]}" rm -f "$deb_src_list" "${deb_src_list%.sources}.list"
+  remove_deb_src_lists
   chmod a+r "$download"/* 2>/dev/null || true
   mv -f "$download"/* "$sources"/
   have_sources || die "apt-get source did not deliver curl $curl_version and xz-utils $xz_version"
@@ -244,9 +250,6 @@ touch "$work/out/.complete"
 rm -rf "$result"
 mv "$work/out" "$result"
 point_current_at_result
-# Older keys are of no further use.
-for old in "$deps"/*/; do
-  old=${old%/}
-  [[ -L $old || $old == "$result" || ! -f $old/.complete ]] || rm -rf "$old"
-done
+# Builds under other keys stay (a few megabytes each): work trees with another version of
+# this script keep theirs instead of rebuilding in turn.
 say "done: $result"

@@ -81,6 +81,7 @@ TEST_F(LauncherProgram, AMissingClientIsReportedInASystemModalBoxWindows) {
     EXPECT_NE(box->text.find(L"An error occurred while starting the gamet."), std::wstring::npos);
     EXPECT_NE(box->text.find(L"Error: 0x00000002."), std::wstring::npos) << wide_to_utf8(box->text);
     EXPECT_EQ(box->buttons, std::vector<int>{test::button_ok});
+    EXPECT_TRUE(box->topmost) << "a system-modal box stays in front";
     EXPECT_EQ(launcher.wait_for_exit(std::chrono::seconds(30)), 0);
 }
 

@@ -27,6 +27,7 @@ TEST(MessageBox, SystemBoxesShowTheirTextsAndButtonsWindows) {
         EXPECT_EQ(box->caption, L"Question");
         EXPECT_EQ(box->text, L"Close them?");
         EXPECT_EQ(box->buttons, (std::vector<int>{test::button_yes, test::button_no}));
+        EXPECT_TRUE(box->topmost) << "a system-modal box stays in front";
         EXPECT_EQ(answer.get(), r.expected_answer);
     }
 

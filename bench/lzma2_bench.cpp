@@ -155,19 +155,14 @@ bool same_content(const fs::path& a, const fs::path& b, std::uintmax_t skip_a = 
     }
 }
 
-// Best of `repeat` wall-clock runs, in seconds.
-double best_time(int repeat, const std::function<bool()>& run) {
-    double best = 1e300;
-    for (int i = 0; i < repeat; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        if (!run()) {
-            std::fprintf(stderr, "a run failed\n");
-            std::exit(1);
-        }
-        best =
-            std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+// Wall-clock seconds of one run; a failed run ends the benchmark.
+double seconds_of(const std::function<bool()>& run) {
+    const auto start = std::chrono::steady_clock::now();
+    if (!run()) {
+        std::fprintf(stderr, "a run failed\n");
+        std::exit(1);
     }
-    return best;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 bool shell(const std::string& command) {
@@ -183,15 +178,23 @@ std::string quoted(const fs::path& path) {
 
 struct figures {
     std::uintmax_t packed = 0;
-    double pack_seconds = 0;
+    double pack_seconds = 0; // best run
     double unpack_seconds = 0;
+    double pack_worst = 0; // slowest run: the gap to the best one shows the machine's noise
+    double unpack_worst = 0;
 };
+
+void add_run(double seconds, double& best, double& worst, bool first) {
+    best = first ? seconds : std::min(best, seconds);
+    worst = first ? seconds : std::max(worst, seconds);
+}
 
 void print_row(const char* kind, const char* tool, std::uintmax_t original, const figures& f) {
     const double mib = static_cast<double>(original) / (1 << 20);
     std::printf("%-10s %-10s %12ju %12ju %7.2f%% %9.2f %9.2f\n", kind, tool, original, f.packed,
                 100.0 * static_cast<double>(f.packed) / static_cast<double>(original), mib / f.pack_seconds,
                 mib / f.unpack_seconds);
+    std::fflush(stdout); // rows appear as they are measured; a full run takes a while
 }
 
 } // namespace
@@ -246,27 +249,41 @@ int main(int argc, char** argv) {
         const fs::path xz_packed = dir / "xz.raw";
         const fs::path xz_unpacked = dir / "xz.out";
         figures ours, xz, sevenzip;
-        // Interleaved so that a slow spell of the machine hits both sides alike.
-        for (int round = 0; round < repeat; ++round) {
-            const double o = best_time(
-                1, [&] { return qz4::lzma2_file_codec(false, wide(original), wide(ours_packed)) == 0; });
-            const double x = best_time(1, [&] {
-                return shell(std::string("xz --format=raw -T1 ") + xz_pack_settings + " -c " +
-                             quoted(original) + " > " + quoted(xz_packed));
-            });
-            ours.pack_seconds = round == 0 ? o : std::min(ours.pack_seconds, o);
-            xz.pack_seconds = round == 0 ? x : std::min(xz.pack_seconds, x);
-        }
-        for (int round = 0; round < repeat + 1; ++round) {
-            const double o = best_time(
-                1, [&] { return qz4::lzma2_file_codec(true, wide(ours_packed), wide(ours_unpacked)) == 0; });
-            const double x = best_time(1, [&] {
-                return shell(std::string("xz --format=raw -T1 ") + xz_unpack_settings + " -d -c " +
-                             quoted(xz_packed) + " > " + quoted(xz_unpacked));
-            });
-            ours.unpack_seconds = round == 0 ? o : std::min(ours.unpack_seconds, o);
-            xz.unpack_seconds = round == 0 ? x : std::min(xz.unpack_seconds, x);
-        }
+        const auto ours_pack = [&] {
+            return qz4::lzma2_file_codec(false, wide(original), wide(ours_packed)) == 0;
+        };
+        const auto xz_pack = [&] {
+            return shell(std::string("xz --format=raw -T1 ") + xz_pack_settings + " -c " + quoted(original) +
+                         " > " + quoted(xz_packed));
+        };
+        const auto ours_unpack = [&] {
+            return qz4::lzma2_file_codec(true, wide(ours_packed), wide(ours_unpacked)) == 0;
+        };
+        const auto xz_unpack = [&] {
+            return shell(std::string("xz --format=raw -T1 ") + xz_unpack_settings + " -d -c " +
+                         quoted(xz_packed) + " > " + quoted(xz_unpacked));
+        };
+        // Interleaved, the first side alternating, so that a slow spell of the machine hits
+        // both sides alike.
+        const auto measure = [&](int rounds, const std::function<bool()>& mine,
+                                 const std::function<bool()>& theirs, double figures::*best,
+                                 double figures::*worst) {
+            for (int round = 0; round < rounds; ++round) {
+                double o = 0;
+                double x = 0;
+                if (round % 2 == 0) {
+                    o = seconds_of(mine);
+                    x = seconds_of(theirs);
+                } else {
+                    x = seconds_of(theirs);
+                    o = seconds_of(mine);
+                }
+                add_run(o, ours.*best, ours.*worst, round == 0);
+                add_run(x, xz.*best, xz.*worst, round == 0);
+            }
+        };
+        measure(repeat, ours_pack, xz_pack, &figures::pack_seconds, &figures::pack_worst);
+        measure(repeat + 1, ours_unpack, xz_unpack, &figures::unpack_seconds, &figures::unpack_worst);
         ours.packed = fs::file_size(ours_packed);
         xz.packed = fs::file_size(xz_packed);
         if (!same_content(original, ours_unpacked) || !same_content(original, xz_unpacked)) {
@@ -280,11 +297,11 @@ int main(int argc, char** argv) {
             const fs::path archive = dir / "7zz.7z";
             const fs::path out_dir = dir / "7zz.out";
             fs::remove(archive);
-            sevenzip.pack_seconds = best_time(1, [&] {
+            sevenzip.pack_seconds = seconds_of([&] {
                 return shell("7zz a -bd -bb0 " + std::string(sevenzip_settings) + " " + quoted(archive) +
                              " " + quoted(original) + " > /dev/null");
             });
-            sevenzip.unpack_seconds = best_time(1, [&] {
+            sevenzip.unpack_seconds = seconds_of([&] {
                 return shell("7zz x -bd -bb0 -y -o" + quoted(out_dir) + " " + quoted(archive) +
                              " > /dev/null");
             });
@@ -296,7 +313,11 @@ int main(int argc, char** argv) {
             total_7zz.pack_seconds += sevenzip.pack_seconds;
             total_7zz.unpack_seconds += sevenzip.unpack_seconds;
         }
-        std::printf("%-10s stream identical to xz's: %s\n", k.name, same_stream ? "yes" : "NO");
+        std::printf("%-10s stream identical to xz's: %s; slowest/best run, pack: ours %.3f xz %.3f, "
+                    "unpack: ours %.3f xz %.3f\n",
+                    k.name, same_stream ? "yes" : "NO", ours.pack_worst / ours.pack_seconds,
+                    xz.pack_worst / xz.pack_seconds, ours.unpack_worst / ours.unpack_seconds,
+                    xz.unpack_worst / xz.unpack_seconds);
         for (auto* sum : {&total_ours, &total_xz}) {
             const figures& f = sum == &total_ours ? ours : xz;
             sum->packed += f.packed;

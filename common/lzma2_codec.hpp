@@ -1,0 +1,45 @@
+// The packed file container (.lzma2): a 13-byte header (magic, unpacked size, dictionary
+// byte) followed by one raw LZMA2 stream. Packs and unpacks whole files, streaming.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qz4 {
+
+inline constexpr std::uint32_t packed_file_magic = 0x30ECEF13;
+inline constexpr std::size_t packed_header_size = 13;
+// An unpacked size with all bits set declares no size: the stream's end byte ends the file.
+inline constexpr std::uint64_t packed_size_undeclared = ~std::uint64_t{0};
+// Every file we pack uses a 16 MiB dictionary, which this byte stands for.
+inline constexpr std::uint8_t packed_dictionary_byte = 24;
+
+// Result codes of lzma2_file_codec. The numbers are the LZMA SDK's, which callers print and
+// which stored tooling may compare against, so they never change.
+namespace lzma2_result {
+inline constexpr int ok = 0;
+inline constexpr int data_error = 1; // bad header, corrupt or truncated stream
+inline constexpr int out_of_memory = 2;
+inline constexpr int unsupported = 4; // dictionary byte above 40, or beyond the memory limit
+inline constexpr int cannot_open = 5; // source cannot be opened or target cannot be created
+inline constexpr int read_error = 8;
+inline constexpr int write_error = 9;
+inline constexpr int internal_error = 11; // the coder library reported a misuse
+} // namespace lzma2_result
+
+// Dictionary size a dictionary byte stands for (0xFFFFFFFF for 40); 0 for bytes above 40.
+[[nodiscard]] std::uint32_t lzma2_dictionary_size(std::uint8_t dictionary_byte);
+
+// The most memory the decoder may take for one file. Files we pack need about 16 MiB; the
+// limit keeps a hostile header from making the launcher reserve gigabytes.
+inline constexpr std::uint64_t lzma2_default_memory_limit = 128ULL << 20;
+
+// Converts a whole file: packs source into target, or unpacks it when `unpack` is set.
+// Returns one of the lzma2_result codes. The source is opened first, so a missing source
+// creates no target. On failure the target may hold a partial result; the caller removes it.
+[[nodiscard]] int lzma2_file_codec(bool unpack, const std::wstring& source, const std::wstring& target);
+// The same with an explicit memory limit for the decoder.
+[[nodiscard]] int lzma2_file_codec(bool unpack, const std::wstring& source, const std::wstring& target,
+                                   std::uint64_t memory_limit);
+
+} // namespace qz4

@@ -1,0 +1,40 @@
+// Reading and writing the program's JSON documents. Every document is written in one of two
+// layouts with sorted keys and raw UTF-8, every line break CR LF, so that a document written
+// on Linux is byte for byte the one written on Windows.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qz4 {
+
+// Four-space indentation, one member or element per line, then one line break.
+[[nodiscard]] std::string json_text_pretty(const nlohmann::json& value);
+// No white space at all, then one line break.
+[[nodiscard]] std::string json_text_compact(const nlohmann::json& value);
+
+// Write the document beside `path` and rename it over the old one, so that a failed write
+// never leaves a half-written document where a good one was. False when any step failed
+// (the old document is then untouched and no temporary file is left).
+[[nodiscard]] bool write_document_text(const std::wstring& path, std::string_view text);
+[[nodiscard]] bool write_json_pretty(const std::wstring& path, const nlohmann::json& value);
+[[nodiscard]] bool write_json_compact(const std::wstring& path, const nlohmann::json& value);
+
+// Parses a whole file. A file that cannot be read parses as empty text, so every failure
+// is the library's parse error.
+[[nodiscard]] nlohmann::json parse_json_file(const std::wstring& path);
+
+// A member of an object, or null when it is absent or the value itself is null. Any other
+// value raises the library's type error for operator[].
+[[nodiscard]] const nlohmann::json& json_member(const nlohmann::json& object, std::string_view key);
+
+// Numbers as every reader of our documents takes them: any JSON number (a floating value is
+// truncated) or a boolean (0 or 1), reduced to the low 32 or 64 bits. Any other type raises
+// the library's type error ("type must be number, but is ...").
+[[nodiscard]] std::uint32_t json_number_u32(const nlohmann::json& value);
+[[nodiscard]] std::uint64_t json_number_u64(const nlohmann::json& value);
+
+} // namespace qz4

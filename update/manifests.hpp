@@ -1,0 +1,57 @@
+// The documents the patch maker publishes and the launcher reads: the publisher
+// configuration, version.json, index.json and its file records.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qz4 {
+
+inline constexpr char pack_format_none[] = "none";
+inline constexpr char pack_format_lzma2[] = "lzma2";
+
+// One entry of an index's `files`.
+struct file_record {
+    std::uint32_t u = 0;                   // update whose directory holds the server copy
+    std::string l;                         // relative client path, UTF-8, backslashes, case kept
+    std::string l_sha1;                    // digest text of the client file
+    std::uint32_t l_size = 0;              // low 32 bits of the client file's size
+    std::string r;                         // server copy relative to the base URL
+    std::uint32_t r_size = 0;              // size of the server copy
+    std::string r_pack = pack_format_none; // "lzma2" for a packed server copy
+    std::string r_sha1;                    // digest text of the packed copy; unused for "none"
+};
+
+// The record as it is published: `r_pack` and `r_sha1` only for a packed copy.
+[[nodiscard]] nlohmann::json file_record_json(const file_record& record);
+
+// Reads a record the way the launcher uses it: digests and the pack format in lower case,
+// a pack format that is absent, null or an empty container as "none", `r_sha1` only when
+// packed, `u` when present. A missing member or one of the wrong type raises the library's
+// error, which the caller turns into skipping the entry.
+[[nodiscard]] file_record read_file_record(const nlohmann::json& entry);
+
+// `l`: the relative path as found, in UTF-8.
+[[nodiscard]] std::string local_path_text(std::wstring_view relative_path);
+// `r`: "<u>/" and the lower-cased relative path with '/' separators and spaces as "%20",
+// in UTF-8, with ".lzma2" after it for a packed copy.
+[[nodiscard]] std::string remote_path_text(std::uint32_t update, std::wstring_view relative_path,
+                                           bool packed);
+
+// The publisher configuration a first run of the patch maker writes, with the given
+// product GUID text in client.guid.
+[[nodiscard]] nlohmann::json publisher_config_template(std::string_view guid);
+
+// version.json: {"gameupdate": n}.
+[[nodiscard]] nlohmann::json version_document(std::uint32_t update);
+// Its update number; the library's error when it is missing or not a number.
+[[nodiscard]] std::uint32_t read_update_number(const nlohmann::json& version);
+
+// index.json: the publisher's `client` object as `config`, and the records (null when the
+// publisher's tree held no files).
+[[nodiscard]] nlohmann::json index_document(const nlohmann::json& client_config, const nlohmann::json& files);
+
+} // namespace qz4

@@ -24,7 +24,12 @@ void file_cache::load(const std::wstring& path) {
     nlohmann::json loaded;
     byte_buffer buffer;
     if (read_file_bytes(path, buffer)) {
-        loaded = nlohmann::json::parse(buffer.data(), buffer.data() + buffer.length, nullptr, false);
+        try {
+            loaded = parse_json_text(
+                std::string_view(reinterpret_cast<const char*>(buffer.data()), buffer.length));
+        } catch (const nlohmann::json::exception&) {
+            loaded = nullptr; // malformed, too deep, or a number beyond a double
+        }
         // A document that is not an object cannot hold entries; keeping it would make every
         // later store fail and the bad document be saved again, run after run.
         if (!loaded.is_object())

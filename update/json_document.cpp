@@ -82,11 +82,52 @@ bool write_json_compact(const std::wstring& path, const nlohmann::json& value) {
     return write_document_text(path, json_text_compact(value));
 }
 
+namespace {
+
+// Offset of the first bracket that opens a level beyond `limit`, or npos. Brackets inside
+// strings do not count. On malformed text the count may be off after the first error, but
+// the parser stops there anyway, so what it would build is never deeper than counted.
+std::size_t first_bracket_beyond(std::string_view text, std::size_t limit) {
+    std::size_t depth = 0;
+    bool in_string = false;
+    bool escaped = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (in_string) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                in_string = false;
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit)
+                return i;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return std::string_view::npos;
+}
+
+} // namespace
+
+nlohmann::json parse_json_text(std::string_view text) {
+    // Measured before parsing: the parser itself does not recurse, but everything done with
+    // the value afterwards does, and a refusal here costs one pass over the text.
+    if (const std::size_t at = first_bracket_beyond(text, json_depth_limit); at != std::string_view::npos)
+        throw nlohmann::json::parse_error::create(
+            101, at + 1, "nested deeper than " + std::to_string(json_depth_limit) + " levels", nullptr);
+    return nlohmann::json::parse(text.begin(), text.end());
+}
+
 nlohmann::json parse_json_file(const std::wstring& path) {
     byte_buffer buffer;
     if (!read_file_bytes(path, buffer))
         buffer.length = 0;
-    return nlohmann::json::parse(buffer.data(), buffer.data() + buffer.length);
+    return parse_json_text(std::string_view(reinterpret_cast<const char*>(buffer.data()), buffer.length));
 }
 
 const nlohmann::json& json_member(const nlohmann::json& object, std::string_view key) {

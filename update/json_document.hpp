@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,8 +24,16 @@ namespace qz4 {
 [[nodiscard]] bool write_json_pretty(const std::wstring& path, const nlohmann::json& value);
 [[nodiscard]] bool write_json_compact(const std::wstring& path, const nlohmann::json& value);
 
-// Parses a whole file. A file that cannot be read parses as empty text, so every failure
-// is the library's parse error.
+// The deepest nesting of arrays and objects we accept in a document. Copying, comparing and
+// writing a value recurse once per level, so a document from a server or a hand-edited file
+// nested a million levels deep would overflow the stack; ours never go beyond six.
+inline constexpr std::size_t json_depth_limit = 100;
+
+// Parses a whole document. Raises the library's exceptions: its parse error for malformed
+// text and for nesting deeper than json_depth_limit, its out-of-range error for a number
+// beyond the range of a double.
+[[nodiscard]] nlohmann::json parse_json_text(std::string_view text);
+// The same for a whole file; a file that cannot be read parses as empty text.
 [[nodiscard]] nlohmann::json parse_json_file(const std::wstring& path);
 
 // A member of an object, or null when it is absent or the value itself is null. Any other

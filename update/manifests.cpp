@@ -52,9 +52,14 @@ nlohmann::json file_record_json(const file_record& record) {
 }
 
 file_record read_file_record(const nlohmann::json& entry) {
-    file_record record;
+    file_record record = read_download_record(entry);
     if (const auto& u = json_member(entry, "u"); !u.is_null())
         record.u = json_number_u32(u);
+    return record;
+}
+
+file_record read_download_record(const nlohmann::json& entry) {
+    file_record record;
     record.l = json_member(entry, "l").get<std::string>();
     record.l_sha1 = to_lower(json_member(entry, "l_sha1").get<std::string>());
     record.l_size = json_number_u32(json_member(entry, "l_size"));
@@ -85,6 +90,19 @@ nlohmann::json publisher_config_template(std::string_view guid) {
     nlohmann::json config = nlohmann::json::parse(publisher_template_text);
     config["client"]["guid"] = guid;
     return config;
+}
+
+publisher_settings read_publisher_settings(const nlohmann::json& config) {
+    const auto& maker = json_member(config, "maker");
+    const auto& packer = json_member(maker, "packer");
+    publisher_settings settings;
+    settings.optimize = json_member(packer, "optimize").get<bool>();
+    settings.minsize = json_number_u32(json_member(packer, "minsize"));
+    if (settings.optimize)
+        settings.optimize_threshold =
+            static_cast<std::int32_t>(json_number_u32(json_member(packer, "optimize_threshold")));
+    settings.gameupdate = json_number_u32(json_member(maker, "gameupdate"));
+    return settings;
 }
 
 nlohmann::json version_document(std::uint32_t update) {

@@ -28,10 +28,14 @@ struct file_record {
 // The record as it is published: `r_pack` and `r_sha1` only for a packed copy.
 [[nodiscard]] nlohmann::json file_record_json(const file_record& record);
 
-// Reads a record the way the launcher uses it: digests and the pack format in lower case,
-// a pack format that is absent, null or an empty container as "none", `r_sha1` only when
-// packed, `u` when present. A missing member or one of the wrong type raises the library's
-// error, which the caller turns into skipping the entry.
+// Reads what the launcher needs to bring one file up to date: `l`, `l_sha1`, `l_size`, `r`,
+// `r_size`, `r_pack` and, for a packed copy, `r_sha1`. Digests and the pack format come out
+// in lower case, a pack format that is absent, null or an empty container as "none". `u` is
+// not looked at: the launcher has no use for it, so it never makes an entry unreadable. A
+// missing member or one of the wrong type raises the library's error, which the caller turns
+// into skipping the entry.
+[[nodiscard]] file_record read_download_record(const nlohmann::json& entry);
+// The same and `u` when present, as the patch maker reads back the records it published.
 [[nodiscard]] file_record read_file_record(const nlohmann::json& entry);
 
 // `l`: the relative path as found, in UTF-8.
@@ -44,6 +48,19 @@ struct file_record {
 // The publisher configuration a first run of the patch maker writes, with the given
 // product GUID text in client.guid.
 [[nodiscard]] nlohmann::json publisher_config_template(std::string_view guid);
+
+// The patch maker's settings from its configuration.
+struct publisher_settings {
+    bool optimize = true;
+    std::uint32_t minsize = 16384;
+    std::int32_t optimize_threshold = 85; // read only when optimize is set
+    std::uint32_t gameupdate = 0;         // the last published update
+};
+
+// maker.packer.optimize must be a JSON boolean; minsize, optimize_threshold and
+// maker.gameupdate are numbers as every reader takes them. A missing member, or one of the
+// wrong type, raises the library's type error ("type must be boolean, but is ...").
+[[nodiscard]] publisher_settings read_publisher_settings(const nlohmann::json& config);
 
 // version.json: {"gameupdate": n}.
 [[nodiscard]] nlohmann::json version_document(std::uint32_t update);

@@ -151,6 +151,64 @@ TEST(DocumentReading, UnreadableOrMalformedFilesRaiseParseErrors) {
     }
 }
 
+std::string nested_arrays(std::size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+}
+
+TEST(DocumentReading, NestingIsBoundedBeforeAnythingRecurses) {
+    // At the limit a document is read, copied, compared and written like any other.
+    const json deepest = parse_json_text(nested_arrays(json_depth_limit));
+    const json copy = deepest;
+    EXPECT_EQ(copy, deepest);
+    EXPECT_EQ(parse_json_text(json_text_pretty(deepest)), deepest);
+
+    // Beyond it the document is refused as malformed. Without the bound, a million levels
+    // from a server overflowed the stack when the value was copied or written.
+    struct row {
+        const char* name;
+        std::string text;
+        std::size_t offset; // of the bracket one level too deep
+    };
+    const row rows[] = {
+        {"one level too deep", nested_arrays(json_depth_limit + 1), json_depth_limit + 1},
+        {"a million levels", nested_arrays(1000000), json_depth_limit + 1},
+        {"objects and arrays", "{\"a\":" + std::string(json_depth_limit, '['), json_depth_limit + 5},
+        {"unclosed", std::string(1000000, '{'), json_depth_limit + 1},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        try {
+            (void)parse_json_text(r.text);
+            ADD_FAILURE() << "no error";
+        } catch (const json::parse_error& error) {
+            EXPECT_EQ(error.byte, r.offset);
+            EXPECT_NE(std::string(error.what()).find("nested deeper than 100 levels"), std::string::npos)
+                << error.what();
+        }
+    }
+
+    // Brackets inside strings are text, also after escaped quotes and backslashes.
+    const std::string brackets = "[\"\\\\\\\"" + std::string(500, '[') + "\"]";
+    EXPECT_EQ(parse_json_text(brackets)[0].get<std::string>().size(), 502U);
+
+    test::temp_dir dir;
+    test::write_file(dir.native("deep.json"), nested_arrays(1000000));
+    EXPECT_THROW((void)parse_json_file(dir.wide("deep.json")), json::parse_error);
+}
+
+TEST(DocumentReading, ExtremeNumbers) {
+    EXPECT_TRUE(parse_json_text("18446744073709551616").is_number_float()) << "beyond 64 bits";
+    EXPECT_TRUE(parse_json_text("-9223372036854775809").is_number_float());
+    EXPECT_EQ(json_number_u64(parse_json_text("1e308")), 0U) << "a multiple of 2^64";
+    EXPECT_EQ(json_number_u32(parse_json_text("4294967296.5")), 0U);
+    EXPECT_EQ(json_number_u32(parse_json_text("-0")), 0U);
+    EXPECT_EQ(json_number_u32(parse_json_text("5e-324")), 0U);
+    // Beyond a double the library refuses the document with its out-of-range error, which
+    // every reader catches with the parse errors (both are its exceptions).
+    EXPECT_THROW((void)parse_json_text("1e999"), json::out_of_range);
+    EXPECT_THROW((void)parse_json_text("{\"gameupdate\":-1e999}"), json::exception);
+}
+
 TEST(DocumentReading, Numbers) {
     struct row {
         const char* text;
@@ -239,6 +297,60 @@ TEST(FileRecord, ReadsWhatTheLauncherNeeds) {
          }) {
         SCOPED_TRACE(entry);
         EXPECT_THROW((void)read_file_record(json::parse(entry)), json::exception);
+    }
+}
+
+TEST(FileRecord, TheLauncherDoesNotReadTheUpdateNumber) {
+    const json entry = json::parse(R"({"u":"seven","l":"a","l_sha1":"A","l_size":1,"r":"1/a","r_size":1})");
+    EXPECT_EQ(read_download_record(entry).l, "a") << "a bad `u` does not make the file unreadable";
+    EXPECT_THROW((void)read_file_record(entry), json::type_error);
+    EXPECT_EQ(
+        read_file_record(json::parse(R"({"u":7,"l":"a","l_sha1":"A","l_size":1,"r":"1/a","r_size":1})")).u,
+        7U);
+}
+
+TEST(PublisherSettings, ReadLikeThePatchMakerNeedsThem) {
+    const publisher_settings fresh = read_publisher_settings(publisher_config_template("guid"));
+    EXPECT_TRUE(fresh.optimize);
+    EXPECT_EQ(fresh.minsize, 16384U);
+    EXPECT_EQ(fresh.optimize_threshold, 85);
+    EXPECT_EQ(fresh.gameupdate, 0U);
+
+    const publisher_settings edited = read_publisher_settings(json::parse(
+        R"({"maker":{"gameupdate":41.7,"packer":{"minsize":true,"optimize":false,"optimize_threshold":"x"}}})"));
+    EXPECT_FALSE(edited.optimize);
+    EXPECT_EQ(edited.minsize, 1U);
+    EXPECT_EQ(edited.optimize_threshold, 85) << "not read without optimize";
+    EXPECT_EQ(edited.gameupdate, 41U);
+    EXPECT_EQ(
+        read_publisher_settings(
+            json::parse(
+                R"({"maker":{"gameupdate":1,"packer":{"minsize":1,"optimize":true,"optimize_threshold":-5}}})"))
+            .optimize_threshold,
+        -5);
+
+    struct row {
+        const char* config;
+        const char* message;
+    };
+    const row rows[] = {
+        {R"({"maker":{"gameupdate":1,"packer":{"minsize":1,"optimize":1,"optimize_threshold":85}}})",
+         "type must be boolean, but is number"},
+        {R"({"maker":{"gameupdate":1,"packer":{"minsize":1}}})", "type must be boolean, but is null"},
+        {R"({"maker":{"packer":{"minsize":1,"optimize":false}}})", "type must be number, but is null"},
+        {R"({"maker":{"gameupdate":1,"packer":{"optimize":true,"optimize_threshold":[]}}})",
+         "type must be number, but is null"},
+        {R"({"maker":[]})", "cannot use operator[] with a string argument with array"},
+        {R"([])", "cannot use operator[] with a string argument with array"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.config);
+        try {
+            (void)read_publisher_settings(json::parse(r.config));
+            ADD_FAILURE() << "no error";
+        } catch (const json::type_error& error) {
+            EXPECT_NE(std::string(error.what()).find(r.message), std::string::npos) << error.what();
+        }
     }
 }
 

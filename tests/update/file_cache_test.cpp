@@ -84,13 +84,23 @@ TEST_F(FileCache, BadDocumentsLoadEmpty) {
         const char* name;
         const char* text;
     };
-    const row rows[] = {{"malformed", "{\"a\":"}, {"empty", ""}, {"array", "[1,2]"}, {"string", "\"x\""}};
+    const std::string deep =
+        "{\"b\":{\"cache\":1,\"data\":" + std::string(1000000, '[') + std::string(1000000, ']') + "}}";
+    const row rows[] = {{"malformed", "{\"a\":"},
+                        {"empty", ""},
+                        {"array", "[1,2]"},
+                        {"string", "\"x\""},
+                        {"a number beyond a double", "{\"a\":{\"cache\":1e999}}"},
+                        // Loaded whole, it overflowed the stack when it was saved.
+                        {"a million levels deep", deep.c_str()}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
         test::write_file(dir.native("cache.json"), r.text);
         cache.load(dir.wide("cache.json"));
         EXPECT_TRUE(cache.snapshot().is_null());
         EXPECT_TRUE(cache.store("a", file())) << "an empty cache takes entries";
+        EXPECT_TRUE(cache.save(dir.wide("saved.json")));
+        EXPECT_EQ(cache.snapshot().size(), 1U);
     }
     cache.load(dir.wide("missing.json"));
     EXPECT_TRUE(cache.snapshot().is_null());

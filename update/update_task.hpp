@@ -1,0 +1,57 @@
+// One file of a server's index on its way through verification, download and unpacking:
+// the paths it is read from and written to, and the sizes and digests it must have.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace qz4 {
+
+struct update_task {
+    std::uint32_t attempts = 0; // retries used in the current stage
+    std::string remote_path;    // `r`: below a host's base URL, UTF-8
+    std::wstring local_path;    // `l`: below the game directory
+    std::wstring target_path;   // where the file belongs; the launcher's "new-" copy for itself
+    std::wstring unpack_path;   // the target's own path followed by ".unp"
+    std::uint32_t local_size = 0;
+    std::string local_sha1;     // digest text of the file as it must be, lower case
+    std::wstring download_path; // below the download area, with the pack format as extension
+    std::uint32_t remote_size = 0;
+    std::string pack_format;   // "none", "lzma2", or what else the server named
+    std::string download_sha1; // digest text the downloaded file must have
+    bool is_self = false;      // the file is the launcher's own executable
+};
+
+// Where the tasks of one launcher read and write.
+struct task_locations {
+    std::wstring game_dir;     // index paths are relative to it
+    std::wstring download_dir; // the download area
+    std::wstring exe_path;     // the launcher's own executable
+    std::wstring new_exe_path; // where a new launcher executable is written instead
+};
+
+// Whether `path` names a file strictly below whatever directory it is joined to, however
+// Windows reads it: one or more names separated by backslashes or slashes, none of them
+// empty, ending in a dot or a space (Windows drops those, so "..", ". ." and "x." are not what
+// they seem), holding a character Windows forbids in names (control characters, < > : " | ? *,
+// which also rules out drive letters and streams) or naming a device (CON, NUL, COM1...).
+// A leading separator (a rooted or UNC path) makes an empty first name.
+[[nodiscard]] bool is_contained_relative_path(std::wstring_view path);
+
+// Turns one `files` entry of an index into a task, or returns null when the entry must be
+// skipped: a member is missing or has the wrong type, `l` does not name a file below the
+// game directory (a hostile or broken index must not make us write anywhere else), or the
+// pack format is not a plain name (it becomes the download's extension). Never throws for
+// any JSON value.
+[[nodiscard]] std::shared_ptr<update_task> make_update_task(const nlohmann::json& entry,
+                                                            const task_locations& where);
+
+// Readies a task for the download queue: no attempts used yet, and the launcher's own
+// executable written beside itself, since a running program cannot be replaced.
+void prepare_for_download(update_task& task, const task_locations& where);
+
+} // namespace qz4

@@ -1,6 +1,10 @@
 #include "app/command_line.hpp"
+#include "app/game_start.hpp"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
 
 namespace qz4 {
 namespace {
@@ -59,6 +63,98 @@ TEST(StartOptions, QuotedAndBackslashedFlagsFromARealCommandLine) {
     EXPECT_TRUE(parse_start_options(split_command_line(L"launcher.exe \"-noupdate\"")).no_update);
     EXPECT_TRUE(parse_start_options(split_command_line(L"launcher.exe -noupdate\\")).no_update);
     EXPECT_FALSE(parse_start_options(split_command_line(L"launcher.exe \"-noupdate \"")).no_update);
+}
+
+// Random texts over an alphabet that always holds letters, a tab, a Cyrillic letter and a
+// character outside the Basic Multilingual Plane, plus the given specials.
+class random_texts {
+public:
+    explicit random_texts(std::uint32_t seed) : generator_(seed) {}
+
+    std::wstring text(std::wstring_view specials, std::size_t min_length, std::size_t max_length) {
+        const std::wstring alphabet = std::wstring(L"aZ-_.=:\t\u0416\U0001F600") + std::wstring(specials);
+        std::wstring result;
+        const std::size_t length = pick(min_length, max_length);
+        for (std::size_t i = 0; i < length; ++i)
+            result += alphabet[pick(0, alphabet.size() - 1)];
+        return result;
+    }
+    tokens list(std::wstring_view specials) {
+        tokens result(pick(0, 6));
+        for (auto& argument : result)
+            argument = text(specials, 0, 8);
+        return result;
+    }
+
+private:
+    std::size_t pick(std::size_t low, std::size_t high) {
+        return std::uniform_int_distribution<std::size_t>(low, high)(generator_);
+    }
+    std::mt19937 generator_;
+};
+
+tokens cut_at_spaces(const tokens& arguments) {
+    tokens pieces;
+    for (const auto& argument : arguments) {
+        std::size_t start = 0;
+        while (start <= argument.size()) {
+            const std::size_t end = std::min(argument.find(L' ', start), argument.size());
+            if (end > start)
+                pieces.push_back(argument.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+    return pieces;
+}
+
+// The game's command line is the quoted path and the launcher's arguments as they are, so
+// what the game's own split gives back depends on what the arguments hold:
+// - the path comes back whole whenever it is not empty and holds no double quote;
+// - a list of non-empty arguments without spaces, double quotes and backslashes comes back
+//   unchanged;
+// - with spaces too (still no quotes or backslashes) each argument comes back cut at its
+//   spaces, and empty arguments vanish;
+// - a double quote or a backslash changes the arguments (below).
+TEST(GameCommandLine, WhichArgumentListsSurviveTheRoundTrip) {
+    random_texts random(20240611);
+    for (int round = 0; round < 2000; ++round) {
+        const std::wstring path = random.text(L" \\", 1, 20);
+        SCOPED_TRACE(testing::Message() << "round " << round);
+
+        tokens plain = random.list(L"");
+        std::erase(plain, std::wstring());
+        tokens expected = {path};
+        expected.insert(expected.end(), plain.begin(), plain.end());
+        EXPECT_EQ(split_command_line(game_command_line(path, plain)), expected);
+
+        const tokens spaced = random.list(L" ");
+        expected = {path};
+        const tokens pieces = cut_at_spaces(spaced);
+        expected.insert(expected.end(), pieces.begin(), pieces.end());
+        EXPECT_EQ(split_command_line(game_command_line(path, spaced)), expected);
+
+        const tokens any = random.list(L" \"\\");
+        const tokens seen = split_command_line(game_command_line(path, any));
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(seen.front(), path);
+    }
+
+    struct row {
+        tokens arguments;
+        tokens seen;
+    };
+    // Quotes are dropped or paired anew; a backslash is dropped, turns a second one into a
+    // quote, and even reaches across the space into the next argument.
+    const row rows[] = {
+        {{L"a\"b"}, {L"ab"}}, {{L"\"a b\""}, {L"a b"}}, {{L"\"x", L"y"}, {L"x y"}},
+        {{L"a\\b"}, {L"ab"}}, {{L"a\\\\b"}, {L"a\"b"}}, {{L"a\\", L"\\b"}, {L"a", L"\"b"}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::PrintToString(r.arguments));
+        tokens expected = {L"C:\\Program Files\\Game\\Client.exe"};
+        expected.insert(expected.end(), r.seen.begin(), r.seen.end());
+        EXPECT_EQ(split_command_line(game_command_line(expected.front(), r.arguments)), expected);
+    }
 }
 
 } // namespace

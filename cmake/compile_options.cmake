@@ -15,9 +15,20 @@ if(QZ4_SANITIZE)
   if("undefined" IN_LIST QZ4_SANITIZE)
     list(APPEND _qz4_sanitize_flags -fno-sanitize-recover=undefined)
   endif()
+  if("float-divide-by-zero" IN_LIST QZ4_SANITIZE)
+    list(APPEND _qz4_sanitize_flags -fno-sanitize-recover=float-divide-by-zero)
+  endif()
   # Applied globally so that gtest and our code agree on the instrumented runtime.
   add_compile_options(${_qz4_sanitize_flags})
   add_link_options(${_qz4_sanitize_flags})
+endif()
+
+if(QZ4_BUILD_FUZZERS)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "The fuzz targets need clang's libFuzzer: configure with the preset 'fuzz'")
+  endif()
+  # Coverage feedback for libFuzzer from every library the targets reach, not only the targets.
+  add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
 
 # qz4_library(<name> <sources>...) declares one subsystem's static library.

@@ -123,7 +123,7 @@ public:
 
 private:
     struct handle_cleanup {
-        void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
+        void operator()(CURL* raw) const noexcept { curl_easy_cleanup(raw); }
     };
 
     template <typename V> void set_option(CURLoption option, V value) {

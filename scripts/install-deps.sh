@@ -5,7 +5,7 @@ set -euo pipefail
 
 linux_packages=(
   build-essential cmake ninja-build pkg-config git
-  clang clang-format libclang-rt-dev
+  clang clang-format libclang-rt-dev libclang-rt-14-dev llvm
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcurl4-openssl-dev liblzma-dev libssl-dev
   xz-utils 7zip curl python3 tmux

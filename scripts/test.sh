@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The project's test command: installs what is missing, then builds and tests every
-# configuration (sanitizers, optimised, ThreadSanitizer), then the Windows leg: the x86_64
-# and i686 cross builds, with the x86_64 tests run under Wine (scripts/test-windows.sh).
+# configuration (sanitizers, optimised, ThreadSanitizer), runs every fuzz target for 30
+# seconds (scripts/fuzz.sh --check, two at a time), then the Windows leg: the x86_64 and
+# i686 cross builds, with the x86_64 tests run under Wine (scripts/test-windows.sh).
 #   scripts/test.sh                 everything, as CI runs it
 #   scripts/test.sh --no-windows    skip the Windows cross builds (quick local run)
 set -euo pipefail
@@ -24,6 +25,9 @@ for preset in dev release tsan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset"
 done
+
+echo "=== fuzz ==="
+scripts/fuzz.sh --check
 
 if ((windows)); then scripts/test-windows.sh; fi
 

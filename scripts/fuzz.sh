@@ -37,9 +37,13 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qz4-fuzz.XXXXXX")
-# The codec targets go through files: keep them in memory when the machine allows.
-scratch_root=/dev/shm
-[[ -d $scratch_root && -w $scratch_root ]] || scratch_root=$work
+# The codec targets go through files (an unpacked file may reach some 100 MB): keep them in
+# memory when the machine has a memory file system with room for them (a container's often
+# has 64 MB).
+scratch_root=$work
+if [[ -d /dev/shm && -w /dev/shm ]] && (($(df --output=avail -B1M /dev/shm | tail -n 1) >= 1024)); then
+  scratch_root=/dev/shm
+fi
 export QZ4_FUZZ_SCRATCH
 QZ4_FUZZ_SCRATCH=$(mktemp -d "$scratch_root/qz4-fuzz-scratch.XXXXXX")
 trap 'rm -rf "$work" "$QZ4_FUZZ_SCRATCH"' EXIT

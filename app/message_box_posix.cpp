@@ -3,6 +3,7 @@
 #include "app/message_box.hpp"
 
 #include "common/encoding.hpp"
+#include "common/terminal_status.hpp"
 
 #include <cstdio>
 #include <iostream>
@@ -12,6 +13,7 @@
 namespace qz4 {
 
 void system_error_box(const std::wstring& caption, const std::wstring& text) {
+    const terminal_status_line::dialog_scope dialog;
     std::fprintf(stderr, "%s: %s\n", wide_to_utf8(caption).c_str(), wide_to_utf8(text).c_str());
     std::fflush(stderr);
 }
@@ -19,6 +21,7 @@ void system_error_box(const std::wstring& caption, const std::wstring& text) {
 bool system_yes_no_box(const std::wstring& caption, const std::wstring& text) {
     if (!::isatty(STDIN_FILENO))
         return false;
+    const terminal_status_line::dialog_scope dialog;
     std::fprintf(stderr, "%s: %s [y/N] ", wide_to_utf8(caption).c_str(), wide_to_utf8(text).c_str());
     std::fflush(stderr);
     std::string answer;

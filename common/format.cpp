@@ -261,15 +261,18 @@ private:
 
     // Rebuilds one conversion in standard letters and lets snprintf format the value.
     template <typename Value> void emit_number(const conversion<Char>& spec, Value value) {
-        std::string c_format = "%" + spec.flags;
+        std::string c_format(1, '%');
+        c_format.append(spec.flags);
         if (spec.width >= 0)
-            c_format += std::to_string(spec.width);
-        if (spec.precision >= 0)
-            c_format += "." + std::to_string(spec.precision);
+            c_format.append(std::to_string(spec.width));
+        if (spec.precision >= 0) {
+            c_format.push_back('.');
+            c_format.append(std::to_string(spec.precision));
+        }
         if constexpr (std::is_same_v<Value, long long> || std::is_same_v<Value, unsigned long long>)
-            c_format += "ll";
+            c_format.append("ll");
         else if constexpr (std::is_same_v<Value, long double>)
-            c_format += "L";
+            c_format.push_back('L');
         c_format.push_back(spec.letter);
 
         const int needed = std::snprintf(nullptr, 0, c_format.c_str(), value);

@@ -1,19 +1,34 @@
 #include "splash/splash_wnd.hpp"
 
-CSplashWnd::CSplashWnd() = default;
+#include "splash/splash_display.hpp"
+
+CSplashWnd::CSplashWnd() : display_(qz4::create_splash_display(*this)) {}
 
 CSplashWnd::~CSplashWnd() {
     closed = true;
+    display_.reset();
 }
 
-void CSplashWnd::start() {}
+void CSplashWnd::start() {
+    if (display_)
+        (void)display_->start(qz4::splash_ready_timeout);
+}
 
 void CSplashWnd::set_status_text(const std::wstring& text) {
-    std::lock_guard lock(text_mutex_);
-    status_text_ = text;
+    {
+        std::lock_guard lock(state_mutex_);
+        if (&text != &status_text_)
+            status_text_ = text;
+    }
+    repaint();
 }
 
-std::wstring CSplashWnd::status_text() const {
-    std::lock_guard lock(text_mutex_);
-    return status_text_;
+void CSplashWnd::repaint() {
+    if (display_)
+        display_->request_repaint();
+}
+
+CSplashWnd::snapshot CSplashWnd::take_snapshot() const {
+    std::lock_guard lock(state_mutex_);
+    return {status_text_, progress_value.load(), progress_total.load()};
 }

@@ -1,11 +1,17 @@
 // The launcher's splash: status line, progress bar and site label, shown while the update
-// runs. Closing it is the player's way to cancel.
+// runs. Closing it is the player's way to cancel. On Windows it is a borderless picture on a
+// thread of its own; elsewhere the same object draws a status line on the terminal.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+
+namespace qz4 {
+class splash_display;
+}
 
 class CSplashWnd {
 public:
@@ -14,22 +20,32 @@ public:
     CSplashWnd(const CSplashWnd&) = delete;
     CSplashWnd& operator=(const CSplashWnd&) = delete;
 
-    // Starts the display and waits until it shows (or gives up after 15 seconds).
+    // Starts the display and waits until it shows, or gives up after 15 seconds.
     void start();
 
-    // May be called from any thread.
+    // Replaces the status line and repaints. Any thread.
     void set_status_text(const std::wstring& text);
-    [[nodiscard]] std::wstring status_text() const;
+    // Asks for a repaint after progress_value or progress_total changed. Any thread.
+    void repaint();
+
+    // What the painter draws, copied under the same lock the writers take.
+    struct snapshot {
+        std::wstring status_text;
+        std::uint32_t progress_value = 0;
+        std::uint32_t progress_total = 0;
+    };
+    [[nodiscard]] snapshot take_snapshot() const;
 
     // Written by the update engine's threads; a total of 0 hides the bar.
     std::atomic<std::uint32_t> progress_value{0};
     std::atomic<std::uint32_t> progress_total{0};
-    // Set when the player closed the splash (or shutdown began).
+    // True once the player closed the splash, or shutdown began.
     std::atomic<bool> closed{false};
-    // Set once before start().
+    // Set once, before start().
     std::wstring site_label;
 
 private:
-    mutable std::mutex text_mutex_; // guards status_text_
+    mutable std::mutex state_mutex_; // guards status_text_
     std::wstring status_text_;
+    std::unique_ptr<qz4::splash_display> display_; // what shows the splash; declared last, destroyed first
 };

@@ -1,0 +1,30 @@
+// The arithmetic behind the downloader's progress reports, free of clocks and libcurl so that
+// it can be fed any figures: which calls make a report, the smoothed rate, the time left.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace qz4 {
+
+struct progress_report {
+    int percent = 0;              // 0..100, truncated toward zero
+    double remaining_seconds = 0; // from the smoothed rate
+    double rate = 0;              // bytes per second since the transfer started
+    double total = 0;             // bytes expected
+    double received = 0;          // bytes received so far
+};
+
+// Reports come at least this many received bytes apart.
+inline constexpr double progress_report_step = 1024.0;
+
+// Given libcurl's figures (bytes expected, 0 when unknown; bytes received) and the whole
+// milliseconds since the transfer started, returns the report to make, if any. When there is
+// one, `last_reported` becomes `received` and `average_rate` takes in the new rate (it is
+// replaced outright while still 0). Every value reported is finite.
+[[nodiscard]] std::optional<progress_report> next_progress_report(double total, double received,
+                                                                  std::int64_t elapsed_ms,
+                                                                  double& average_rate,
+                                                                  double& last_reported);
+
+} // namespace qz4

@@ -1,0 +1,536 @@
+// The splash window: a borderless picture drawn with GDI+ on a thread of its own, with the
+// status line, the site label, the progress bar and a close mark. The window can be dragged
+// anywhere but on the close mark; pressing the mark closes the window, which cancels the
+// update. Every frame is composed off screen first, so the window never flickers.
+#include "splash/splash_display.hpp"
+
+#include "app/texts.hpp"
+#include "splash/progress_bar.hpp"
+#include "splash/splash_wnd.hpp"
+
+#include <commctrl.h>
+#include <gdiplus.h>
+#include <objidl.h>
+#include <windows.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+namespace qz4 {
+
+namespace {
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+constexpr int background_resource = 500;
+constexpr int close_resource = 102;
+constexpr wchar_t image_type[] = L"PNG";
+constexpr wchar_t window_class[] = L"VellmarkSplashWnd";
+constexpr ARGB text_colour = 0xFFE5ECFF;
+constexpr ARGB bar_colour = 0xD06DB6EE;
+constexpr REAL font_size = 14.0f;
+constexpr int status_left = 9;
+constexpr int site_right_margin = 9;
+constexpr int text_top_from_bottom = 33;
+constexpr int bar_top_from_bottom = 12;
+constexpr int bar_height = 15; // the lowest 3 pixels fall outside the picture
+constexpr std::uint32_t bar_minimum = 5;
+constexpr int close_offset = 6;
+constexpr int close_hot_margin = 10;
+
+// The module this code lives in: the launcher itself, whose resources hold the pictures.
+HMODULE own_module() {
+    static const HMODULE module = [] {
+        MEMORY_BASIC_INFORMATION info{};
+        if (VirtualQuery(reinterpret_cast<const void*>(&own_module), &info, sizeof info) == 0)
+            return GetModuleHandleW(nullptr);
+        return static_cast<HMODULE>(info.AllocationBase);
+    }();
+    return module;
+}
+
+// A PNG picture from the program's resources, decoded by GDI+ from a movable memory block
+// that stays allocated for as long as the bitmap may read from it.
+class png_image {
+public:
+    png_image() = default;
+    ~png_image() { release(); }
+    png_image(const png_image&) = delete;
+    png_image& operator=(const png_image&) = delete;
+
+    bool load(HMODULE module, int id) {
+        release();
+        HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(id), image_type);
+        const DWORD size = resource ? SizeofResource(module, resource) : 0;
+        if (size == 0)
+            return false;
+        HGLOBAL loaded = LoadResource(module, resource);
+        const void* bytes = loaded ? LockResource(loaded) : nullptr;
+        if (bytes == nullptr)
+            return false;
+        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
+        if (block == nullptr)
+            return false;
+        void* copy = GlobalLock(block);
+        if (copy == nullptr) {
+            GlobalFree(block);
+            return false;
+        }
+        std::memcpy(copy, bytes, size);
+        IStream* stream = nullptr;
+        GpBitmap* bitmap = nullptr;
+        GpStatus status = GenericError;
+        if (SUCCEEDED(CreateStreamOnHGlobal(block, FALSE, &stream))) {
+            status = GdipCreateBitmapFromStream(stream, &bitmap);
+            stream->Release();
+        }
+        if (status != Ok) {
+            if (bitmap != nullptr)
+                GdipDisposeImage(bitmap);
+            GlobalUnlock(block);
+            GlobalFree(block);
+            return false;
+        }
+        bitmap_ = bitmap;
+        block_ = block;
+        GdipGetImageWidth(bitmap_, &width_);
+        GdipGetImageHeight(bitmap_, &height_);
+        return true;
+    }
+
+    void release() {
+        if (bitmap_ != nullptr) {
+            GdipDisposeImage(bitmap_);
+            bitmap_ = nullptr;
+        }
+        if (block_ != nullptr) {
+            GlobalUnlock(block_);
+            GlobalFree(block_);
+            block_ = nullptr;
+        }
+        width_ = height_ = 0;
+    }
+
+    [[nodiscard]] bool loaded() const { return bitmap_ != nullptr; }
+    [[nodiscard]] GpBitmap* bitmap() const { return bitmap_; }
+    [[nodiscard]] int width() const { return static_cast<int>(width_); }
+    [[nodiscard]] int height() const { return static_cast<int>(height_); }
+
+private:
+    GpBitmap* bitmap_ = nullptr;
+    HGLOBAL block_ = nullptr;
+    UINT width_ = 0;
+    UINT height_ = 0;
+};
+
+// GDI+ for the life of the splash, without its background thread: the notification hook
+// is called at once, as GDI+ asks in that mode.
+class gdiplus_session {
+public:
+    gdiplus_session() {
+        GdiplusStartupInput input(nullptr, TRUE, FALSE);
+        if (GdiplusStartup(&token_, &input, &output_) != Ok) {
+            token_ = 0;
+            return;
+        }
+        if (output_.NotificationHook != nullptr && output_.NotificationHook(&hook_token_) != Ok)
+            hook_token_ = 0;
+    }
+    ~gdiplus_session() {
+        if (token_ == 0)
+            return;
+        if (hook_token_ != 0 && output_.NotificationUnhook != nullptr)
+            output_.NotificationUnhook(hook_token_);
+        GdiplusShutdown(token_);
+    }
+    gdiplus_session(const gdiplus_session&) = delete;
+    gdiplus_session& operator=(const gdiplus_session&) = delete;
+
+    [[nodiscard]] bool running() const { return token_ != 0; }
+
+private:
+    ULONG_PTR token_ = 0;
+    ULONG_PTR hook_token_ = 0;
+    GdiplusStartupOutput output_{};
+};
+
+struct brush_deleter {
+    void operator()(GpSolidFill* brush) const { GdipDeleteBrush(brush); }
+};
+struct font_deleter {
+    void operator()(GpFont* font) const { GdipDeleteFont(font); }
+};
+struct graphics_deleter {
+    void operator()(GpGraphics* graphics) const { GdipDeleteGraphics(graphics); }
+};
+struct image_deleter {
+    void operator()(GpImage* image) const { GdipDisposeImage(image); }
+};
+struct attributes_deleter {
+    void operator()(GpImageAttributes* attributes) const { GdipDisposeImageAttributes(attributes); }
+};
+using brush_ptr = std::unique_ptr<GpSolidFill, brush_deleter>;
+using font_ptr = std::unique_ptr<GpFont, font_deleter>;
+using graphics_ptr = std::unique_ptr<GpGraphics, graphics_deleter>;
+using image_ptr = std::unique_ptr<GpImage, image_deleter>;
+using attributes_ptr = std::unique_ptr<GpImageAttributes, attributes_deleter>;
+
+brush_ptr make_brush(ARGB colour) {
+    GpSolidFill* brush = nullptr;
+    if (GdipCreateSolidFill(colour, &brush) != Ok)
+        return nullptr;
+    return brush_ptr(brush);
+}
+
+// Tahoma, else the generic sans-serif family; null when neither exists (a bare Wine prefix
+// has neither), in which case the splash shows its picture and bar without text.
+font_ptr make_font() {
+    GpFontFamily* family = nullptr;
+    bool owned = true;
+    if (GdipCreateFontFamilyFromName(L"Tahoma", nullptr, &family) != Ok) {
+        family = nullptr;
+        owned = false;
+        if (GdipGetGenericFontFamilySansSerif(&family) != Ok)
+            return nullptr;
+    }
+    GpFont* font = nullptr;
+    const GpStatus status = GdipCreateFont(family, font_size, FontStyleRegular, UnitPixel, &font);
+    if (owned)
+        GdipDeleteFontFamily(family);
+    return status == Ok ? font_ptr(font) : nullptr;
+}
+
+struct rectangle {
+    int left = 0, top = 0, right = 0, bottom = 0;
+    // Strictly inside: the border itself does not count.
+    [[nodiscard]] bool contains(int x, int y) const { return left < x && x < right && top < y && y < bottom; }
+};
+
+// Mouse and drag state of the window procedure. Only the window thread touches it.
+struct pointer_state {
+    POINT last{-1, -1};
+    bool hover = false;
+    bool button_down = false;
+    bool dragging = false;
+    POINT drag_offset{0, 0};
+};
+
+class window_display final : public splash_display {
+public:
+    explicit window_display(CSplashWnd& splash) : splash_(splash) {
+        InitCommonControls();
+        if (!gdiplus_.running())
+            return;
+        if (background_.load(own_module(), background_resource) &&
+            close_.load(own_module(), close_resource)) {
+            drag_area_ = {0, 0, background_.width(), background_.height()};
+            close_left_ = background_.width() - close_.width() - close_offset;
+            close_top_ = close_offset;
+            hot_ = {std::max(0, close_left_ - close_hot_margin), std::max(0, close_top_ - close_hot_margin),
+                    close_left_ + close_.width() + close_hot_margin,
+                    close_top_ + close_.height() + close_hot_margin};
+        }
+        font_ = make_font();
+        text_brush_ = make_brush(text_colour);
+        bar_brush_ = make_brush(bar_colour);
+        for (int i = 0; i < 5; ++i)
+            for (int j = 0; j < 5; ++j)
+                hover_matrix_.m[i][j] = i == j ? 1.0f : 0.0f;
+        hover_matrix_.m[3][3] = 0.5f;
+    }
+
+    ~window_display() override {
+        if (thread_ != nullptr) {
+            if (HWND window = window_.load())
+                PostMessageW(window, WM_CLOSE, 0, 0);
+            if (WaitForSingleObject(thread_, static_cast<DWORD>(splash_shutdown_timeout.count())) !=
+                WAIT_OBJECT_0)
+                TerminateThread(thread_, 0);
+            CloseHandle(thread_);
+        }
+        if (ready_ != nullptr)
+            CloseHandle(ready_);
+        // The GDI+ objects go before the session that owns them (member order does the rest).
+        bar_brush_.reset();
+        text_brush_.reset();
+        font_.reset();
+        close_.release();
+        background_.release();
+    }
+
+    window_display(const window_display&) = delete;
+    window_display& operator=(const window_display&) = delete;
+
+    bool start(std::chrono::milliseconds ready_timeout) override {
+        if (thread_ != nullptr)
+            return window_.load() != nullptr;
+        ready_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (ready_ == nullptr)
+            return false;
+        thread_ = CreateThread(nullptr, 0, &window_display::thread_main, this, 0, &thread_id_);
+        if (thread_ == nullptr)
+            return false;
+        // Waiting on the thread too: when it gives up (no picture, no window) there is
+        // nothing left to wait for.
+        const HANDLE waits[2] = {ready_, thread_};
+        return WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(ready_timeout.count())) ==
+               WAIT_OBJECT_0;
+    }
+
+    void request_repaint() override {
+        if (HWND window = window_.load()) {
+            const RECT all{0, 0, width_, height_};
+            InvalidateRect(window, &all, FALSE);
+        }
+    }
+
+private:
+    static DWORD WINAPI thread_main(void* parameter) {
+        static_cast<window_display*>(parameter)->run();
+        return 0;
+    }
+
+    void run() {
+        if (!background_.loaded())
+            return;
+        WNDCLASSEXW window_class_info{};
+        window_class_info.cbSize = sizeof window_class_info;
+        window_class_info.style = CS_HREDRAW | CS_VREDRAW | CS_NOCLOSE;
+        window_class_info.lpfnWndProc = &window_display::window_procedure;
+        window_class_info.hInstance = own_module();
+        window_class_info.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        window_class_info.lpszClassName = window_class;
+        // A second splash in one process finds the class registered already.
+        if (RegisterClassExW(&window_class_info) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+            return;
+
+        width_ = background_.width();
+        height_ = background_.height();
+        const POINT origin = centred_origin();
+        HWND window = CreateWindowExW(0, window_class, game_title, WS_POPUP | WS_CLIPCHILDREN, origin.x,
+                                      origin.y, width_, height_, nullptr, nullptr, own_module(), nullptr);
+        if (window == nullptr)
+            return;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        window_ = window;
+        SetWindowPos(window, HWND_TOP, origin.x, origin.y, width_, height_, SWP_SHOWWINDOW | SWP_NOACTIVATE);
+        UpdateWindow(window);
+        SetEvent(ready_);
+
+        MSG message;
+        PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        splash_.closed = true;
+    }
+
+    // Centred on the whole monitor under the cursor (not its work area); negative
+    // coordinates of monitors left of or above the primary one are kept.
+    POINT centred_origin() const {
+        POINT cursor{0, 0};
+        GetCursorPos(&cursor);
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        RECT area{};
+        if (GetMonitorInfoW(MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &monitor))
+            area = monitor.rcMonitor;
+        else
+            SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+        return {(area.left + area.right - width_) / 2, (area.top + area.bottom - height_) / 2};
+    }
+
+    static LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+        auto* self = reinterpret_cast<window_display*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (self == nullptr)
+            return DefWindowProcW(window, message, wparam, lparam);
+        return self->handle(window, message, wparam, lparam);
+    }
+
+    LRESULT handle(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+        const int x = GET_X_LPARAM(lparam);
+        const int y = GET_Y_LPARAM(lparam);
+        switch (message) {
+        case WM_PAINT:
+            paint(window);
+            return 0;
+        case WM_LBUTTONDOWN:
+            pointer_.last = {x, y};
+            pointer_.button_down = true;
+            if (close_.loaded()) {
+                if (hot_.contains(x, y)) {
+                    DestroyWindow(window);
+                } else if (drag_area_.contains(x, y)) {
+                    POINT cursor{};
+                    RECT placement{};
+                    GetCursorPos(&cursor);
+                    GetWindowRect(window, &placement);
+                    pointer_.dragging = true;
+                    pointer_.drag_offset = {cursor.x - placement.left, cursor.y - placement.top};
+                    SetCapture(window);
+                }
+            }
+            return 0;
+        case WM_MOUSEMOVE: {
+            pointer_.last = {x, y};
+            const bool hover = hot_.contains(x, y);
+            if (hover != pointer_.hover) {
+                pointer_.hover = hover;
+                request_repaint();
+            }
+            if (pointer_.button_down && pointer_.dragging) {
+                POINT cursor{};
+                GetCursorPos(&cursor);
+                MoveWindow(window, cursor.x - pointer_.drag_offset.x, cursor.y - pointer_.drag_offset.y,
+                           width_, height_, FALSE);
+                request_repaint();
+            }
+            return 0;
+        }
+        case WM_LBUTTONUP:
+            if (close_.loaded() && hot_.contains(x, y)) {
+                DestroyWindow(window);
+                return 0;
+            }
+            end_drag();
+            pointer_.button_down = false;
+            return 0;
+        case WM_KILLFOCUS:
+            end_drag();
+            pointer_.button_down = false;
+            return 0;
+        case WM_CLOSE:
+            DestroyWindow(window);
+            return 0;
+        case WM_DESTROY:
+            end_drag();
+            pointer_.button_down = false;
+            // From here on status changes are kept but nothing is repainted.
+            window_ = nullptr;
+            PostQuitMessage(0);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wparam, lparam);
+        }
+    }
+
+    void end_drag() {
+        if (pointer_.dragging) {
+            ReleaseCapture();
+            pointer_.dragging = false;
+        }
+    }
+
+    void paint(HWND window) {
+        PAINTSTRUCT paint_info;
+        HDC device = BeginPaint(window, &paint_info);
+        if (device != nullptr && background_.loaded())
+            compose_and_show(device);
+        EndPaint(window, &paint_info);
+    }
+
+    void compose_and_show(HDC device) {
+        GpBitmap* frame_raw = nullptr;
+        if (GdipCreateBitmapFromScan0(width_, height_, 0, PixelFormat32bppARGB, nullptr, &frame_raw) != Ok)
+            return;
+        const image_ptr frame(frame_raw);
+        GpGraphics* canvas_raw = nullptr;
+        if (GdipGetImageGraphicsContext(frame_raw, &canvas_raw) != Ok)
+            return;
+        {
+            const graphics_ptr canvas(canvas_raw);
+            draw_frame(canvas_raw);
+        }
+        GpGraphics* screen_raw = nullptr;
+        if (GdipCreateFromHDC(device, &screen_raw) != Ok)
+            return;
+        const graphics_ptr screen(screen_raw);
+        GdipDrawImageRectI(screen_raw, frame_raw, 0, 0, width_, height_);
+    }
+
+    void draw_frame(GpGraphics* canvas) {
+        const CSplashWnd::snapshot state = splash_.take_snapshot();
+        GdipSetInterpolationMode(canvas, InterpolationModeHighQuality);
+        GdipSetTextRenderingHint(canvas, TextRenderingHintClearTypeGridFit);
+        GdipDrawImageRectI(canvas, background_.bitmap(), 0, 0, width_, height_);
+        draw_close_mark(canvas);
+        const REAL text_top = static_cast<REAL>(height_ - text_top_from_bottom);
+        if (!state.status_text.empty() && font_ && text_brush_) {
+            const RectF box(static_cast<REAL>(status_left), text_top, 0, 0);
+            GdipDrawString(canvas, state.status_text.c_str(), -1, font_.get(), &box, nullptr,
+                           text_brush_.get());
+        }
+        if (state.progress_total != 0 && bar_brush_) {
+            const auto bar = progress_bar_width(state.progress_value, state.progress_total,
+                                                static_cast<std::uint32_t>(width_), bar_minimum);
+            GdipFillRectangleI(canvas, bar_brush_.get(), 0, height_ - bar_top_from_bottom,
+                               static_cast<INT>(bar), bar_height);
+        }
+        draw_site_label(canvas, text_top);
+    }
+
+    void draw_close_mark(GpGraphics* canvas) {
+        if (!close_.loaded())
+            return;
+        if (!hot_.contains(pointer_.last.x, pointer_.last.y)) {
+            GdipDrawImageRectI(canvas, close_.bitmap(), close_left_, close_top_, close_.width(),
+                               close_.height());
+            return;
+        }
+        GpImageAttributes* attributes_raw = nullptr;
+        if (GdipCreateImageAttributes(&attributes_raw) != Ok)
+            return;
+        const attributes_ptr attributes(attributes_raw);
+        GdipSetImageAttributesColorMatrix(attributes_raw, ColorAdjustTypeDefault, TRUE, &hover_matrix_,
+                                          nullptr, ColorMatrixFlagsDefault);
+        GdipDrawImageRectRectI(canvas, close_.bitmap(), close_left_, close_top_, close_.width(),
+                               close_.height(), 0, 0, close_.width(), close_.height(), UnitPixel,
+                               attributes_raw, nullptr, nullptr);
+    }
+
+    void draw_site_label(GpGraphics* canvas, REAL text_top) {
+        const std::wstring& label = splash_.site_label;
+        if (label.empty() || !font_ || !text_brush_)
+            return;
+        const RectF layout(0, 0, 32767, 32767);
+        RectF bounds;
+        if (GdipMeasureString(canvas, label.c_str(), -1, font_.get(), &layout, nullptr, &bounds, nullptr,
+                              nullptr) != Ok)
+            return;
+        const RectF box(static_cast<REAL>(width_) - bounds.Width - static_cast<REAL>(site_right_margin),
+                        text_top, 0, 0);
+        GdipDrawString(canvas, label.c_str(), -1, font_.get(), &box, nullptr, text_brush_.get());
+    }
+
+    CSplashWnd& splash_;
+    gdiplus_session gdiplus_; // first in, last out: every GDI+ object below lives inside it
+    png_image background_;
+    png_image close_;
+    rectangle drag_area_;
+    int close_left_ = 0;
+    int close_top_ = 0;
+    rectangle hot_;
+    font_ptr font_;
+    brush_ptr text_brush_;
+    brush_ptr bar_brush_;
+    ColorMatrix hover_matrix_{};
+    HANDLE ready_ = nullptr;
+    HANDLE thread_ = nullptr;
+    DWORD thread_id_ = 0;
+    std::atomic<HWND> window_{nullptr}; // read by the engine's threads to ask for repaints
+    int width_ = 0;                     // set by the window thread before the window exists
+    int height_ = 0;
+    pointer_state pointer_; // window thread only
+};
+
+} // namespace
+
+std::unique_ptr<splash_display> create_splash_display(CSplashWnd& splash) {
+    return std::make_unique<window_display>(splash);
+}
+
+} // namespace qz4

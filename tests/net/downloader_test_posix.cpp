@@ -1,0 +1,33 @@
+// Downloader cases that need a POSIX system's devices.
+#include "net/downloader.hpp"
+
+#include "tests/support/http_test_server.hpp"
+#include "tests/support/temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace qz4 {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The last bytes of a file reach the disk when it is closed; a full disk then must not pass
+// for a complete download, whether it shows during the transfer or only at the close.
+TEST(Downloader, FullDiskFailsTheDownloadPosix) {
+    test::temp_dir dir;
+    downloader loader;
+    for (const char* url : {"_/bytes/100", "_/bytes/300000"}) {
+        SCOPED_TRACE(url);
+        // A link, so that deleting the failed target removes the link and not the device.
+        fs::create_symlink("/dev/full", dir.native("full.bin"));
+        EXPECT_FALSE(loader.download(test::http_server().url(url), dir.wide("full.bin")));
+        EXPECT_EQ(loader.last_error, "CURL error: 23");
+        EXPECT_FALSE(fs::is_symlink(dir.native("full.bin")));
+    }
+    EXPECT_TRUE(fs::exists("/dev/full"));
+}
+
+} // namespace
+} // namespace qz4

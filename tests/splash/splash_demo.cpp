@@ -1,0 +1,42 @@
+// Shows the splash like the launcher: "status text" and "value/total" from the arguments,
+// then waits until the splash is closed (printing "closed" on standard output) or until
+// the given number of milliseconds has passed.
+//   qz4_splash_demo <status> <value> <total> <wait-ms> [<second status>]
+#include "common/encoding.hpp"
+#include "splash/splash_wnd.hpp"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+int main(int argc, char** argv) {
+    if (argc < 5) {
+        std::fputs("usage: qz4_splash_demo <status> <value> <total> <wait-ms> [<second status>]\n", stderr);
+        return 2;
+    }
+    CSplashWnd splash;
+    splash.site_label = L"\u00ABtarnwood-game.net\u00BB";
+    splash.set_status_text(qz4::utf8_to_wide(argv[1]));
+    splash.progress_value = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
+    splash.progress_total = static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10));
+    splash.start();
+    std::puts("started");
+    std::fflush(stdout);
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::atol(argv[4]));
+    bool second_shown = argc < 6;
+    while (!splash.closed && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!second_shown &&
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(std::atol(argv[4]) / 2) > deadline) {
+            splash.set_status_text(qz4::utf8_to_wide(argv[5]));
+            second_shown = true;
+        }
+    }
+    if (splash.closed)
+        std::puts("closed");
+    std::fflush(stdout);
+    return 0;
+}

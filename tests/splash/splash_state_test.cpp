@@ -1,0 +1,44 @@
+#include "splash/splash_wnd.hpp"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The update engine's threads write while the painter copies; the copy is always one of the
+// texts written, never a torn mix (ThreadSanitizer watches the hand-over in the tsan build).
+TEST(SplashState, WritersAndThePainterShareTheStateSafely) {
+    CSplashWnd splash;
+    const std::wstring texts[] = {L"Checking files", L"Downloading updates (42%)", L"Unpacking files"};
+    std::vector<std::thread> writers;
+    for (int w = 0; w < 2; ++w) {
+        writers.emplace_back([&, w] {
+            for (std::uint32_t i = 0; i < 2000; ++i) {
+                splash.progress_total = 550;
+                splash.progress_value = i % 551;
+                splash.set_status_text(texts[(i + static_cast<std::uint32_t>(w)) % 3]);
+            }
+        });
+    }
+    for (int i = 0; i < 2000; ++i) {
+        const auto copy = splash.take_snapshot();
+        EXPECT_TRUE(copy.status_text.empty() || copy.status_text == texts[0] ||
+                    copy.status_text == texts[1] || copy.status_text == texts[2]);
+        EXPECT_LE(copy.progress_value, 550u);
+    }
+    for (auto& writer : writers)
+        writer.join();
+    EXPECT_FALSE(splash.closed);
+}
+
+TEST(SplashState, StartsAndStopsWithoutATerminal) {
+    auto splash = std::make_unique<CSplashWnd>();
+    splash->start();
+    splash->set_status_text(L"Starting...");
+    splash->repaint();
+    splash.reset(); // joins the display thread
+}
+
+} // namespace

@@ -1,0 +1,32 @@
+// The HTTP test server (tests/support/http_test_server.py) as tests see it: its base URL, the
+// directory it serves, a URL that refuses connections, and the bytes it generates.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace qz4::test {
+
+struct http_test_server {
+    std::string base_url;       // "http://127.0.0.1:<port>/"
+    std::string refused_url;    // a loopback port held closed while the server runs
+    std::filesystem::path root; // the file root/a/b is served at base_url + "a/b"
+
+    [[nodiscard]] std::string url(std::string_view path) const {
+        std::string result = base_url;
+        result.append(path);
+        return result;
+    }
+};
+
+// The server that the CTest fixture qz4_http_server started (found through the state directory
+// built into the tests, or QZ4_TEST_HTTP_SERVER_DIR). Throws std::runtime_error, with the
+// command that starts one, when none is running.
+[[nodiscard]] const http_test_server& http_server();
+
+// The bytes of a generated body (/_/bytes/<n>, /_/endless) from `offset` on.
+[[nodiscard]] std::string generated_bytes(std::size_t offset, std::size_t count);
+
+} // namespace qz4::test

@@ -2,14 +2,18 @@
 // starting the game or a new copy of the launcher.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace qz4 {
 
-// Ids of the running processes (idle and system ids excluded where the system has them).
-[[nodiscard]] std::vector<std::uint32_t> enumerate_process_ids();
+// Ids of all running processes. Where the system fills a caller's buffer (Windows), the
+// buffer starts with room for `initial_capacity` ids and grows until every id fits.
+inline constexpr std::size_t default_process_capacity = 1024;
+[[nodiscard]] std::vector<std::uint32_t>
+enumerate_process_ids(std::size_t initial_capacity = default_process_capacity);
 
 // Full path of the process's executable in wide Windows form; empty when it cannot be read.
 [[nodiscard]] std::wstring process_image_path(std::uint32_t process_id);

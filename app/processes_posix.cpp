@@ -76,7 +76,7 @@ bool spawn_native(const std::string& program, const std::vector<std::string>& ar
 
 } // namespace
 
-std::vector<std::uint32_t> enumerate_process_ids() {
+std::vector<std::uint32_t> enumerate_process_ids(std::size_t /*initial_capacity*/) {
     std::vector<std::uint32_t> ids;
     std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), &::closedir);
     if (!proc)

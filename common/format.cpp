@@ -288,7 +288,8 @@ private:
     void emit_character(const conversion<Char>& spec) {
         std::basic_string<Char> text;
         if (wide_argument(spec)) {
-            const wchar_t c = static_cast<wchar_t>(va_arg(*args_, std::wint_t));
+            // A wint_t argument arrives promoted: as int where wint_t is 16 bits (Windows).
+            const wchar_t c = static_cast<wchar_t>(va_arg(*args_, decltype(+std::wint_t{})));
             text = convert(std::wstring(1, c));
         } else {
             const char c = static_cast<char>(va_arg(*args_, int));

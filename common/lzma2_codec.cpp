@@ -17,8 +17,8 @@ namespace {
 
 constexpr std::size_t step_size = 64 * 1024;
 
-// The one place where liblzma's results become our codes. LZMA_OK, LZMA_STREAM_END and
-// LZMA_BUF_ERROR (no progress) are handled by the coding loops and never reach here.
+// The one place where liblzma's results become our codes. The coding loops act on
+// LZMA_STREAM_END and on calls without progress themselves before they get here.
 int result_of(lzma_ret ret) {
     switch (ret) {
     case LZMA_OK:

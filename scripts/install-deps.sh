@@ -12,7 +12,7 @@ linux_packages=(
 )
 windows_packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  wine wine64 fonts-wine xvfb xauth make patch dpkg-dev imagemagick xdotool
+  wine wine64 fonts-wine xvfb xauth make patch file dpkg-dev imagemagick xdotool
 )
 
 want=("${linux_packages[@]}")

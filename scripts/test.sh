@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The project's test command: installs what is missing, then builds and tests every
-# configuration (sanitizers, optimised, ThreadSanitizer).
+# configuration (sanitizers, optimised, ThreadSanitizer), then the Windows leg: the x86_64
+# and i686 cross builds, with the x86_64 tests run under Wine (scripts/test-windows.sh).
 #   scripts/test.sh                 everything, as CI runs it
 #   scripts/test.sh --no-windows    skip the Windows cross builds (quick local run)
 set -euo pipefail
@@ -23,5 +24,7 @@ for preset in dev release tsan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset"
 done
+
+if ((windows)); then scripts/test-windows.sh; fi
 
 echo "=== all tests passed ==="

@@ -8,11 +8,14 @@
 #include "splash/progress_bar.hpp"
 #include "splash/splash_wnd.hpp"
 
+// Each of these needs the types of those before it.
+// clang-format off
+#include <windows.h>
+#include <objidl.h>
 #include <commctrl.h>
 #include <gdiplus.h>
-#include <objidl.h>
-#include <windows.h>
 #include <windowsx.h>
+// clang-format on
 
 #include <algorithm>
 #include <atomic>

@@ -4,11 +4,13 @@
 #include "app/processes.hpp"
 #include "common/encoding.hpp"
 #include "tests/support/client_record.hpp"
+#include "tests/support/system_probe.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/test_process.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 
 namespace qz4 {
@@ -103,6 +105,19 @@ TEST_F(GameInstallation, AcceptingEndsTheClientAndAsksOnce) {
     EXPECT_TRUE(client.finished());
 }
 
+// However small the first buffer, every running process is listed: the client among them.
+TEST_F(GameInstallation, ProcessListingGrowsUntilEveryProcessFits) {
+    test::background_process client(client_path(), {"--wait"}, client_directory());
+    test::client_record record;
+    ASSERT_TRUE(test::wait_for_client_record(client_directory(), record));
+    for (const std::size_t capacity : {std::size_t{1}, std::size_t{2}, default_process_capacity}) {
+        SCOPED_TRACE(testing::Message() << "first buffer for " << capacity << " ids");
+        const auto ids = enumerate_process_ids(capacity);
+        EXPECT_GT(ids.size(), 2u);
+        EXPECT_NE(std::find(ids.begin(), ids.end(), client.id()), ids.end());
+    }
+}
+
 TEST_F(GameInstallation, ClientsFromOtherPathsOrSpellingsAreIgnored) {
     fs::create_directories(dir_.native("other"));
     fs::copy_file(QZ4_DUMMY_CLIENT_PATH, dir_.native("other/Client.exe"));
@@ -119,6 +134,26 @@ TEST_F(GameInstallation, ClientsFromOtherPathsOrSpellingsAreIgnored) {
     EXPECT_EQ(questions_, 0);
     EXPECT_FALSE(other.finished());
     EXPECT_FALSE(ours.finished());
+}
+
+// Windows: the client gets one command line, the quoted path and the launcher's arguments
+// unquoted, and its runtime splits that line again.
+TEST_F(GameInstallation, CommandLineQuotesTheProgramButNotTheArgumentsWindows) {
+    if (const auto reason = test::windows_only_skip_reason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    // A game path with spaces stays one program name because it is quoted.
+    const fs::path spaced = dir_.native("my games/client dir");
+    fs::create_directories(spaced);
+    fs::copy_file(QZ4_DUMMY_CLIENT_PATH, spaced / "Client.exe");
+    const std::wstring game = test::wide_path(spaced / "Client.exe");
+    // A launcher argument that held a space (it was quoted on the launcher's command line)
+    // reaches the game as two arguments.
+    ASSERT_TRUE(start_game(game, {L"launcher", L"-noupdate", L"a b", L"c"}));
+    test::client_record record;
+    ASSERT_TRUE(test::wait_for_client_record(spaced, record));
+    EXPECT_EQ(record.command_line, wide_to_utf8(L"\"" + game + L"\" -noupdate a b c"));
+    EXPECT_EQ(record.arguments, (std::vector<std::string>{"-noupdate", "a", "b", "c"}));
+    EXPECT_EQ(fs::path(record.working_directory), spaced);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // The built program, run the way a player runs it: copied into a game installation.
 #include "app/processes.hpp"
+#include "common/encoding.hpp"
 #include "tests/support/client_record.hpp"
+#include "tests/support/system_probe.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/test_process.hpp"
 
@@ -40,7 +42,11 @@ TEST_F(LauncherProgram, NoUpdateStartsTheClientWithTheLauncherArguments) {
     EXPECT_EQ(record.marker, "(unset)");
 }
 
-TEST_F(LauncherProgram, AMissingClientIsReportedAndTheExitCodeStaysZero) {
+// The POSIX stand-in writes the box to standard error. A Windows box waits for the player,
+// so there the counterpart below answers it.
+TEST_F(LauncherProgram, AMissingClientIsReportedAndTheExitCodeStaysZeroPosix) {
+    if (const auto reason = test::posix_only_skip_reason(); !reason.empty())
+        GTEST_SKIP() << reason;
     const auto result = run({"-noupdate"});
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_NE(result.output.find("An error occurred while starting the gamet."), std::string::npos)
@@ -63,6 +69,35 @@ TEST_F(LauncherProgram, SleepWithoutPatchMakerChangesNothing) {
     test::client_record record;
     ASSERT_TRUE(test::wait_for_client_record(dir_.native("client"), record));
     EXPECT_EQ(record.arguments, test::arguments_seen_by_client({"-sleep", "-noupdate"}));
+}
+
+TEST_F(LauncherProgram, AMissingClientIsReportedInASystemModalBoxWindows) {
+    if (const auto reason = test::windows_only_skip_reason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    test::background_process launcher(launcher_, {"-noupdate"}, dir_.path());
+    const auto box = test::answer_message_box(launcher.id(), test::button_ok, std::chrono::seconds(30));
+    ASSERT_TRUE(box.has_value()) << "no message box appeared (the tests need a display: run them in Xvfb)";
+    EXPECT_EQ(box->caption, L"Tarnwood");
+    EXPECT_NE(box->text.find(L"An error occurred while starting the gamet."), std::wstring::npos);
+    EXPECT_NE(box->text.find(L"Error: 0x00000002."), std::wstring::npos) << wide_to_utf8(box->text);
+    EXPECT_EQ(box->buttons, std::vector<int>{test::button_ok});
+    EXPECT_TRUE(box->topmost) << "a system-modal box stays in front";
+    EXPECT_EQ(launcher.wait_for_exit(std::chrono::seconds(30)), 0);
+}
+
+// Windows: the client's whole command line, the launcher's own arguments passed on as they
+// were split, unquoted.
+TEST_F(LauncherProgram, NoUpdateGivesTheClientTheLauncherCommandLineWindows) {
+    if (const auto reason = test::windows_only_skip_reason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    install_client();
+    const auto result = run({"-noupdate", "a", "b c"});
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    test::client_record record;
+    ASSERT_TRUE(test::wait_for_client_record(dir_.native("client"), record));
+    const std::wstring client = test::wide_path(dir_.native("client/Client.exe"));
+    EXPECT_EQ(record.command_line, wide_to_utf8(L"\"" + client + L"\" -noupdate a b c"));
+    EXPECT_EQ(record.arguments, (std::vector<std::string>{"-noupdate", "a", "b", "c"}));
 }
 
 } // namespace

@@ -1,8 +1,13 @@
 #include "common/file_system.hpp"
 
+#include "common/encoding.hpp"
+#include "common/paths.hpp"
+#include "tests/support/system_probe.hpp"
 #include "tests/support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 namespace qz4 {
 namespace {
@@ -137,6 +142,69 @@ TEST(FileSystem, ModulePathNamesThisTestProgram) {
     EXPECT_NE(path.find(L"qz4_common_tests"), std::wstring::npos);
     EXPECT_EQ(module_directory() + L"\\" + path.substr(module_directory().size() + 1), path);
     EXPECT_TRUE(is_regular_file(path));
+}
+
+// Windows: files that another program holds open.
+TEST(FileSystem, DeleteFileNowAndOtherHoldersWindows) {
+    if (const auto reason = test::windows_only_skip_reason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    test::temp_dir dir;
+    test::write_file(dir.native("shared.bin"), "held content");
+    test::write_file(dir.native("locked.bin"), "locked content");
+
+    // A holder that allows deletion keeps reading what it opened; the name goes with it.
+    test::held_file sharing(dir.wide("shared.bin"), test::held_file::access::read_sharing_all);
+    ASSERT_TRUE(sharing.is_open());
+    EXPECT_TRUE(delete_file_now(dir.wide("shared.bin")));
+    EXPECT_EQ(sharing.read_all(), "held content");
+    sharing.close();
+    EXPECT_FALSE(test::can_open_file(dir.wide("shared.bin")));
+    EXPECT_FALSE(is_regular_file(dir.wide("shared.bin")));
+
+    // A holder that does not allow it wins: the deletion is refused and reported as such.
+    test::held_file locking(dir.wide("locked.bin"), test::held_file::access::write_sharing_read_write);
+    ASSERT_TRUE(locking.is_open());
+    EXPECT_FALSE(delete_file_now(dir.wide("locked.bin")));
+    locking.close();
+    EXPECT_EQ(test::read_file(dir.native("locked.bin")), "locked content");
+}
+
+// Windows: paths with drive letters and UNC shares, with either separator.
+TEST(FileSystem, DriveLetterAndUncPathsWindows) {
+    if (const auto reason = test::windows_only_skip_reason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    test::temp_dir dir;
+    const std::wstring root = dir.wide();
+    ASSERT_GE(root.size(), 3u);
+    ASSERT_EQ(root.substr(1, 2), L":\\");
+    const std::wstring drive = root.substr(0, 2);
+
+    const std::wstring mixed = root + L"\\one/two\\three";
+    EXPECT_TRUE(create_directories(mixed));
+    EXPECT_TRUE(is_directory(root + L"\\one\\two\\three"));
+    EXPECT_EQ(parent_directory(mixed), root + L"\\one/two");
+    // The drive itself, with and without its backslash, exists already.
+    EXPECT_TRUE(create_directories(drive));
+    EXPECT_TRUE(create_directories(drive + L"\\"));
+    EXPECT_EQ(parent_directory(drive + L"\\x"), drive);
+
+    // A share to write to: scripts/test-windows.sh maps one; on a Windows machine name any
+    // writable share.
+    const char* share_variable = std::getenv("QZ4_TEST_UNC_SHARE");
+    if (share_variable == nullptr || *share_variable == '\0')
+        GTEST_SKIP() << "drive letters checked; set QZ4_TEST_UNC_SHARE to a writable \\\\server\\share "
+                        "for the UNC half";
+    const std::wstring share = utf8_to_wide(share_variable);
+    ASSERT_EQ(share.substr(0, 2), L"\\\\");
+    ASSERT_TRUE(is_directory(share)) << "cannot reach the share";
+    const std::wstring top = join_path(share, file_name_of(root));
+    const std::wstring deep = top + L"\\a/b\\c";
+    EXPECT_TRUE(create_directories(deep));
+    EXPECT_TRUE(is_directory(top + L"\\a\\b\\c"));
+    EXPECT_EQ(parent_directory(parent_directory(deep)), top);
+    EXPECT_EQ(parent_directory(share + L"\\file"), share);
+    EXPECT_TRUE(remove_directory(top, false));
+    EXPECT_FALSE(is_directory(top));
 }
 
 } // namespace

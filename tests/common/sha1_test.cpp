@@ -1,5 +1,6 @@
 #include "common/sha1.hpp"
 
+#include "tests/support/system_probe.hpp"
 #include "tests/support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -137,6 +138,22 @@ TEST(FileSha1, OneContextAndBufferServeASequenceOfFiles) {
     EXPECT_EQ(file_sha1(dir.wide("small.txt"), buffer, context), "a9993e364706816aba3e25717850c26c9cd0d89d");
     // The buffer is bounded by the chunk size, not by the file.
     EXPECT_LE(buffer.storage.size(), std::size_t{1} << 20);
+}
+
+// Windows: a file that another program is writing has no digest yet, and gets one as soon as
+// the writer lets go.
+TEST(FileSha1, FileHeldOpenForWritingHasNoDigestWindows) {
+    if (const auto reason = test::windows_only_skip_reason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    test::temp_dir dir;
+    test::write_file(dir.native("busy.bin"), "held content");
+    byte_buffer buffer;
+    sha1_context context;
+    test::held_file writer(dir.wide("busy.bin"), test::held_file::access::write_sharing_read_write);
+    ASSERT_TRUE(writer.is_open());
+    EXPECT_EQ(file_sha1(dir.wide("busy.bin"), buffer, context), "");
+    writer.close();
+    EXPECT_EQ(file_sha1(dir.wide("busy.bin"), buffer, context), "4929cf5ef4bb2bfad01204b8abb3dc0abaec93ea");
 }
 
 } // namespace

@@ -16,6 +16,8 @@ bool parse(const std::filesystem::path& file, client_record& record) {
             parsed.working_directory = line.substr(4);
         else if (line.rfind("env=", 0) == 0)
             parsed.marker = line.substr(4);
+        else if (line.rfind("cmdline=", 0) == 0)
+            parsed.command_line = line.substr(8);
         else if (line.rfind("arg=", 0) == 0)
             parsed.arguments.push_back(line.substr(4));
         else if (line == "end") {

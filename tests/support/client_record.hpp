@@ -10,7 +10,8 @@ namespace qz4::test {
 
 struct client_record {
     std::string working_directory;
-    std::string marker; // the QZ4LAUNCHER variable, "(unset)" when absent
+    std::string marker;       // the QZ4LAUNCHER variable, "(unset)" when absent
+    std::string command_line; // the whole command line (Windows only; empty elsewhere)
     std::vector<std::string> arguments;
 };
 

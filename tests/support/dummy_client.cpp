@@ -1,24 +1,28 @@
-// Stand-in for client\Client.exe. It appends how it was started to "client_record.txt" in
-// its working directory: the directory, the QZ4LAUNCHER variable and every argument.
-// With the argument "--wait" it then stays alive for up to 60 seconds.
+// Stand-in for client\Client.exe: records how it was started (see dummy_client.hpp).
+#include "tests/support/dummy_client.hpp"
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <string>
 #include <thread>
 
-int main(int argc, char** argv) {
+namespace qz4::test {
+
+int run_dummy_client(const std::vector<std::string>& arguments, const std::string& command_line) {
     bool wait = false;
     {
         std::ofstream record("client_record.txt", std::ios::binary | std::ios::app);
-        record << "cwd=" << std::filesystem::current_path().generic_string() << "\n";
+        const std::u8string directory = std::filesystem::current_path().generic_u8string();
+        record << "cwd=" << std::string(directory.begin(), directory.end()) << "\n";
         const char* marker = std::getenv("QZ4LAUNCHER");
         record << "env=" << (marker ? marker : "(unset)") << "\n";
-        record << "argc=" << argc << "\n";
-        for (int i = 1; i < argc; ++i) {
-            record << "arg=" << argv[i] << "\n";
-            if (std::string(argv[i]) == "--wait")
+        if (!command_line.empty())
+            record << "cmdline=" << command_line << "\n";
+        record << "argc=" << arguments.size() + 1 << "\n";
+        for (const auto& argument : arguments) {
+            record << "arg=" << argument << "\n";
+            if (argument == "--wait")
                 wait = true;
         }
         record << "end\n";
@@ -27,3 +31,5 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::seconds(60));
     return 0;
 }
+
+} // namespace qz4::test

@@ -32,11 +32,14 @@ public:
     [[nodiscard]] std::uint32_t id() const { return id_; }
     // True once the process has ended (it is reaped on the way).
     [[nodiscard]] bool finished();
+    // Waits for the end and returns the exit code; -1 (and the process killed) on time-out.
+    [[nodiscard]] int wait_for_exit(std::chrono::milliseconds timeout);
     void kill();
 
 private:
     std::uint32_t id_ = 0;
     std::intptr_t handle_ = 0; // process handle where the system has one
+    int exit_code_ = -1;
 };
 
 // The arguments a client started by the launcher receives, for the given launcher

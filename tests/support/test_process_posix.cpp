@@ -86,9 +86,23 @@ bool background_process::finished() {
     if (handle_ != 0)
         return true;
     int status = 0;
-    if (::waitpid(static_cast<pid_t>(id_), &status, WNOHANG) == static_cast<pid_t>(id_))
+    if (::waitpid(static_cast<pid_t>(id_), &status, WNOHANG) == static_cast<pid_t>(id_)) {
         handle_ = 1; // reaped
+        exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
     return handle_ != 0;
+}
+
+int background_process::wait_for_exit(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!finished()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill();
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return exit_code_;
 }
 
 void background_process::kill() {

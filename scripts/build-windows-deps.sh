@@ -1,0 +1,255 @@
+#!/usr/bin/env bash
+# Builds the libraries the Windows builds link statically: libcurl (HTTP only, no TLS) and
+# liblzma, for x86_64 and i686, from Debian's source packages with the MinGW-w64 compilers.
+# nlohmann/json (header only) is taken from the installed nlohmann-json3-dev package.
+#
+#   scripts/build-windows-deps.sh            build what is missing, print the prefixes
+#
+# The result lives outside the source tree, in
+#   ${QZ4_DEPS_CACHE:-$HOME/.cache/qz4launcher}/windows-deps/<key>/{x86_64,i686}
+# where <key> covers the source package versions, the compilers and this script, and
+# windows-deps/current points at the most recently used complete one (the CMake toolchain
+# files look there). A complete build is never redone; a failed one leaves nothing behind.
+set -euo pipefail
+
+script=$(readlink -f "$0")
+cache=${QZ4_DEPS_CACHE:-$HOME/.cache/qz4launcher}
+deps=$cache/windows-deps
+sources=$cache/sources
+arches=(x86_64 i686)
+sudo_cmd=()
+[[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+
+say() { echo "build-windows-deps: $*"; }
+die() { echo "build-windows-deps: $*" >&2; exit 1; }
+
+for tool in x86_64-w64-mingw32-gcc-posix i686-w64-mingw32-gcc-posix make patch apt-get; do
+  command -v "$tool" >/dev/null || die "$tool is missing (run scripts/install-deps.sh as root)"
+done
+[[ -f /usr/include/nlohmann/json.hpp ]] || die "nlohmann-json3-dev is missing (run scripts/install-deps.sh)"
+
+mkdir -p "$deps" "$sources"
+# Other work trees on this machine share the cache: one builder at a time.
+exec 9>"$deps/.lock"
+flock 9
+
+# The source package version behind the candidate binary package, from the package lists
+# alone (no network), so that an unchanged cache is recognised in well under a second.
+source_version() {
+  local binary=$1 fields version source_field
+  fields=$(apt-cache show --no-all-versions "$binary" 2>/dev/null) || return 1
+  version=$(sed -n 's/^Version: //p' <<<"$fields" | head -1)
+  source_field=$(sed -n 's/^Source: //p' <<<"$fields" | head -1)
+  # "Source: name (version)" appears when a binary rebuild changed the binary's version.
+  if [[ $source_field =~ \((.*)\) ]]; then version=${BASH_REMATCH[1]}; fi
+  [[ -n $version ]] || return 1
+  echo "$version"
+}
+
+if ! curl_version=$(source_version curl) || ! xz_version=$(source_version xz-utils); then
+  say "package lists are empty; updating them"
+  "${sudo_cmd[@]}" apt-get update -qq
+  curl_version=$(source_version curl) || die "apt knows no curl package"
+  xz_version=$(source_version xz-utils) || die "apt knows no xz-utils package"
+fi
+installed_version() { dpkg-query -W -f='${Version}' "$1"; }
+key_text="curl=$curl_version xz-utils=$xz_version
+nlohmann=$(installed_version nlohmann-json3-dev)
+x86_64=$(installed_version g++-mingw-w64-x86-64-posix) i686=$(installed_version g++-mingw-w64-i686-posix)
+script=$(sha256sum <"$script" | cut -d' ' -f1)"
+key=$(sha256sum <<<"$key_text" | cut -c1-16)
+result=$deps/$key
+
+point_current_at_result() {
+  ln -sfn "$key" "$deps/.current.new"
+  mv -Tf "$deps/.current.new" "$deps/current"
+}
+
+if [[ -f $result/.complete ]]; then
+  point_current_at_result
+  say "up to date: $result (curl $curl_version, xz-utils $xz_version)"
+  exit 0
+fi
+say "building curl $curl_version and xz-utils $xz_version into $result"
+
+work=$(mktemp -d "$deps/build.XXXXXX")
+deb_src_list=/etc/apt/sources.list.d/qz4-windows-deps.sources
+remove_deb_src_lists() {
+  local list
+  for list in "$deb_src_list" "${deb_src_list%.sources}.list"; do
+    if [[ -e $list ]]; then "${sudo_cmd[@]}" rm -f "$list"; fi
+  done
+}
+cleanup() {
+  remove_deb_src_lists
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# --- Source packages ------------------------------------------------------------------------
+have_sources() {
+  ls "$sources"/curl_"${curl_version#*:}".dsc "$sources"/xz-utils_"${xz_version#*:}".dsc >/dev/null 2>&1
+}
+if ! have_sources; then
+  # A deb-src twin of every enabled deb entry, present only while downloading.
+  {
+    for list in /etc/apt/sources.list.d/*.sources; do
+      [[ -f $list ]] && sed -e 's/^Types:.*$/Types: deb-src/' "$list" && echo
+    done
+  } | "${sudo_cmd[@]}" tee "$deb_src_list" >/dev/null
+  if [[ -f /etc/apt/sources.list ]]; then
+    sed -n 's/^deb \(.*\)$/deb-src \1/p' /etc/apt/sources.list |
+      "${sudo_cmd[@]}" tee "${deb_src_list%.sources}.list" >/dev/null
+  fi
+  "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=300 update -qq
+  download=$work/download
+  mkdir -p "$download"
+  # As root apt warns that its sandbox user cannot write here; the download works anyway.
+  (cd "$download" && apt-get source --download-only -qq "curl=$curl_version" "xz-utils=$xz_version" 2>&1 |
+    grep -v "sandbox" || true)
+  remove_deb_src_lists
+  chmod a+r "$download"/* 2>/dev/null || true
+  mv -f "$download"/* "$sources"/
+  have_sources || die "apt-get source did not deliver curl $curl_version and xz-utils $xz_version"
+fi
+
+# unpack <package> <version> <patch name that stops the series, or empty>
+# The upstream tarball plus Debian's patch series (its security fixes). curl's series ends
+# with patches that only rename the library for Debian's TLS variants; they are left out.
+unpack() {
+  local package=$1 version=${2#*:} stop=$3 upstream orig debian tree
+  upstream=${version%-*}
+  orig=$(ls "$sources/${package}_${upstream}".orig.tar.* | grep -v '\.asc$' | head -1)
+  debian=$(ls "$sources/${package}_${version}".debian.tar.* | head -1)
+  tree=$work/src/$package
+  mkdir -p "$tree"
+  tar -xf "$orig" -C "$tree" --strip-components=1
+  tar -xf "$debian" -C "$tree"
+  local patch_name
+  while read -r patch_name; do
+    case "$patch_name" in '' | '#'*) continue ;; esac
+    if [[ -n $stop && $patch_name == "$stop"* ]]; then break; fi
+    patch -d "$tree" -p1 -s -N --no-backup-if-mismatch <"$tree/debian/patches/$patch_name"
+  done <"$tree/debian/patches/series"
+}
+unpack curl "$curl_version" 90_gnutls
+unpack xz-utils "$xz_version" ""
+
+# --- One architecture -----------------------------------------------------------------------
+build_arch() {
+  local arch=$1 host=$1-w64-mingw32 prefix=$work/out/$1 logs=$work/logs/$1
+  mkdir -p "$prefix" "$logs"
+  export CC=$host-gcc-posix AR=$host-ar RANLIB=$host-ranlib CFLAGS="-O2 -g0"
+  # Only this prefix is visible to pkg-config: no host library may leak into the build.
+  export PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig PKG_CONFIG_PATH=
+  # config.guess misreads the build system when CC names a cross compiler.
+  local build=x86_64-linux-gnu
+
+  mkdir -p "$work/build/$arch/xz" && cd "$work/build/$arch/xz"
+  "$work/src/xz-utils/configure" --build=$build --host="$host" --prefix="$prefix" \
+    --disable-shared --enable-static --disable-dependency-tracking \
+    --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo \
+    --disable-lzma-links --disable-scripts --disable-doc --disable-nls >"$logs/xz-configure.log" 2>&1
+  make -C src/liblzma >"$logs/xz-make.log" 2>&1
+  make -C src/liblzma install >>"$logs/xz-make.log" 2>&1
+
+  mkdir -p "$work/build/$arch/curl" && cd "$work/build/$arch/curl"
+  # --without-zlib: Debian's MinGW zlib would otherwise be found and linked in.
+  # --disable-pthreads: the resolver thread uses Win32 threads, no winpthread needed.
+  "$work/src/curl/configure" --build=$build --host="$host" --prefix="$prefix" \
+    --disable-shared --enable-static --disable-dependency-tracking \
+    --enable-http --disable-ftp --disable-file --disable-ldap --disable-ldaps \
+    --disable-rtsp --disable-dict --disable-telnet --disable-tftp \
+    --disable-pop3 --disable-imap --disable-smtp --disable-gopher \
+    --disable-mqtt --disable-smb --disable-manual --disable-pthreads \
+    --without-ssl --without-zlib --without-brotli --without-zstd \
+    --without-libidn2 --without-libpsl --without-libssh2 --without-libssh \
+    --without-nghttp2 --without-ngtcp2 --without-nghttp3 --without-librtmp \
+    --without-ca-bundle --without-ca-path >"$logs/curl-configure.log" 2>&1
+  make -C lib >"$logs/curl-make.log" 2>&1
+  make -C lib install >>"$logs/curl-make.log" 2>&1
+  make -C include install >>"$logs/curl-make.log" 2>&1
+  make install-pkgconfigDATA >>"$logs/curl-make.log" 2>&1
+
+  # CMake's FindCURL takes a CURL package configuration first: this one carries what a
+  # static libcurl needs on Windows (its system libraries and CURL_STATICLIB).
+  mkdir -p "$prefix/lib/cmake/CURL"
+  cat >"$prefix/lib/cmake/CURL/CURLConfig.cmake" <<'EOF'
+# Static libcurl (HTTP only) for MinGW-w64, made by scripts/build-windows-deps.sh.
+get_filename_component(_qz4_curl_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
+if(NOT TARGET CURL::libcurl)
+  add_library(CURL::libcurl STATIC IMPORTED)
+  set_target_properties(CURL::libcurl PROPERTIES
+    IMPORTED_LOCATION "${_qz4_curl_prefix}/lib/libcurl.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${_qz4_curl_prefix}/include"
+    INTERFACE_COMPILE_DEFINITIONS "CURL_STATICLIB"
+    INTERFACE_LINK_LIBRARIES "ws2_32;crypt32;bcrypt;advapi32")
+endif()
+set(CURL_INCLUDE_DIRS "${_qz4_curl_prefix}/include")
+set(CURL_LIBRARIES CURL::libcurl)
+unset(_qz4_curl_prefix)
+EOF
+  local curl_upstream=${curl_version#*:}
+  curl_upstream=${curl_upstream%-*}
+  cat >"$prefix/lib/cmake/CURL/CURLConfigVersion.cmake" <<EOF
+set(PACKAGE_VERSION "$curl_upstream")
+if(PACKAGE_FIND_VERSION VERSION_GREATER PACKAGE_VERSION)
+  set(PACKAGE_VERSION_COMPATIBLE FALSE)
+else()
+  set(PACKAGE_VERSION_COMPATIBLE TRUE)
+  if(PACKAGE_FIND_VERSION VERSION_EQUAL PACKAGE_VERSION)
+    set(PACKAGE_VERSION_EXACT TRUE)
+  endif()
+endif()
+EOF
+
+  # nlohmann/json: the Debian headers and package configuration, placed where the cross
+  # build looks (the host's /usr/include must never be on a cross compiler's path).
+  mkdir -p "$prefix/include" "$prefix/share/cmake"
+  cp -r /usr/include/nlohmann "$prefix/include/"
+  cp -r /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
+
+  # A program that uses both libraries must link, or the prefix is not worth keeping.
+  cat >"$work/build/$arch/check.c" <<'EOF'
+#define CURL_STATICLIB
+#define LZMA_API_STATIC
+#include <curl/curl.h>
+#include <lzma.h>
+int main(void) {
+    CURL* easy = curl_easy_init();
+    curl_easy_cleanup(easy);
+    return lzma_version_number() == 0;
+}
+EOF
+  "$CC" -static -I"$prefix/include" "$work/build/$arch/check.c" -o "$work/build/$arch/check.exe" \
+    -L"$prefix/lib" -lcurl -llzma -lws2_32 -lcrypt32 -lbcrypt -ladvapi32 >"$logs/check.log" 2>&1
+  rm -rf "$prefix/share/doc" "$prefix/share/man" "$prefix/lib"/*.la
+}
+
+# Both architectures at once: most of the time goes into configure scripts, which use one
+# core each, so the two builds share the machine's two cores well.
+declare -A pids
+for arch in "${arches[@]}"; do
+  (build_arch "$arch") &
+  pids[$arch]=$!
+done
+failed=0
+for arch in "${arches[@]}"; do
+  if ! wait "${pids[$arch]}"; then
+    failed=1
+    echo "build-windows-deps: the $arch build failed; the end of its newest log:" >&2
+    newest=$(ls -t "$work/logs/$arch"/*.log 2>/dev/null | head -1)
+    [[ -n $newest ]] && tail -n 30 "$newest" >&2
+  fi
+done
+((failed == 0)) || exit 1
+
+# Publish in one rename, so a reader never sees a half-built prefix.
+printf '%s\n' "$key_text" >"$work/out/key.txt"
+touch "$work/out/.complete"
+rm -rf "$result"
+mv "$work/out" "$result"
+point_current_at_result
+# Builds under other keys stay (a few megabytes each): work trees with another version of
+# this script keep theirs instead of rebuilding in turn.
+say "done: $result"

@@ -1,0 +1,59 @@
+// Probes for tests of Windows-only behaviour: a file held open by "another program", and
+// message boxes found and answered the way a player would. Where the system has no such
+// thing (POSIX), windows_only_skip_reason() says so and the tests skip.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qz4::test {
+
+// Empty on Windows; otherwise the reason to give GTEST_SKIP.
+[[nodiscard]] std::string windows_only_skip_reason();
+// The other way round, for tests of the POSIX stand-ins (their Windows counterparts say so).
+[[nodiscard]] std::string posix_only_skip_reason();
+
+// A second handle on an existing file, opened as another program would hold it.
+class held_file {
+public:
+    enum class access {
+        read_sharing_all,         // read access; others may read, write and delete
+        write_sharing_read_write, // write access; others may read and write, not delete
+    };
+    held_file(const std::wstring& path, access how);
+    ~held_file();
+    held_file(const held_file&) = delete;
+    held_file& operator=(const held_file&) = delete;
+
+    [[nodiscard]] bool is_open() const;
+    // The whole content, read through this handle from the start.
+    [[nodiscard]] std::string read_all();
+    void close();
+
+private:
+    std::intptr_t handle_ = -1;
+};
+
+// Opens the path for reading with full sharing: true when the name can be opened at all.
+[[nodiscard]] bool can_open_file(const std::wstring& path);
+
+inline constexpr int button_ok = 1;
+inline constexpr int button_yes = 6;
+inline constexpr int button_no = 7;
+
+struct message_box_seen {
+    std::wstring caption;
+    std::wstring text;
+    std::vector<int> buttons; // of button_ok, button_yes, button_no present in the box
+    bool topmost = false;
+};
+
+// Waits for a message box shown by the process (0: this process), records what it shows and
+// presses `answer`. Nullopt when none appeared in time.
+[[nodiscard]] std::optional<message_box_seen> answer_message_box(std::uint32_t process_id, int answer,
+                                                                 std::chrono::milliseconds timeout);
+
+} // namespace qz4::test

@@ -1,0 +1,33 @@
+// POSIX has neither sharing modes nor message boxes: the probes only tell tests to skip.
+#include "tests/support/system_probe.hpp"
+
+namespace qz4::test {
+
+std::string windows_only_skip_reason() {
+    return "Windows behaviour; this system has no equivalent";
+}
+
+std::string posix_only_skip_reason() {
+    return {};
+}
+
+held_file::held_file(const std::wstring& /*path*/, access /*how*/) {}
+held_file::~held_file() = default;
+bool held_file::is_open() const {
+    return false;
+}
+std::string held_file::read_all() {
+    return {};
+}
+void held_file::close() {}
+
+bool can_open_file(const std::wstring& /*path*/) {
+    return false;
+}
+
+std::optional<message_box_seen> answer_message_box(std::uint32_t /*process_id*/, int /*answer*/,
+                                                   std::chrono::milliseconds /*timeout*/) {
+    return std::nullopt;
+}
+
+} // namespace qz4::test

@@ -1,0 +1,127 @@
+// Windows probes: CreateFileW with chosen sharing, and message boxes found among the
+// top-level dialogs of a process.
+#include "tests/support/system_probe.hpp"
+
+#include <windows.h>
+
+#include <thread>
+
+namespace qz4::test {
+
+namespace {
+
+HANDLE as_handle(std::intptr_t native) {
+    return reinterpret_cast<HANDLE>(native);
+}
+
+// The static control that carries a message box's text.
+constexpr int message_text_control = 0xFFFF;
+
+struct search {
+    DWORD process_id;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK consider_window(HWND window, LPARAM context) {
+    auto* wanted = reinterpret_cast<search*>(context);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    wchar_t class_name[16] = {};
+    ::GetClassNameW(window, class_name, 16);
+    if (owner == wanted->process_id && ::IsWindowVisible(window) && std::wstring(class_name) == L"#32770") {
+        wanted->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::wstring window_text(HWND window) {
+    const int length = ::GetWindowTextLengthW(window);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(), length + 1)));
+    return text;
+}
+
+} // namespace
+
+std::string windows_only_skip_reason() {
+    return {};
+}
+
+std::string posix_only_skip_reason() {
+    return "checks a POSIX stand-in; the test named ...Windows covers this system";
+}
+
+held_file::held_file(const std::wstring& path, access how) {
+    const DWORD desired = how == access::read_sharing_all ? GENERIC_READ : GENERIC_WRITE;
+    const DWORD sharing = how == access::read_sharing_all
+                              ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
+                              : FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const HANDLE handle =
+        ::CreateFileW(path.c_str(), desired, sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    handle_ = reinterpret_cast<std::intptr_t>(handle);
+}
+
+held_file::~held_file() {
+    close();
+}
+
+bool held_file::is_open() const {
+    return as_handle(handle_) != INVALID_HANDLE_VALUE;
+}
+
+std::string held_file::read_all() {
+    std::string content;
+    if (!is_open() ||
+        ::SetFilePointer(as_handle(handle_), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+        return content;
+    char chunk[4096];
+    DWORD got = 0;
+    while (::ReadFile(as_handle(handle_), chunk, sizeof chunk, &got, nullptr) && got != 0)
+        content.append(chunk, got);
+    return content;
+}
+
+void held_file::close() {
+    if (is_open()) {
+        ::CloseHandle(as_handle(handle_));
+        handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+    }
+}
+
+bool can_open_file(const std::wstring& path) {
+    const HANDLE handle =
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    ::CloseHandle(handle);
+    return true;
+}
+
+std::optional<message_box_seen> answer_message_box(std::uint32_t process_id, int answer,
+                                                   std::chrono::milliseconds timeout) {
+    search wanted{process_id != 0 ? process_id : ::GetCurrentProcessId()};
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (wanted.found == nullptr) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ::EnumWindows(&consider_window, reinterpret_cast<LPARAM>(&wanted));
+    }
+    const HWND box = wanted.found;
+    message_box_seen seen;
+    seen.caption = window_text(box);
+    if (const HWND text = ::GetDlgItem(box, message_text_control))
+        seen.text = window_text(text);
+    for (const int button : {button_ok, button_yes, button_no}) {
+        if (::GetDlgItem(box, button) != nullptr)
+            seen.buttons.push_back(button);
+    }
+    seen.topmost = (::GetWindowLongW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(box, answer)));
+    return seen;
+}
+
+} // namespace qz4::test

@@ -37,6 +37,7 @@ void write_random_file(const std::filesystem::path& path, std::size_t size, unsi
 struct process_figures {
     int exit_code = -1;
     double wall_seconds = 0;
+    double cpu_seconds = 0; // user and system time of the process and its threads
     double peak_mib = 0;
 };
 [[nodiscard]] process_figures run_measured(const std::vector<std::string>& argv,

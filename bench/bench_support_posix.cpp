@@ -38,6 +38,10 @@ process_figures run_measured(const std::vector<std::string>& argv, const std::fi
     process_figures figures;
     figures.wall_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     figures.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    figures.cpu_seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     figures.peak_mib = static_cast<double>(usage.ru_maxrss) / 1024.0; // Linux reports KiB
     return figures;
 }

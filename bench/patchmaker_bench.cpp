@@ -2,7 +2,7 @@
 // images, audio, binaries; about 220 MiB), run as the publisher runs it: the program itself
 // with -patchmaker. Printed next to the 7zz tool packing the same files of at least
 // `minsize` bytes, each file its own LZMA2 stream with the same settings on two threads.
-//   qz4_bench_patchmaker [files]
+//   qz4_bench_patchmaker [files] [--keep DIR]   (--keep leaves the trees in DIR for a closer look)
 #include "bench/bench_support.hpp"
 #include "common/encoding.hpp"
 #include "update/json_document.hpp"
@@ -129,16 +129,24 @@ void write_configuration(const fs::path& directory) {
 }
 
 void print_run(const char* name, const bench::process_figures& figures) {
-    std::printf("  %-34s %8.2f s   peak %7.1f MiB   exit %d\n", name, figures.wall_seconds, figures.peak_mib,
-                figures.exit_code);
+    std::printf("  %-34s %8.2f s wall  %8.2f s cpu   peak %7.1f MiB   exit %d\n", name, figures.wall_seconds,
+                figures.cpu_seconds, figures.peak_mib, figures.exit_code);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::size_t count = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 4010;
-    bench::scratch_dir dir;
-    const fs::path publisher = dir.path() / "publisher";
+    std::size_t count = 4010;
+    fs::path kept;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--keep" && i + 1 < argc)
+            kept = argv[++i];
+        else
+            count = std::strtoul(argv[i], nullptr, 10);
+    }
+    bench::scratch_dir scratch;
+    const fs::path base = kept.empty() ? scratch.path() : kept;
+    const fs::path publisher = base / "publisher";
     const fs::path input = publisher / "input";
     const corpus made = generate(input, count);
     write_configuration(publisher);
@@ -146,7 +154,7 @@ int main(int argc, char** argv) {
     fs::copy_file(QZ4_LAUNCHER_PATH, program);
 
     // 7zz on the files the patch maker would pack, each its own stream.
-    const fs::path list = dir.path() / "packable.txt";
+    const fs::path list = base / "packable.txt";
     {
         std::ofstream out(list);
         for (const auto& relative : made.packable)
@@ -154,7 +162,7 @@ int main(int argc, char** argv) {
     }
     const auto sevenzip = bench::run_measured({"7zz", "a", "-t7z", "-ms=off", "-mmt=2", "-mx=5",
                                                "-m0=LZMA2:d=16m:lc=3:lp=0:pb=2:fb=32:mf=bt4:mc=32",
-                                               (dir.path() / "reference.7z").string(), "@" + list.string()},
+                                               (base / "reference.7z").string(), "@" + list.string()},
                                               input);
     const auto first = bench::run_measured({program.string(), "-patchmaker"}, publisher);
     const auto unchanged = bench::run_measured({program.string(), "-patchmaker"}, publisher);

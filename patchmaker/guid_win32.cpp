@@ -1,8 +1,9 @@
 // Windows: the system's GUID generator.
 #include "patchmaker/guid.hpp"
 
-#include <objbase.h>
 #include <windows.h>
+// objbase.h needs the types of windows.h.
+#include <objbase.h>
 
 #include <cstring>
 #include <stdexcept>

@@ -3,6 +3,7 @@
 #include "common/sha1.hpp"
 #include "patchmaker/interrupts.hpp"
 #include "tests/patchmaker/patch_maker_support.hpp"
+#include "tests/support/system_probe.hpp"
 #include "tests/support/test_process.hpp"
 
 #include <gtest/gtest.h>
@@ -38,6 +39,9 @@ std::string digest_of_file(const fs::path& path) {
 }
 
 TEST(PatchMakerProgram, CtrlCSavesTheWorkAndTheNextRunPublishesAConsistentIndexPosix) {
+    // The run is driven by a POSIX shell and interrupted with SIGINT.
+    if (const auto reason = test::posix_only_skip_reason(); !reason.empty())
+        GTEST_SKIP() << reason;
     test::publisher_dir publisher;
     publisher.configure(0, true, 1000, 85);
     for (int i = 0; i < 60; ++i) {

@@ -1,5 +1,6 @@
 // The packing decisions and the reuse of cached records, file by file.
 #include "tests/patchmaker/patch_maker_support.hpp"
+#include "tests/support/system_probe.hpp"
 #include "tests/support/test_process.hpp"
 
 #include <gtest/gtest.h>
@@ -109,8 +110,8 @@ TEST(Packing, SeveralWorkersKeepTheEnumerationOrderAndTheSameRecords) {
 }
 
 TEST(Packing, EveryPackedCopyUnpacksWithTheXzToolPosix) {
-    if (!fs::exists("/usr/bin/xz"))
-        GTEST_SKIP() << "the xz tool runs on the build machine only";
+    if (const auto reason = test::posix_only_skip_reason(); !reason.empty())
+        GTEST_SKIP() << reason;
     publisher_dir publisher;
     publisher.configure(0, false, 0, 85);
     publisher.add_input("a.txt", std::string(5000, 'x') + "end");

@@ -32,4 +32,15 @@ private:
 // Writes `size` reproducible pseudo-random bytes.
 void write_random_file(const std::filesystem::path& path, std::size_t size, unsigned seed);
 
+// Runs a program to completion (its output discarded) and reports its wall time and the
+// peak resident memory of the process, as the operating system accounted them.
+struct process_figures {
+    int exit_code = -1;
+    double wall_seconds = 0;
+    double cpu_seconds = 0; // user and system time of the process and its threads
+    double peak_mib = 0;
+};
+[[nodiscard]] process_figures run_measured(const std::vector<std::string>& argv,
+                                           const std::filesystem::path& directory);
+
 } // namespace qz4::bench

@@ -39,7 +39,6 @@ double mib_per_second(double seconds, std::size_t bytes) {
     return static_cast<double>(bytes) / (1 << 20) / seconds;
 }
 
-
 double in_memory_rate(sha1_transform_kind kind, const std::vector<std::uint8_t>& data) {
     if (!sha1_select_transform(kind))
         return 0;

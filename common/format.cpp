@@ -40,13 +40,13 @@ public:
                 out_.push_back(c);
                 continue;
             }
-            conversion<Char> spec;
-            if (!parse(i, spec)) {
+            conversion<Char> directive;
+            if (!parse(i, directive)) {
                 // An incomplete conversion at the end is copied as it stands.
                 out_.push_back(Char('%'));
                 continue;
             }
-            emit(spec);
+            emit(directive);
         }
         return std::move(out_);
     }
@@ -54,32 +54,32 @@ public:
 private:
     static constexpr bool is_wide = sizeof(Char) > 1;
 
-    bool parse(std::size_t& i, conversion<Char>& spec) {
+    bool parse(std::size_t& i, conversion<Char>& directive) {
         const std::size_t start = i;
         while (i < format_.size() && std::basic_string_view<Char>(flag_chars()).find(format_[i]) !=
                                          std::basic_string_view<Char>::npos)
-            spec.flags.push_back(static_cast<char>(format_[i++]));
-        spec.width = parse_number(i);
-        if (star_was_used_ && spec.width < 0) {
+            directive.flags.push_back(static_cast<char>(format_[i++]));
+        directive.width = parse_number(i);
+        if (star_was_used_ && directive.width < 0) {
             // A negative width taken from the arguments means left alignment.
-            spec.flags.push_back('-');
-            spec.width = -spec.width;
+            directive.flags.push_back('-');
+            directive.width = -directive.width;
         }
         if (i < format_.size() && format_[i] == Char('.')) {
             ++i;
             // A missing precision is zero; a negative one from the arguments is no precision.
-            spec.precision = parse_number(i);
-            if (spec.precision < 0)
-                spec.precision = star_was_used_ ? -1 : 0;
+            directive.precision = parse_number(i);
+            if (directive.precision < 0)
+                directive.precision = star_was_used_ ? -1 : 0;
         }
-        spec.length = parse_length(i);
+        directive.length = parse_length(i);
         if (i >= format_.size()) {
             i = start;
             return false;
         }
-        spec.raw_letter = format_[i++];
-        spec.letter = (spec.raw_letter >= Char(0x20) && spec.raw_letter < Char(0x7f))
-                          ? static_cast<char>(spec.raw_letter)
+        directive.raw_letter = format_[i++];
+        directive.letter = (directive.raw_letter >= Char(0x20) && directive.raw_letter < Char(0x7f))
+                          ? static_cast<char>(directive.raw_letter)
                           : '?';
         return true;
     }
@@ -156,20 +156,20 @@ private:
         return length_kind::none;
     }
 
-    void emit(const conversion<Char>& spec) {
-        switch (spec.letter) {
+    void emit(const conversion<Char>& directive) {
+        switch (directive.letter) {
         case '%':
             out_.push_back(Char('%'));
             return;
         case 'd':
         case 'i':
-            emit_number(spec, fetch_signed(spec.length));
+            emit_number(directive, fetch_signed(directive.length));
             return;
         case 'u':
         case 'o':
         case 'x':
         case 'X':
-            emit_number(spec, fetch_unsigned(spec.length));
+            emit_number(directive, fetch_unsigned(directive.length));
             return;
         case 'f':
         case 'F':
@@ -179,21 +179,21 @@ private:
         case 'G':
         case 'a':
         case 'A':
-            if (spec.length == length_kind::big_l)
-                emit_number(spec, va_arg(*args_, long double));
+            if (directive.length == length_kind::big_l)
+                emit_number(directive, va_arg(*args_, long double));
             else
-                emit_number(spec, va_arg(*args_, double));
+                emit_number(directive, va_arg(*args_, double));
             return;
         case 'p':
-            emit_number(spec, va_arg(*args_, void*));
+            emit_number(directive, va_arg(*args_, void*));
             return;
         case 'c':
         case 'C':
-            emit_character(spec);
+            emit_character(directive);
             return;
         case 's':
         case 'S':
-            emit_string(spec);
+            emit_string(directive);
             return;
         case 'n':
             // Never write through a pointer taken from a format.
@@ -202,18 +202,18 @@ private:
         default:
             // Unknown conversion: show it literally rather than guess at an argument.
             out_.push_back(Char('%'));
-            out_.push_back(spec.raw_letter);
+            out_.push_back(directive.raw_letter);
             return;
         }
     }
 
     // True when the string or character argument of this conversion is wide.
-    bool wide_argument(const conversion<Char>& spec) const {
-        if (spec.length == length_kind::h)
+    bool wide_argument(const conversion<Char>& directive) const {
+        if (directive.length == length_kind::h)
             return false;
-        if (spec.length == length_kind::l)
+        if (directive.length == length_kind::l)
             return true;
-        const bool lower = spec.letter == 's' || spec.letter == 'c';
+        const bool lower = directive.letter == 's' || directive.letter == 'c';
         return is_wide ? lower : !lower;
     }
 
@@ -260,20 +260,20 @@ private:
     }
 
     // Rebuilds one conversion in standard letters and lets snprintf format the value.
-    template <typename Value> void emit_number(const conversion<Char>& spec, Value value) {
+    template <typename Value> void emit_number(const conversion<Char>& directive, Value value) {
         std::string c_format(1, '%');
-        c_format.append(spec.flags);
-        if (spec.width >= 0)
-            c_format.append(std::to_string(spec.width));
-        if (spec.precision >= 0) {
+        c_format.append(directive.flags);
+        if (directive.width >= 0)
+            c_format.append(std::to_string(directive.width));
+        if (directive.precision >= 0) {
             c_format.push_back('.');
-            c_format.append(std::to_string(spec.precision));
+            c_format.append(std::to_string(directive.precision));
         }
         if constexpr (std::is_same_v<Value, long long> || std::is_same_v<Value, unsigned long long>)
             c_format.append("ll");
         else if constexpr (std::is_same_v<Value, long double>)
             c_format.push_back('L');
-        c_format.push_back(spec.letter);
+        c_format.push_back(directive.letter);
 
         const int needed = std::snprintf(nullptr, 0, c_format.c_str(), value);
         if (needed <= 0)
@@ -285,9 +285,9 @@ private:
             out_.push_back(static_cast<Char>(static_cast<unsigned char>(c)));
     }
 
-    void emit_character(const conversion<Char>& spec) {
+    void emit_character(const conversion<Char>& directive) {
         std::basic_string<Char> text;
-        if (wide_argument(spec)) {
+        if (wide_argument(directive)) {
             // A wint_t argument arrives promoted: as int where wint_t is 16 bits (Windows).
             const wchar_t c = static_cast<wchar_t>(va_arg(*args_, decltype(+std::wint_t{})));
             text = convert(std::wstring(1, c));
@@ -295,25 +295,25 @@ private:
             const char c = static_cast<char>(va_arg(*args_, int));
             text = convert(std::string(1, c));
         }
-        pad(spec, text);
+        pad(directive, text);
     }
 
-    void emit_string(const conversion<Char>& spec) {
+    void emit_string(const conversion<Char>& directive) {
         std::basic_string<Char> text;
-        if (wide_argument(spec)) {
+        if (wide_argument(directive)) {
             const wchar_t* s = va_arg(*args_, const wchar_t*);
             std::wstring_view view = s ? std::wstring_view(s) : std::wstring_view(L"(null)");
-            if (spec.precision >= 0)
-                view = view.substr(0, static_cast<std::size_t>(spec.precision));
+            if (directive.precision >= 0)
+                view = view.substr(0, static_cast<std::size_t>(directive.precision));
             text = convert(view);
         } else {
             const char* s = va_arg(*args_, const char*);
             std::string_view view = s ? std::string_view(s) : std::string_view("(null)");
-            if (spec.precision >= 0)
-                view = view.substr(0, static_cast<std::size_t>(spec.precision));
+            if (directive.precision >= 0)
+                view = view.substr(0, static_cast<std::size_t>(directive.precision));
             text = convert(view);
         }
-        pad(spec, text);
+        pad(directive, text);
     }
 
     static std::basic_string<Char> convert(std::wstring_view text) {
@@ -329,10 +329,10 @@ private:
             return std::string(text);
     }
 
-    void pad(const conversion<Char>& spec, const std::basic_string<Char>& text) {
-        const std::size_t width = spec.width > 0 ? static_cast<std::size_t>(spec.width) : 0;
+    void pad(const conversion<Char>& directive, const std::basic_string<Char>& text) {
+        const std::size_t width = directive.width > 0 ? static_cast<std::size_t>(directive.width) : 0;
         const std::size_t fill = width > text.size() ? width - text.size() : 0;
-        const bool left = spec.flags.find('-') != std::string::npos;
+        const bool left = directive.flags.find('-') != std::string::npos;
         if (!left)
             out_.append(fill, Char(' '));
         out_.append(text);

@@ -1,12 +1,205 @@
+// The patch maker's driver: settings, version numbering, the order of the steps, what is
+// saved, and the console texts.
 #include "patchmaker/patch_maker.hpp"
 
-#include <cstdio>
+#include "common/file_system.hpp"
+#include "common/format.hpp"
+#include "common/lzma2_codec.hpp"
+#include "common/paths.hpp"
+#include "patchmaker/guid.hpp"
+#include "patchmaker/interrupts.hpp"
+#include "patchmaker/patch_maker_state.hpp"
+#include "update/json_document.hpp"
+#include "update/manifests.hpp"
+
+#include <algorithm>
+#include <exception>
+#include <thread>
 
 namespace qz4 {
 
+namespace {
+
+class driver {
+public:
+    driver(const patch_maker_setup& setup, patch_maker_state& state) : setup_(setup), state_(state) {}
+
+    bool run() {
+        state_.input_dir = join_path(setup_.directory, L"input");
+        state_.output_dir = join_path(setup_.directory, L"output");
+        state_.config_path = join_path(setup_.directory, L"config.json");
+        state_.cache_path = join_path(setup_.directory, L"cache.json");
+        state_.old_cache.load(state_.cache_path);
+        create_directories(state_.input_dir);
+        create_directories(state_.output_dir);
+
+        if (!is_regular_file(state_.config_path))
+            return create_configuration();
+        state_.configuration = parse_json_file(state_.config_path);
+        read_settings();
+
+        const std::vector<std::wstring> files = list_files(state_.input_dir, true, L"*.*");
+        state_.out.print("Brightgate\n");
+        state_.out.print("Checking files...\n");
+        queue(files);
+        run_workers(files.size());
+
+        compare_caches();
+        bool saved = true;
+        if (state_.update_detected)
+            saved = raise_version();
+        if (!state_.terminate_requested && saved)
+            saved = publish();
+        if (!state_.new_cache.save(state_.cache_path)) {
+            state_.out.print(format_narrow("!!! Error writing file: %S\n", state_.cache_path.c_str()));
+            saved = false;
+        }
+        return saved;
+    }
+
+private:
+    bool create_configuration() {
+        state_.configuration = publisher_config_template(new_guid_text());
+        if (!write_json_pretty(state_.config_path, state_.configuration)) {
+            state_.out.print(format_narrow("!!! Error writing file: %S\n", state_.config_path.c_str()));
+            return false;
+        }
+        state_.out.print("Configuration file created. Edit config.json and start tool again.\n");
+        return false;
+    }
+
+    // The library's own type errors report a setting of the wrong type, or a missing one.
+    void read_settings() {
+        const auto& maker = json_member(state_.configuration, "maker");
+        const auto& packer = json_member(maker, "packer");
+        state_.optimize = json_member(packer, "optimize").get<bool>();
+        state_.minsize = json_number_u32(json_member(packer, "minsize"));
+        if (state_.optimize)
+            state_.optimize_threshold =
+                static_cast<std::int32_t>(json_number_u32(json_member(packer, "optimize_threshold")));
+        state_.current_version = json_number_u32(json_member(maker, "gameupdate"));
+        state_.next_version = state_.current_version + 1;
+    }
+
+    void queue(const std::vector<std::wstring>& files) {
+        std::lock_guard lock(state_.queue_mutex);
+        for (std::size_t i = 0; i < files.size(); ++i)
+            state_.file_queue.push_back({files[i], i});
+        std::lock_guard slots(state_.files_mutex);
+        state_.index_slots.assign(files.size(), std::nullopt);
+    }
+
+    void run_workers(std::size_t file_count) {
+        unsigned count =
+            setup_.workers != 0 ? setup_.workers : std::max(1u, std::thread::hardware_concurrency());
+        count = static_cast<unsigned>(std::min<std::size_t>(count, std::max<std::size_t>(file_count, 1)));
+        std::vector<std::jthread> workers;
+        for (unsigned i = 1; i < count; ++i)
+            workers.emplace_back([this] { packing_worker(state_); });
+        packing_worker(state_);
+    }
+
+    void compare_caches() {
+        if (state_.update_detected)
+            return;
+        state_.out.print("No change in files detected. Comparing cache...\n");
+        const bool same = state_.new_cache.snapshot() == state_.old_cache.snapshot();
+        state_.update_detected = !same;
+        state_.out.print(same ? "No update detected.\n" : "Update detected!\n");
+    }
+
+    bool raise_version() {
+        state_.out.print("Saving config file.\n");
+        state_.configuration["maker"]["gameupdate"] = state_.next_version;
+        state_.current_version = state_.next_version;
+        if (!write_json_pretty(state_.config_path, state_.configuration)) {
+            // Without the raised number saved, publishing it would let the next run hand the
+            // same number to a different tree.
+            state_.out.print(format_narrow("!!! Error writing file: %S\n", state_.config_path.c_str()));
+            return false;
+        }
+        return true;
+    }
+
+    nlohmann::json index_files() {
+        std::lock_guard lock(state_.files_mutex);
+        nlohmann::json files; // null when no file made it, as the launcher expects
+        for (auto& slot : state_.index_slots) {
+            if (slot)
+                files.push_back(std::move(*slot));
+        }
+        return files;
+    }
+
+    bool publish() {
+        state_.out.print("Saving update index.\n");
+        const std::wstring version_path = join_path(state_.output_dir, L"version.json");
+        const std::wstring index_path =
+            join_path(state_.output_dir, join_path(std::to_wstring(state_.current_version), L"index.json"));
+        const std::wstring packed_index_path = index_path + L".lzma2";
+        create_directories(parent_directory(index_path));
+
+        const nlohmann::json index =
+            index_document(json_member(state_.configuration, "client"), index_files());
+        if (!write_json_compact(index_path, index)) {
+            state_.out.print(format_narrow("!!! Error writing file: %S\n", index_path.c_str()));
+            return false;
+        }
+        pack_index(index_path, packed_index_path);
+        // version.json goes last: a launcher that sees the new number finds its index ready.
+        if (!write_json_compact(version_path, version_document(state_.current_version))) {
+            state_.out.print(format_narrow("!!! Error writing file: %S\n", version_path.c_str()));
+            return false;
+        }
+        state_.out.print("Finished!\n\n");
+        state_.out.print(
+            format_narrow("Minimum referenced version: %u\n", state_.min_referenced_version.load()));
+        state_.out.print(format_narrow("Current game update version: %u\n", state_.current_version));
+        return true;
+    }
+
+    // The packed index is a convenience: when it cannot be made, launchers fall back to the
+    // plain index, so a stale packed copy from an earlier run must not stay behind.
+    static void pack_index(const std::wstring& index_path, const std::wstring& packed_index_path) {
+        const std::wstring partial = packed_index_path + L".partial";
+        if (lzma2_file_codec(false, index_path, partial) == lzma2_result::ok &&
+            move_file_replace(partial, packed_index_path))
+            return;
+        delete_file_now(partial);
+        delete_file_now(packed_index_path);
+    }
+
+    const patch_maker_setup& setup_;
+    patch_maker_state& state_;
+};
+
+} // namespace
+
+bool run_patch_maker(const patch_maker_setup& setup, std::atomic<bool>& terminate_requested) {
+    console_printer printer(setup.output);
+    patch_maker_state state(printer, terminate_requested);
+    try {
+        return driver(setup, state).run();
+    } catch (const std::exception& error) {
+        printer.print(format_narrow("Exception: %s\n", error.what()));
+        return false;
+    }
+}
+
 bool run_patch_maker() {
-    std::fputs("The patch maker is not part of this build.\n", stdout);
-    return false;
+    interrupt_state interrupts(stdout);
+    bool completed = false;
+    {
+        const console_interrupts handlers(interrupts);
+        patch_maker_setup setup;
+        setup.directory = module_directory();
+        completed = run_patch_maker(setup, interrupts.terminate_requested);
+        if (completed)
+            interrupts.set_finished();
+        else
+            interrupts.set_abandoned();
+    }
+    return completed;
 }
 
 } // namespace qz4

@@ -1,9 +1,26 @@
-// The publisher's tool: turns the client tree in "input" into the server tree in "output".
+// The publisher's tool: turns the client tree in "input" into the server tree in "output",
+// numbering each changed tree as a new update and reusing what did not change.
 #pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <string>
 
 namespace qz4 {
 
-// True when a run went through to the end, false when it stopped early.
+struct patch_maker_setup {
+    std::wstring directory;     // holds config.json, cache.json, input and output
+    std::FILE* output = stdout; // where the console texts go
+    unsigned workers = 0;       // files packed at the same time; 0 means one per hardware thread
+};
+
+// One run. True when it went through to the end (whether or not the tree changed), false
+// when it only created the configuration or stopped on an error. Files are taken no longer
+// once `terminate_requested` is set; the files at hand are finished and saved.
+[[nodiscard]] bool run_patch_maker(const patch_maker_setup& setup, std::atomic<bool>& terminate_requested);
+
+// The -patchmaker mode: a run beside the program, on standard output, stopped by Ctrl+C or
+// by the console going away (the process then ends once the run has saved its work).
 [[nodiscard]] bool run_patch_maker();
 
 } // namespace qz4

@@ -5,6 +5,7 @@
 #include "splash/splash_display.hpp"
 
 #include "app/texts.hpp"
+#include "common/unique_handle_win32.hpp"
 #include "splash/progress_bar.hpp"
 #include "splash/splash_wnd.hpp"
 
@@ -64,7 +65,7 @@ public:
     png_image(const png_image&) = delete;
     png_image& operator=(const png_image&) = delete;
 
-    bool load(HMODULE module, int id) {
+    [[nodiscard]] bool load(HMODULE module, int id) {
         release();
         HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(id), image_type);
         const DWORD size = resource ? SizeofResource(module, resource) : 0;
@@ -129,34 +130,48 @@ private:
     UINT height_ = 0;
 };
 
-// GDI+ for the life of the splash, without its background thread: the notification hook
-// is called at once, as GDI+ asks in that mode.
+// GDI+ for the life of the splash, without its background thread. GDI+ then puts its
+// notification window on whichever thread calls the hook, and that thread must pump messages
+// for as long as it is hooked, or programs that broadcast setting changes wait on it. The
+// main thread is busy with the update, so the window thread hooks around its message loop.
 class gdiplus_session {
 public:
     gdiplus_session() {
         GdiplusStartupInput input(nullptr, TRUE, FALSE);
-        if (GdiplusStartup(&token_, &input, &output_) != Ok) {
+        if (GdiplusStartup(&token_, &input, &output_) != Ok)
             token_ = 0;
-            return;
-        }
-        if (output_.NotificationHook != nullptr && output_.NotificationHook(&hook_token_) != Ok)
-            hook_token_ = 0;
     }
     ~gdiplus_session() {
-        if (token_ == 0)
-            return;
-        if (hook_token_ != 0 && output_.NotificationUnhook != nullptr)
-            output_.NotificationUnhook(hook_token_);
-        GdiplusShutdown(token_);
+        if (token_ != 0)
+            GdiplusShutdown(token_);
     }
     gdiplus_session(const gdiplus_session&) = delete;
     gdiplus_session& operator=(const gdiplus_session&) = delete;
 
     [[nodiscard]] bool running() const { return token_ != 0; }
 
+    // Hooked from construction to destruction, on the calling thread.
+    class notification_hook {
+    public:
+        explicit notification_hook(const gdiplus_session& session) : output_(session.output_) {
+            if (session.running() && output_.NotificationHook != nullptr &&
+                output_.NotificationHook(&token_) != Ok)
+                token_ = 0;
+        }
+        ~notification_hook() {
+            if (token_ != 0 && output_.NotificationUnhook != nullptr)
+                output_.NotificationUnhook(token_);
+        }
+        notification_hook(const notification_hook&) = delete;
+        notification_hook& operator=(const notification_hook&) = delete;
+
+    private:
+        const GdiplusStartupOutput& output_;
+        ULONG_PTR token_ = 0;
+    };
+
 private:
     ULONG_PTR token_ = 0;
-    ULONG_PTR hook_token_ = 0;
     GdiplusStartupOutput output_{};
 };
 
@@ -165,6 +180,9 @@ struct brush_deleter {
 };
 struct font_deleter {
     void operator()(GpFont* font) const { GdipDeleteFont(font); }
+};
+struct family_deleter {
+    void operator()(GpFontFamily* family) const { GdipDeleteFontFamily(family); }
 };
 struct graphics_deleter {
     void operator()(GpGraphics* graphics) const { GdipDeleteGraphics(graphics); }
@@ -177,6 +195,7 @@ struct attributes_deleter {
 };
 using brush_ptr = std::unique_ptr<GpSolidFill, brush_deleter>;
 using font_ptr = std::unique_ptr<GpFont, font_deleter>;
+using family_ptr = std::unique_ptr<GpFontFamily, family_deleter>;
 using graphics_ptr = std::unique_ptr<GpGraphics, graphics_deleter>;
 using image_ptr = std::unique_ptr<GpImage, image_deleter>;
 using attributes_ptr = std::unique_ptr<GpImageAttributes, attributes_deleter>;
@@ -188,22 +207,27 @@ brush_ptr make_brush(ARGB colour) {
     return brush_ptr(brush);
 }
 
+font_ptr make_font_of(GpFontFamily* family) {
+    GpFont* font = nullptr;
+    if (family == nullptr || GdipCreateFont(family, font_size, FontStyleRegular, UnitPixel, &font) != Ok)
+        return nullptr;
+    return font_ptr(font);
+}
+
 // Tahoma, else the generic sans-serif family; null when neither exists (a bare Wine prefix
 // has neither), in which case the splash shows its picture and bar without text.
 font_ptr make_font() {
     GpFontFamily* family = nullptr;
-    bool owned = true;
-    if (GdipCreateFontFamilyFromName(L"Tahoma", nullptr, &family) != Ok) {
-        family = nullptr;
-        owned = false;
-        if (GdipGetGenericFontFamilySansSerif(&family) != Ok)
-            return nullptr;
+    if (GdipCreateFontFamilyFromName(L"Tahoma", nullptr, &family) == Ok) {
+        const family_ptr tahoma(family);
+        if (font_ptr font = make_font_of(tahoma.get()))
+            return font;
     }
-    GpFont* font = nullptr;
-    const GpStatus status = GdipCreateFont(family, font_size, FontStyleRegular, UnitPixel, &font);
-    if (owned)
-        GdipDeleteFontFamily(family);
-    return status == Ok ? font_ptr(font) : nullptr;
+    family = nullptr;
+    if (GdipGetGenericFontFamilySansSerif(&family) != Ok)
+        return nullptr;
+    const family_ptr sans_serif(family);
+    return make_font_of(sans_serif.get());
 }
 
 struct rectangle {
@@ -227,8 +251,9 @@ public:
         InitCommonControls();
         if (!gdiplus_.running())
             return;
-        if (background_.load(own_module(), background_resource) &&
-            close_.load(own_module(), close_resource)) {
+        (void)background_.load(own_module(), background_resource);
+        (void)close_.load(own_module(), close_resource);
+        if (background_.loaded() && close_.loaded()) {
             drag_area_ = {0, 0, background_.width(), background_.height()};
             close_left_ = background_.width() - close_.width() - close_offset;
             close_top_ = close_offset;
@@ -246,16 +271,15 @@ public:
     }
 
     ~window_display() override {
-        if (thread_ != nullptr) {
+        if (thread_.valid()) {
             if (HWND window = window_.load())
                 PostMessageW(window, WM_CLOSE, 0, 0);
-            if (WaitForSingleObject(thread_, static_cast<DWORD>(splash_shutdown_timeout.count())) !=
+            if (WaitForSingleObject(thread_.get(), static_cast<DWORD>(splash_shutdown_timeout.count())) !=
                 WAIT_OBJECT_0)
-                TerminateThread(thread_, 0);
-            CloseHandle(thread_);
+                TerminateThread(thread_.get(), 0);
+            thread_.reset();
         }
-        if (ready_ != nullptr)
-            CloseHandle(ready_);
+        ready_.reset();
         // The GDI+ objects go before the session that owns them (member order does the rest).
         bar_brush_.reset();
         text_brush_.reset();
@@ -268,17 +292,17 @@ public:
     window_display& operator=(const window_display&) = delete;
 
     bool start(std::chrono::milliseconds ready_timeout) override {
-        if (thread_ != nullptr)
+        if (thread_.valid())
             return window_.load() != nullptr;
-        ready_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        if (ready_ == nullptr)
+        ready_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        if (!ready_.valid())
             return false;
-        thread_ = CreateThread(nullptr, 0, &window_display::thread_main, this, 0, &thread_id_);
-        if (thread_ == nullptr)
+        thread_.reset(CreateThread(nullptr, 0, &window_display::thread_main, this, 0, nullptr));
+        if (!thread_.valid())
             return false;
         // Waiting on the thread too: when it gives up (no picture, no window) there is
-        // nothing left to wait for.
-        const HANDLE waits[2] = {ready_, thread_};
+        // nothing left to wait for, and start-up goes on at once.
+        const HANDLE waits[2] = {ready_.get(), thread_.get()};
         return WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(ready_timeout.count())) ==
                WAIT_OBJECT_0;
     }
@@ -321,13 +345,16 @@ private:
         window_ = window;
         SetWindowPos(window, HWND_TOP, origin.x, origin.y, width_, height_, SWP_SHOWWINDOW | SWP_NOACTIVATE);
         UpdateWindow(window);
-        SetEvent(ready_);
+        SetEvent(ready_.get());
 
         MSG message;
         PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
+        {
+            const gdiplus_session::notification_hook hook(gdiplus_);
+            while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
         }
         splash_.closed = true;
     }
@@ -368,9 +395,8 @@ private:
                 if (hot_.contains(x, y)) {
                     DestroyWindow(window);
                 } else if (drag_area_.contains(x, y)) {
-                    POINT cursor{};
+                    const POINT cursor = message_cursor();
                     RECT placement{};
-                    GetCursorPos(&cursor);
                     GetWindowRect(window, &placement);
                     pointer_.dragging = true;
                     pointer_.drag_offset = {cursor.x - placement.left, cursor.y - placement.top};
@@ -386,8 +412,7 @@ private:
                 request_repaint();
             }
             if (pointer_.button_down && pointer_.dragging) {
-                POINT cursor{};
-                GetCursorPos(&cursor);
+                const POINT cursor = message_cursor();
                 MoveWindow(window, cursor.x - pointer_.drag_offset.x, cursor.y - pointer_.drag_offset.y,
                            width_, height_, FALSE);
                 request_repaint();
@@ -419,6 +444,13 @@ private:
         default:
             return DefWindowProcW(window, message, wparam, lparam);
         }
+    }
+
+    // Where the cursor was when the message being handled was made, not where it is now: a
+    // press handled late must not shift the drag offset by what the pointer moved since.
+    static POINT message_cursor() {
+        const DWORD position = GetMessagePos();
+        return {GET_X_LPARAM(position), GET_Y_LPARAM(position)};
     }
 
     void end_drag() {
@@ -521,9 +553,8 @@ private:
     brush_ptr text_brush_;
     brush_ptr bar_brush_;
     ColorMatrix hover_matrix_{};
-    HANDLE ready_ = nullptr;
-    HANDLE thread_ = nullptr;
-    DWORD thread_id_ = 0;
+    unique_handle ready_;
+    unique_handle thread_;
     std::atomic<HWND> window_{nullptr}; // read by the engine's threads to ask for repaints
     int width_ = 0;                     // set by the window thread before the window exists
     int height_ = 0;

@@ -20,7 +20,8 @@ public:
     CSplashWnd(const CSplashWnd&) = delete;
     CSplashWnd& operator=(const CSplashWnd&) = delete;
 
-    // Starts the display and waits until it shows, or gives up after 15 seconds.
+    // Starts the display and waits until it shows, at most 15 seconds; at once when the
+    // display gives up (a splash without its picture shows nothing and costs no wait).
     void start();
 
     // Replaces the status line and repaints. Any thread.

@@ -75,6 +75,10 @@ TEST_F(LauncherProgram, AMissingClientIsReportedInASystemModalBoxWindows) {
     if (const auto reason = test::windows_only_skip_reason(); !reason.empty())
         GTEST_SKIP() << reason;
     test::background_process launcher(launcher_, {"-noupdate"}, dir_.path());
+    // The splash shows first and stays while the box waits for the player.
+    const auto splash = test::wait_for_window(launcher.id(), L"VellmarkSplashWnd", std::chrono::seconds(30));
+    ASSERT_TRUE(splash.has_value()) << "the launcher shows no splash window";
+    EXPECT_EQ(*splash, L"Tarnwood");
     const auto box = test::answer_message_box(launcher.id(), test::button_ok, std::chrono::seconds(30));
     ASSERT_TRUE(box.has_value()) << "no message box appeared (the tests need a display: run them in Xvfb)";
     EXPECT_EQ(box->caption, L"Tarnwood");

@@ -5,8 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <iostream>
-#include <latch>
+#include <mutex>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -73,9 +74,28 @@ TEST(CurlInterface, FailedGlobalStartUpIsTriedAgain) {
     curl_base::set_global_init_function(&curl_global_init);
 }
 
+// Lets every thread go at once. Not std::latch: the MinGW libstdc++ this project cross-builds
+// with can lose the wake-up of std::latch's atomic wait, which hung one run in sixty under Wine.
+class start_gate {
+public:
+    explicit start_gate(int count) : waiting_(count) {}
+    void arrive_and_wait() {
+        std::unique_lock lock(mutex_);
+        if (--waiting_ == 0)
+            all_arrived_.notify_all();
+        else
+            all_arrived_.wait(lock, [this] { return waiting_ == 0; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable all_arrived_;
+    int waiting_;
+};
+
 TEST(CurlInterface, GlobalStartUpHappensOnceForConcurrentHandles) {
     constexpr int thread_count = 4;
-    std::latch ready(thread_count);
+    start_gate ready(thread_count);
     std::vector<std::thread> threads;
     for (int i = 0; i < thread_count; ++i)
         threads.emplace_back([&] {

@@ -1,6 +1,6 @@
 // Shows the splash like the launcher: "status text" and "value/total" from the arguments,
-// then waits until the splash is closed (printing "closed" on standard output) or until
-// the given number of milliseconds has passed.
+// says how long the start waited for the splash to show, then waits until the splash is closed (printing
+// "closed" on standard output) or until the given number of milliseconds has passed.
 //   qz4_splash_demo <status> <value> <total> <wait-ms> [<second status>]
 #include "common/encoding.hpp"
 #include "splash/splash_wnd.hpp"
@@ -21,8 +21,11 @@ int main(int argc, char** argv) {
     splash.set_status_text(qz4::utf8_to_wide(argv[1]));
     splash.progress_value = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
     splash.progress_total = static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10));
+    const auto starting = std::chrono::steady_clock::now();
     splash.start();
-    std::puts("started");
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - starting);
+    std::printf("started after %lld ms\n", static_cast<long long>(waited.count()));
     std::fflush(stdout);
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::atol(argv[4]));

@@ -51,6 +51,11 @@ struct message_box_seen {
     bool topmost = false;
 };
 
+// Waits for a visible top-level window of the class, shown by the process; its title, or
+// nullopt when none appeared in time.
+[[nodiscard]] std::optional<std::wstring>
+wait_for_window(std::uint32_t process_id, const std::wstring& class_name, std::chrono::milliseconds timeout);
+
 // Waits for a message box shown by the process (0: this process), records what it shows and
 // presses `answer`. Nullopt when none appeared in time.
 [[nodiscard]] std::optional<message_box_seen> answer_message_box(std::uint32_t process_id, int answer,

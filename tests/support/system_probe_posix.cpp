@@ -25,6 +25,11 @@ bool can_open_file(const std::wstring& /*path*/) {
     return false;
 }
 
+std::optional<std::wstring> wait_for_window(std::uint32_t /*process_id*/, const std::wstring& /*class_name*/,
+                                            std::chrono::milliseconds /*timeout*/) {
+    return std::nullopt;
+}
+
 std::optional<message_box_seen> answer_message_box(std::uint32_t /*process_id*/, int /*answer*/,
                                                    std::chrono::milliseconds /*timeout*/) {
     return std::nullopt;

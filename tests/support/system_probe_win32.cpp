@@ -19,6 +19,7 @@ constexpr int message_text_control = 0xFFFF;
 
 struct search {
     DWORD process_id;
+    std::wstring class_name;
     HWND found = nullptr;
 };
 
@@ -26,13 +27,26 @@ BOOL CALLBACK consider_window(HWND window, LPARAM context) {
     auto* wanted = reinterpret_cast<search*>(context);
     DWORD owner = 0;
     ::GetWindowThreadProcessId(window, &owner);
-    wchar_t class_name[16] = {};
-    ::GetClassNameW(window, class_name, 16);
-    if (owner == wanted->process_id && ::IsWindowVisible(window) && std::wstring(class_name) == L"#32770") {
+    wchar_t class_name[64] = {};
+    ::GetClassNameW(window, class_name, 64);
+    if (owner == wanted->process_id && ::IsWindowVisible(window) && class_name == wanted->class_name) {
         wanted->found = window;
         return FALSE;
     }
     return TRUE;
+}
+
+// A visible top-level window of the class shown by the process (0: this process).
+HWND find_window(std::uint32_t process_id, const std::wstring& class_name,
+                 std::chrono::milliseconds timeout) {
+    search wanted{process_id != 0 ? process_id : ::GetCurrentProcessId(), class_name};
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        ::EnumWindows(&consider_window, reinterpret_cast<LPARAM>(&wanted));
+        if (wanted.found != nullptr || std::chrono::steady_clock::now() > deadline)
+            return wanted.found;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 std::wstring window_text(HWND window) {
@@ -99,17 +113,18 @@ bool can_open_file(const std::wstring& path) {
     return true;
 }
 
+std::optional<std::wstring> wait_for_window(std::uint32_t process_id, const std::wstring& class_name,
+                                            std::chrono::milliseconds timeout) {
+    if (const HWND window = find_window(process_id, class_name, timeout))
+        return window_text(window);
+    return std::nullopt;
+}
+
 std::optional<message_box_seen> answer_message_box(std::uint32_t process_id, int answer,
                                                    std::chrono::milliseconds timeout) {
-    search wanted{process_id != 0 ? process_id : ::GetCurrentProcessId()};
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (wanted.found == nullptr) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        ::EnumWindows(&consider_window, reinterpret_cast<LPARAM>(&wanted));
-    }
-    const HWND box = wanted.found;
+    const HWND box = find_window(process_id, L"#32770", timeout);
+    if (box == nullptr)
+        return std::nullopt;
     message_box_seen seen;
     seen.caption = window_text(box);
     if (const HWND text = ::GetDlgItem(box, message_text_control))

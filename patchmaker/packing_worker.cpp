@@ -1,0 +1,204 @@
+// One packing worker: for each input file, either proves that the server copy published
+// earlier is still good and reuses its record, or makes a new server copy under the new
+// update number (packed when packing pays, a plain copy otherwise) with a new record.
+// Several workers may run at once; each owns its encoder, digest context and buffer.
+#include "common/encoding.hpp"
+#include "common/file_system.hpp"
+#include "common/format.hpp"
+#include "common/lzma2_codec.hpp"
+#include "common/paths.hpp"
+#include "common/sha1.hpp"
+#include "common/text.hpp"
+#include "patchmaker/patch_maker_state.hpp"
+#include "update/json_document.hpp"
+#include "update/manifests.hpp"
+
+#include <array>
+#include <exception>
+
+namespace qz4 {
+
+namespace {
+
+// Executables stay packed whatever the saving: they are the files players wait for.
+constexpr std::array<const wchar_t*, 4> executable_suffixes = {L".exe", L".dll", L".sys", L".com"};
+
+bool is_executable(const std::wstring& relative_path) {
+    for (const wchar_t* suffix : executable_suffixes) {
+        if (ends_with_ci(relative_path, suffix))
+            return true;
+    }
+    return false;
+}
+
+struct file_names {
+    std::wstring full;     // P
+    std::wstring relative; // below the input directory, letter case as found
+    std::wstring key;      // lower-cased relative path: the cache key
+    std::wstring output;   // the plain server copy under the new update number
+    std::wstring packed;   // the packed server copy
+};
+
+file_names name_file(const patch_maker_state& state, const std::wstring& path) {
+    file_names names;
+    names.full = path;
+    names.relative = path.substr(std::min(path.size(), state.input_dir.size() + 1));
+    names.key = to_lower(names.relative);
+    names.output = join_path(state.output_dir, join_path(std::to_wstring(state.next_version), names.key));
+    names.packed = names.output + L".lzma2";
+    return names;
+}
+
+class worker {
+public:
+    explicit worker(patch_maker_state& state) : state_(state) {}
+
+    void run() {
+        while (!state_.terminate_requested) {
+            std::optional<queued_file> next = take();
+            if (!next)
+                return;
+            try {
+                handle(*next);
+            } catch (const std::exception& error) {
+                // One unreadable or odd file must not take the whole run down with it.
+                state_.out.print(format_narrow("Exception: %s\n", error.what()));
+            }
+        }
+    }
+
+private:
+    std::optional<queued_file> take() {
+        std::lock_guard lock(state_.queue_mutex);
+        if (state_.file_queue.empty())
+            return std::nullopt;
+        queued_file next = std::move(state_.file_queue.front());
+        state_.file_queue.pop_front();
+        return next;
+    }
+
+    void handle(const queued_file& file) {
+        const file_names names = name_file(state_, file.path);
+        std::optional<nlohmann::json> record = reuse_cached(names);
+        if (!record)
+            record = publish_anew(names);
+        if (!record)
+            return; // reported; the file stays out of the index and the cache
+        state_.new_cache.store(wide_to_utf8(names.key), names.full, &*record);
+        std::lock_guard lock(state_.files_mutex);
+        state_.index_slots.at(file.position) = std::move(*record);
+    }
+
+    // The cached record, when the file's stamp is the one stored with it and its server
+    // copy is still in the output tree with the digest the record names.
+    std::optional<nlohmann::json> reuse_cached(const file_names& names) {
+        nlohmann::json cached;
+        if (!state_.old_cache.lookup(names.key, names.full, &cached))
+            return std::nullopt;
+        std::wstring server_copy;
+        std::string expected;
+        std::string remote;
+        std::uint32_t update = 0;
+        try {
+            remote = cached.at("r").get<std::string>();
+            const std::wstring relative =
+                replace_all(replace_all(utf8_to_wide(remote), L"%20", L" "), L"/", L"\\");
+            server_copy = join_path(state_.output_dir, relative);
+            expected = cached.at(cached.contains("r_pack") ? "r_sha1" : "l_sha1").get<std::string>();
+            update = json_number_u32(cached.at("u"));
+        } catch (const nlohmann::json::exception&) {
+            return std::nullopt; // a damaged cache entry is a miss, never a crash
+        }
+        // A missing copy must not pass for an empty one, whose digest text is empty too.
+        if (!is_regular_file(server_copy) || file_sha1(server_copy, buffer_, context_) != expected) {
+            state_.out.print(format_narrow("Checksum mismatch for output file: %S\n", server_copy.c_str()));
+            return std::nullopt;
+        }
+        state_.out.print(format_narrow("Using cached: %s\n", remote.c_str()));
+        state_.note_referenced(update);
+        return cached;
+    }
+
+    std::optional<nlohmann::json> publish_anew(const file_names& names) {
+        state_.update_detected = true;
+        state_.note_referenced(state_.next_version);
+        state_.out.print(format_narrow("Processing: %S\n", names.relative.c_str()));
+        delete_file_now(names.output);
+        delete_file_now(names.packed);
+
+        file_record record;
+        record.u = state_.next_version;
+        record.l = local_path_text(names.relative);
+        record.l_size = file_size(names.full);
+        record.l_sha1 = file_sha1(names.full, buffer_, context_);
+        create_directories(parent_directory(names.output));
+
+        const pack_outcome outcome =
+            record.l_size >= state_.minsize ? pack(names, record) : pack_outcome::not_packed;
+        if (outcome == pack_outcome::failed)
+            return std::nullopt; // reported
+        const bool packed = outcome == pack_outcome::kept;
+        if (!packed) {
+            if (!copy_file_overwrite(names.full, names.output)) {
+                state_.out.print(format_narrow("!!! Error copy: %S\n", names.full.c_str()));
+                return std::nullopt;
+            }
+            record.r_size = record.l_size;
+        }
+        record.r = remote_path_text(state_.next_version, names.relative, packed);
+        return file_record_json(record);
+    }
+
+    enum class pack_outcome { kept, not_packed, failed };
+
+    // Packs the file and keeps the packed copy unless packing did not pay.
+    pack_outcome pack(const file_names& names, file_record& record) {
+        const int result = lzma2_file_codec(false, names.full, names.packed);
+        if (result != lzma2_result::ok) {
+            state_.out.print(
+                format_narrow("!!! Error packing file: %S (Code: %d)\n", names.full.c_str(), result));
+            delete_file_now(names.packed); // no half-written copy in the output tree
+            return pack_outcome::failed;
+        }
+        const std::uint32_t packed_size = file_size(names.packed);
+        if (state_.optimize && !is_executable(names.relative) && !pays_off(packed_size, record.l_size)) {
+            delete_file_now(names.packed);
+            return pack_outcome::not_packed;
+        }
+        record.r_pack = pack_format_lzma2;
+        record.r_size = packed_size;
+        record.r_sha1 = file_sha1(names.packed, buffer_, context_);
+        return pack_outcome::kept;
+    }
+
+    bool pays_off(std::uint32_t packed_size, std::uint32_t plain_size) const {
+        if (packed_size >= plain_size)
+            return false;
+        const double percent = static_cast<double>(packed_size) / static_cast<double>(plain_size) * 100.0;
+        return static_cast<std::int64_t>(percent) < state_.optimize_threshold;
+    }
+
+    patch_maker_state& state_;
+    sha1_context context_;
+    byte_buffer buffer_;
+};
+
+} // namespace
+
+void console_printer::print(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    std::fputs(text.c_str(), output_);
+    std::fflush(output_);
+}
+
+void patch_maker_state::note_referenced(std::uint32_t update) {
+    std::uint32_t current = min_referenced_version.load();
+    while (update < current && !min_referenced_version.compare_exchange_weak(current, update)) {
+    }
+}
+
+void packing_worker(patch_maker_state& state) {
+    worker(state).run();
+}
+
+} // namespace qz4

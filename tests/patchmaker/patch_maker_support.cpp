@@ -1,0 +1,72 @@
+#include "tests/patchmaker/patch_maker_support.hpp"
+
+#include "common/lzma2_codec.hpp"
+#include "patchmaker/patch_maker.hpp"
+#include "update/json_document.hpp"
+#include "update/manifests.hpp"
+
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+namespace qz4::test {
+
+void publisher_dir::configure(std::uint32_t gameupdate, bool optimize, std::uint32_t minsize, int threshold) {
+    nlohmann::json configuration = publisher_config_template("7c1e0d52-93ab-4f6e-b2d4-5a8e61f03c97");
+    configuration["maker"]["gameupdate"] = gameupdate;
+    configuration["maker"]["packer"]["optimize"] = optimize;
+    configuration["maker"]["packer"]["minsize"] = minsize;
+    configuration["maker"]["packer"]["optimize_threshold"] = threshold;
+    configure(configuration);
+}
+
+void publisher_dir::configure(const nlohmann::json& configuration) {
+    write_file(dir_.native("config.json"), json_text_pretty(configuration));
+}
+
+void publisher_dir::add_input(const std::string& relative, const std::string& content) {
+    write_file(dir_.native("input/" + relative), content);
+}
+
+publisher_dir::result publisher_dir::run(unsigned workers) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> console(std::tmpfile(), &std::fclose);
+    if (!console)
+        throw std::runtime_error("no temporary file for the console");
+    patch_maker_setup setup;
+    setup.directory = dir_.wide();
+    setup.output = console.get();
+    setup.workers = workers;
+    std::atomic<bool> terminate{false};
+    result outcome;
+    outcome.completed = run_patch_maker(setup, terminate);
+    std::rewind(console.get());
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, console.get())) > 0)
+        outcome.console.append(chunk, got);
+    return outcome;
+}
+
+nlohmann::json publisher_dir::read_json(const std::string& relative) const {
+    return nlohmann::json::parse(read_file(dir_.native(relative)));
+}
+
+std::vector<std::string> publisher_dir::console_lines(const std::string& console) const {
+    std::vector<std::string> lines;
+    std::istringstream in(console);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::string unpack_to_string(const temp_dir& dir, const std::string& relative) {
+    const std::wstring target = dir.wide("unpacked.tmp");
+    if (lzma2_file_codec(true, dir.wide(relative), target) != lzma2_result::ok)
+        throw std::runtime_error("cannot unpack " + relative);
+    std::string content = read_file(dir.native("unpacked.tmp"));
+    std::filesystem::remove(dir.native("unpacked.tmp"));
+    return content;
+}
+
+} // namespace qz4::test

@@ -1,0 +1,40 @@
+// A publisher's directory for patch-maker tests: config.json, input, output and the console.
+#pragma once
+
+#include "tests/support/temp_dir.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+namespace qz4::test {
+
+class publisher_dir {
+public:
+    // Writes the configuration template with the given packer settings.
+    void configure(std::uint32_t gameupdate = 0, bool optimize = true, std::uint32_t minsize = 16384,
+                   int threshold = 85);
+    void configure(const nlohmann::json& configuration);
+
+    void add_input(const std::string& relative, const std::string& content);
+
+    struct result {
+        bool completed = false;
+        std::string console;
+    };
+    // One run of the patch maker with `workers` packing workers.
+    [[nodiscard]] result run(unsigned workers = 1);
+
+    [[nodiscard]] nlohmann::json read_json(const std::string& relative) const;
+    [[nodiscard]] std::vector<std::string> console_lines(const std::string& console) const;
+    [[nodiscard]] const temp_dir& dir() const { return dir_; }
+
+private:
+    temp_dir dir_;
+};
+
+// Unpacks a packed file with our codec and returns its content.
+[[nodiscard]] std::string unpack_to_string(const temp_dir& dir, const std::string& relative);
+
+} // namespace qz4::test

@@ -70,14 +70,11 @@ private:
 
     // The library's own type errors report a setting of the wrong type, or a missing one.
     void read_settings() {
-        const auto& maker = json_member(state_.configuration, "maker");
-        const auto& packer = json_member(maker, "packer");
-        state_.optimize = json_member(packer, "optimize").get<bool>();
-        state_.minsize = json_number_u32(json_member(packer, "minsize"));
-        if (state_.optimize)
-            state_.optimize_threshold =
-                static_cast<std::int32_t>(json_number_u32(json_member(packer, "optimize_threshold")));
-        state_.current_version = json_number_u32(json_member(maker, "gameupdate"));
+        const publisher_settings settings = read_publisher_settings(state_.configuration);
+        state_.optimize = settings.optimize;
+        state_.minsize = settings.minsize;
+        state_.optimize_threshold = settings.optimize_threshold;
+        state_.current_version = settings.gameupdate;
         state_.next_version = state_.current_version + 1;
     }
 

@@ -66,7 +66,16 @@ bool create_directories(const std::wstring& path) {
     const std::size_t at = path.find_last_of(L"\\/");
     if (at != std::wstring::npos && !create_directories(path.substr(0, at)))
         return false;
-    return make_directory(path);
+    if (make_directory(path))
+        return true;
+    // Another thread or process may have made it since we looked (packing workers create
+    // sibling folders at once); that is no failure, and giving up here would leave the deeper
+    // levels uncreated for the caller. A trailing separator still fails on the directory its
+    // parent step just made, as it always has.
+    if (at + 1 == path.size())
+        return false;
+    const auto attributes = read_file_attributes(path);
+    return attributes && (attributes->directory || attributes->reparse_point);
 }
 
 bool remove_directory(const std::wstring& path, bool allow_files) {

@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace qz4 {
 namespace {
@@ -26,6 +30,29 @@ TEST(FileSystem, CreateDirectoriesMakesParentsAndRefusesFiles) {
     // A trailing separator creates the directory and then fails on it.
     EXPECT_FALSE(create_directories(dir.wide("t\\")));
     EXPECT_TRUE(fs::is_directory(dir.native("t")));
+}
+
+// Several workers create folders below the same new parents at once: whoever loses the race
+// to make a shared parent must still go on and make its own levels.
+TEST(FileSystem, CreateDirectoriesFromSeveralThreadsAtOnce) {
+    test::temp_dir dir;
+    constexpr int thread_count = 4;
+    for (int round = 0; round < 100; ++round) {
+        const std::string base = "r" + std::to_string(round) + "\\shared\\deeper\\";
+        std::atomic<int> waiting{thread_count};
+        std::atomic<int> failures{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < thread_count; ++t)
+            threads.emplace_back([&, t] {
+                for (--waiting; waiting.load() > 0;)
+                    std::this_thread::yield();
+                if (!create_directories(dir.wide(base + "own" + std::to_string(t))))
+                    ++failures;
+            });
+        for (auto& thread : threads)
+            thread.join();
+        ASSERT_EQ(failures.load(), 0) << "round " << round;
+    }
 }
 
 TEST(FileSystem, RemoveDirectoryDeletesTopLevelFilesOnly) {

@@ -98,8 +98,9 @@ TEST(Packing, SeveralWorkersKeepTheEnumerationOrderAndTheSameRecords) {
                 std::string(500 + static_cast<std::size_t>(i) * 301, static_cast<char>('a' + i)));
     }
     ASSERT_TRUE(one.run(1).completed);
-    ASSERT_TRUE(many.run(4).completed);
-    EXPECT_EQ(one.read_json("output/1/index.json"), many.read_json("output/1/index.json"));
+    const auto many_run = many.run(4);
+    ASSERT_TRUE(many_run.completed);
+    EXPECT_EQ(one.read_json("output/1/index.json"), many.read_json("output/1/index.json")) << many_run.console;
     const auto without_stamps = [](nlohmann::json cache) {
         for (auto& entry : cache)
             entry.erase("cache");

@@ -79,8 +79,8 @@ private:
         }
         directive.raw_letter = format_[i++];
         directive.letter = (directive.raw_letter >= Char(0x20) && directive.raw_letter < Char(0x7f))
-                          ? static_cast<char>(directive.raw_letter)
-                          : '?';
+                               ? static_cast<char>(directive.raw_letter)
+                               : '?';
         return true;
     }
 

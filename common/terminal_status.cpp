@@ -9,6 +9,14 @@ terminal_status_line& terminal_status_line::instance() {
     return line;
 }
 
+void terminal_status_line::draw_locked() {
+    std::fputs("\r", stderr);
+    std::fputs(line_.c_str(), stderr);
+    std::fputs("\033[K", stderr);
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
 void terminal_status_line::erase_locked() {
     if (drawn_) {
         std::fputs("\r\033[K", stderr);
@@ -20,13 +28,8 @@ void terminal_status_line::erase_locked() {
 void terminal_status_line::show(const std::string& line) {
     std::lock_guard lock(mutex_);
     line_ = line;
-    if (dialogs_ > 0)
-        return;
-    std::fputs("\r", stderr);
-    std::fputs(line_.c_str(), stderr);
-    std::fputs("\033[K", stderr);
-    std::fflush(stderr);
-    drawn_ = true;
+    if (dialogs_ == 0)
+        draw_locked();
 }
 
 void terminal_status_line::clear() {
@@ -43,13 +46,8 @@ void terminal_status_line::begin_dialog() {
 
 void terminal_status_line::end_dialog() {
     std::lock_guard lock(mutex_);
-    if (--dialogs_ > 0 || line_.empty())
-        return;
-    std::fputs("\r", stderr);
-    std::fputs(line_.c_str(), stderr);
-    std::fputs("\033[K", stderr);
-    std::fflush(stderr);
-    drawn_ = true;
+    if (--dialogs_ == 0 && !line_.empty())
+        draw_locked();
 }
 
 terminal_status_line::dialog_scope::dialog_scope() {

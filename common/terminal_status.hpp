@@ -30,6 +30,7 @@ public:
 private:
     void begin_dialog();
     void end_dialog();
+    void draw_locked(); // carriage return, the line, erase to the end
     void erase_locked();
 
     std::mutex mutex_;   // guards every field below and every write of the line

@@ -175,30 +175,18 @@ private:
     GdiplusStartupOutput output_{};
 };
 
-struct brush_deleter {
-    void operator()(GpSolidFill* brush) const { GdipDeleteBrush(brush); }
+// Owns one GDI+ object and releases it through the flat interface's own function for it.
+template <auto release> struct gdiplus_release {
+    template <typename Object> void operator()(Object* object) const { release(object); }
 };
-struct font_deleter {
-    void operator()(GpFont* font) const { GdipDeleteFont(font); }
-};
-struct family_deleter {
-    void operator()(GpFontFamily* family) const { GdipDeleteFontFamily(family); }
-};
-struct graphics_deleter {
-    void operator()(GpGraphics* graphics) const { GdipDeleteGraphics(graphics); }
-};
-struct image_deleter {
-    void operator()(GpImage* image) const { GdipDisposeImage(image); }
-};
-struct attributes_deleter {
-    void operator()(GpImageAttributes* attributes) const { GdipDisposeImageAttributes(attributes); }
-};
-using brush_ptr = std::unique_ptr<GpSolidFill, brush_deleter>;
-using font_ptr = std::unique_ptr<GpFont, font_deleter>;
-using family_ptr = std::unique_ptr<GpFontFamily, family_deleter>;
-using graphics_ptr = std::unique_ptr<GpGraphics, graphics_deleter>;
-using image_ptr = std::unique_ptr<GpImage, image_deleter>;
-using attributes_ptr = std::unique_ptr<GpImageAttributes, attributes_deleter>;
+template <typename Object, auto release>
+using gdiplus_ptr = std::unique_ptr<Object, gdiplus_release<release>>;
+using brush_ptr = gdiplus_ptr<GpSolidFill, GdipDeleteBrush>;
+using font_ptr = gdiplus_ptr<GpFont, GdipDeleteFont>;
+using family_ptr = gdiplus_ptr<GpFontFamily, GdipDeleteFontFamily>;
+using graphics_ptr = gdiplus_ptr<GpGraphics, GdipDeleteGraphics>;
+using image_ptr = gdiplus_ptr<GpImage, GdipDisposeImage>;
+using attributes_ptr = gdiplus_ptr<GpImageAttributes, GdipDisposeImageAttributes>;
 
 brush_ptr make_brush(ARGB colour) {
     GpSolidFill* brush = nullptr;

@@ -100,7 +100,8 @@ TEST(Packing, SeveralWorkersKeepTheEnumerationOrderAndTheSameRecords) {
     ASSERT_TRUE(one.run(1).completed);
     const auto many_run = many.run(4);
     ASSERT_TRUE(many_run.completed);
-    EXPECT_EQ(one.read_json("output/1/index.json"), many.read_json("output/1/index.json")) << many_run.console;
+    EXPECT_EQ(one.read_json("output/1/index.json"), many.read_json("output/1/index.json"))
+        << many_run.console;
     const auto without_stamps = [](nlohmann::json cache) {
         for (auto& entry : cache)
             entry.erase("cache");

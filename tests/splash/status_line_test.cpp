@@ -29,7 +29,7 @@ TEST(StatusLine, BarUsesTheSameMinimumAndFullWidthRules) {
         return line.substr(open + 1, line.find(L']') - open - 1);
     };
     const std::wstring third = bar_of(1, 3);
-    EXPECT_EQ(third.size(), 24u); // a quarter of the 99 usable columns
+    EXPECT_EQ(third.size(), 24u);                               // a quarter of the 99 usable columns
     EXPECT_EQ(std::count(third.begin(), third.end(), L'#'), 8); // 24 / 3
     const std::wstring tiny = bar_of(1, 100000);
     EXPECT_EQ(std::count(tiny.begin(), tiny.end(), L'#'), 1); // never empty while there is a total

@@ -2,7 +2,7 @@
 
 #include "app/message_box.hpp"
 #include "app/processes.hpp"
-#include "app/texts.hpp"
+#include "common/texts.hpp"
 
 #include <cstdint>
 #include <thread>

@@ -2,39 +2,21 @@
 
 #include "app/command_line.hpp"
 #include "app/console.hpp"
+#include "app/game_instances.hpp"
 #include "app/game_start.hpp"
 #include "app/message_box.hpp"
 #include "app/processes.hpp"
-#include "app/texts.hpp"
 #include "common/file_system.hpp"
 #include "common/paths.hpp"
+#include "common/texts.hpp"
 #include "patchmaker/patch_maker.hpp"
 #include "product_config.hpp"
 #include "splash/splash_wnd.hpp"
+#include "update/game_launcher.hpp"
 
 namespace qz4 {
 
 namespace {
-
-enum class update_result {
-    skipped,   // no update was attempted: start the game on the installed files
-    failed,    // the run forbids starting the game: show why
-    restart,   // the launcher replaced itself: start the new copy instead of the game
-    succeeded, // files are current: start the game unless the player closed the splash
-};
-
-struct update_outcome {
-    update_result result = update_result::skipped;
-    std::wstring error_text;
-};
-
-// The update engine is not wired into this build yet, so every start goes the way a
-// launcher that cannot initialise its engine goes: straight to the game.
-update_outcome run_update(const start_options& options, CSplashWnd& /*splash*/,
-                          const std::wstring& /*game_exe_path*/) {
-    (void)options;
-    return {};
-}
 
 int start_game_or_report(const std::wstring& game_exe_path, const std::vector<std::wstring>& tokens) {
     if (!start_game(game_exe_path, tokens)) {
@@ -59,27 +41,27 @@ int run_launcher_mode(const start_options& options, const std::vector<std::wstri
     splash.start();
 
     const std::wstring game_exe_path = join_path(module_directory(), L"client\\Client.exe");
-    if (options.no_update)
+    game_launcher launcher;
+    launcher.self_update_allowed = options.self_update_allowed;
+    // Without an update, or without a host to ask, the installed files are what the game gets.
+    if (options.no_update || !launcher.init())
         return start_game_or_report(game_exe_path, tokens);
 
-    const update_outcome outcome = run_update(options, splash, game_exe_path);
-    switch (outcome.result) {
-    case update_result::skipped:
-        return start_game_or_report(game_exe_path, tokens);
-    case update_result::failed:
-        show_error_box(update_failure_message(outcome.error_text, use_russian()));
+    launcher.close_instances = [&game_exe_path] { return close_game_instances(game_exe_path); };
+    bool restart_requested = false;
+    if (!launcher.run(splash, restart_requested)) {
+        show_error_box(update_failure_message(launcher.error_text, use_russian()));
         return 1;
-    case update_result::restart:
-        if (!relaunch_self(tokens))
+    }
+    if (restart_requested) {
+        if (!relaunch_self(launcher.exe_path, tokens))
             show_error_box(localized_text(text_id::restart_failed));
         return 0;
-    case update_result::succeeded:
-        set_environment_variable(L"QZ4LAUNCHER", L"true");
-        if (splash.closed)
-            return 1;
-        return start_game_or_report(game_exe_path, tokens);
     }
-    return 0;
+    set_environment_variable(L"QZ4LAUNCHER", L"true");
+    if (splash.closed)
+        return 1;
+    return start_game_or_report(game_exe_path, tokens);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "app/message_box.hpp"
 
-#include "app/texts.hpp"
+#include "common/texts.hpp"
 
 #include <mutex>
 

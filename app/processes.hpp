@@ -31,9 +31,10 @@ void terminate_process(std::uint32_t process_id, unsigned wait_ms);
 // name first), as a restarted launcher is started.
 [[nodiscard]] bool relaunch_program(const std::wstring& program, const std::vector<std::wstring>& tokens);
 
-// Starts a new copy of the running program with the command line this process received,
-// in the program's directory. `tokens` is that command line, already split.
-[[nodiscard]] bool relaunch_self(const std::vector<std::wstring>& tokens);
+// Starts the program at `exe_path` (this program's own path, where a self-update put the
+// new executable) with the command line this process received, in its directory. `tokens`
+// is that command line, already split.
+[[nodiscard]] bool relaunch_self(const std::wstring& exe_path, const std::vector<std::wstring>& tokens);
 
 // The error of the last failed call above (a Win32 error code, or an errno value).
 [[nodiscard]] std::uint32_t last_system_error();

@@ -67,9 +67,21 @@ bool spawn_native(const std::string& program, const std::vector<std::string>& ar
         &actions, &posix_spawn_file_actions_destroy);
     if (!directory.empty())
         posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+    // The splash blocks SIGINT in every thread of ours so that only its own thread takes
+    // Ctrl+C; posix_spawn would hand that mask on, and the game or a restarted launcher
+    // would then ignore Ctrl+C for good.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    std::unique_ptr<posix_spawnattr_t, int (*)(posix_spawnattr_t*)> attributes_guard(
+        &attributes, &posix_spawnattr_destroy);
+    sigset_t no_signals;
+    sigemptyset(&no_signals);
+    posix_spawnattr_setsigmask(&attributes, &no_signals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     spawn_arguments arguments(argv);
     pid_t child = 0;
-    const int result = ::posix_spawn(&child, program.c_str(), &actions, nullptr, arguments.get(), environ);
+    const int result =
+        ::posix_spawn(&child, program.c_str(), &actions, &attributes, arguments.get(), environ);
     last_error = static_cast<std::uint32_t>(result);
     return result == 0;
 }
@@ -129,8 +141,9 @@ bool relaunch_program(const std::wstring& program, const std::vector<std::wstrin
     return spawn_native(to_native_path(program), argv, to_native_path(parent_directory(program)));
 }
 
-bool relaunch_self(const std::vector<std::wstring>& tokens) {
-    return relaunch_program(module_path(), tokens);
+bool relaunch_self(const std::wstring& exe_path, const std::vector<std::wstring>& tokens) {
+    // Not /proc/self/exe: after a self-update that names the old copy, which has moved aside.
+    return relaunch_program(exe_path, tokens);
 }
 
 std::uint32_t last_system_error() {

@@ -100,10 +100,11 @@ bool relaunch_program(const std::wstring& program, const std::vector<std::wstrin
     return create_detached_process(game_command_line(program, arguments), parent_directory(program));
 }
 
-bool relaunch_self(const std::vector<std::wstring>& /*tokens*/) {
+bool relaunch_self(const std::wstring& exe_path, const std::vector<std::wstring>& /*tokens*/) {
     // The new copy gets the command line exactly as this process received it, not a rebuilt
-    // one: quoting the split tokens again could change what it sees.
-    return create_detached_process(::GetCommandLineW(), module_directory());
+    // one: quoting the split tokens again could change what it sees. Its program name is the
+    // name this process was started by, where the new executable now is.
+    return create_detached_process(::GetCommandLineW(), parent_directory(exe_path));
 }
 
 std::uint32_t last_system_error() {

@@ -56,6 +56,10 @@ bool set_hidden_attribute(const std::wstring& path);
 // Renames, replacing an existing destination on the same volume.
 [[nodiscard]] bool move_file_replace(const std::wstring& from, const std::wstring& to);
 
+// Lets whoever may read the file also run it (POSIX, where the update formats carry no file
+// modes); a no-op on Windows, where the name decides.
+bool mark_executable(const std::wstring& path);
+
 // Copies, overwriting an existing destination.
 [[nodiscard]] bool copy_file_overwrite(const std::wstring& from, const std::wstring& to);
 

@@ -96,6 +96,16 @@ bool move_file_replace(const std::wstring& from, const std::wstring& to) {
     return ::rename(source.c_str(), to_native_path(to).c_str()) == 0;
 }
 
+bool mark_executable(const std::wstring& path) {
+    const std::string native = to_native_path(path);
+    struct stat info {};
+    if (::stat(native.c_str(), &info) != 0)
+        return false;
+    // Execute where read is allowed, as "chmod +x" under the usual umask would give.
+    const mode_t readers = info.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
+    return ::chmod(native.c_str(), (info.st_mode & 07777) | (readers >> 2)) == 0;
+}
+
 bool copy_file_overwrite(const std::wstring& from, const std::wstring& to) {
     file_handle source = file_handle::open_read(from);
     if (!source.is_open())

@@ -133,6 +133,11 @@ bool move_file_replace(const std::wstring& from, const std::wstring& to) {
     return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
+bool mark_executable(const std::wstring& path) {
+    // Windows runs a file by its name; there is no bit to set.
+    return is_regular_file(path);
+}
+
 bool copy_file_overwrite(const std::wstring& from, const std::wstring& to) {
     return ::CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace qz4 {
@@ -148,8 +149,7 @@ int pack(file_handle& source, file_handle& target) {
 // Decodes the raw stream that follows the header. With a declared size the output stops
 // there (anything after it is not looked at) and a stream that ends earlier is an error;
 // without one the stream's end byte ends the file.
-int decode_lzma2_stream(lzma_stream* stream, file_handle& source, file_handle& target,
-                        std::uint64_t declared) {
+int decode_lzma2_stream(lzma_stream* stream, file_handle& source, byte_sink& target, std::uint64_t declared) {
     const bool size_declared = declared != packed_size_undeclared;
     std::uint64_t remaining = declared;
     std::vector<std::uint8_t> in(step_size);
@@ -178,7 +178,7 @@ int decode_lzma2_stream(lzma_stream* stream, file_handle& source, file_handle& t
         const std::size_t produced = wanted - stream->avail_out;
         in_position += consumed;
         remaining -= produced;
-        if (produced != 0 && !write_fully(target, out.data(), produced))
+        if (produced != 0 && !target.write(out.data(), produced))
             return lzma2_result::write_error;
         if (ret == LZMA_STREAM_END)
             stream_finished = true;
@@ -194,13 +194,35 @@ int decode_lzma2_stream(lzma_stream* stream, file_handle& source, file_handle& t
     }
 }
 
-int unpack(file_handle& source, file_handle& target, std::uint64_t memory_limit) {
+struct packed_header {
+    std::uint64_t declared = 0;
+    std::uint8_t dictionary_byte = 0;
+};
+
+std::optional<packed_header> read_header(file_handle& source) {
     std::array<std::uint8_t, packed_header_size> header{};
     const auto got = read_fully(source, header.data(), header.size());
     if (!got || *got != header.size() || get_le(header.data(), 4) != packed_file_magic)
+        return std::nullopt;
+    return packed_header{get_le(header.data() + 4, 8), header[12]};
+}
+
+// A file_handle as a sink, for the whole-file conversions.
+class file_sink final : public byte_sink {
+public:
+    explicit file_sink(file_handle& file) : file_(file) {}
+    bool write(const void* data, std::size_t size) override { return write_fully(file_, data, size); }
+
+private:
+    file_handle& file_;
+};
+
+int unpack(file_handle& source, byte_sink& target, std::uint64_t memory_limit) {
+    const auto header = read_header(source);
+    if (!header)
         return lzma2_result::data_error;
-    const std::uint64_t declared = get_le(header.data() + 4, 8);
-    const std::uint8_t dictionary_byte = header[12];
+    const std::uint64_t declared = header->declared;
+    const std::uint8_t dictionary_byte = header->dictionary_byte;
     if (dictionary_byte > 40)
         return lzma2_result::unsupported;
 
@@ -248,7 +270,27 @@ int lzma2_file_codec(bool unpack_file, const std::wstring& source_path, const st
     file_handle target = file_handle::create_write(target_path);
     if (!target.is_open())
         return lzma2_result::cannot_open;
-    return unpack_file ? unpack(source, target, memory_limit) : pack(source, target);
+    if (!unpack_file)
+        return pack(source, target);
+    file_sink sink(target);
+    return unpack(source, sink, memory_limit);
+}
+
+int lzma2_unpack_to(const std::wstring& source_path, byte_sink& target, std::uint64_t memory_limit) {
+    file_handle source = file_handle::open_read(source_path);
+    if (!source.is_open())
+        return lzma2_result::cannot_open;
+    return unpack(source, target, memory_limit);
+}
+
+std::optional<std::uint64_t> read_packed_size(const std::wstring& path) {
+    file_handle source = file_handle::open_read(path);
+    if (!source.is_open())
+        return std::nullopt;
+    const auto header = read_header(source);
+    if (!header)
+        return std::nullopt;
+    return header->declared;
 }
 
 } // namespace qz4

@@ -2,7 +2,10 @@
 // byte) followed by one raw LZMA2 stream. Packs and unpacks whole files, streaming.
 #pragma once
 
+#include "common/byte_sink.hpp"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace qz4 {
@@ -41,5 +44,13 @@ inline constexpr std::uint64_t lzma2_default_memory_limit = 128ULL << 20;
 // The same with an explicit memory limit for the decoder.
 [[nodiscard]] int lzma2_file_codec(bool unpack, const std::wstring& source, const std::wstring& target,
                                    std::uint64_t memory_limit);
+
+// Unpacks the packed file at `source` into a sink, which may refuse bytes (write_error).
+// The sink never receives more than the header declares.
+[[nodiscard]] int lzma2_unpack_to(const std::wstring& source, byte_sink& target, std::uint64_t memory_limit);
+
+// The unpacked size a packed file's header declares (packed_size_undeclared when it declares
+// none); nullopt when the file cannot be read or does not start with our header.
+[[nodiscard]] std::optional<std::uint64_t> read_packed_size(const std::wstring& path);
 
 } // namespace qz4

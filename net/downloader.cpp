@@ -52,13 +52,37 @@ bool downloader::download(const std::string& url, const std::wstring& path) {
         last_error = format_narrow("Open failed: %u", static_cast<unsigned>(open_error));
         return false;
     }
+    try {
+        if (perform_transfer(url, &file_writer, file.get())) {
+            // The last buffered bytes reach the file only when it is closed. A failure there
+            // (a full disk) loses data just like a failed write during the transfer, and is
+            // reported the same way instead of as a complete file.
+            if (std::fclose(file.release()) == 0)
+                return true;
+            last_error = curl_error_text(CURLE_WRITE_ERROR);
+        }
+    } catch (...) {
+        file.reset();
+        delete_file_now(path);
+        throw;
+    }
+    file.reset();
+    delete_file_now(path);
+    return false;
+}
 
+bool downloader::download(const std::string& url, byte_sink& sink) {
+    const std::lock_guard lock(transfer_mutex);
+    return perform_transfer(url, &sink_writer, &sink);
+}
+
+bool downloader::perform_transfer(const std::string& url, curl_write_callback writer, void* target) {
     start_time = std::chrono::steady_clock::now();
     last_reported = 0;
     callback_exception = nullptr;
     try {
-        easy.add<CURLOPT_WRITEFUNCTION>(static_cast<curl_write_callback>(&file_writer));
-        easy.add<CURLOPT_WRITEDATA>(static_cast<void*>(file.get()));
+        easy.add<CURLOPT_WRITEFUNCTION>(writer);
+        easy.add<CURLOPT_WRITEDATA>(target);
         easy.add<CURLOPT_URL>(url.c_str());
         try {
             easy.perform();
@@ -68,23 +92,12 @@ bool downloader::download(const std::string& url, const std::wstring& path) {
                 std::rethrow_exception(std::exchange(callback_exception, nullptr));
             throw;
         }
-        // The last buffered bytes reach the file only when it is closed. A failure there (a
-        // full disk) loses data just like a failed write during the transfer, and is
-        // reported the same way instead of as a complete file.
-        if (std::fclose(file.release()) == 0)
-            return true;
-        last_error = curl_error_text(CURLE_WRITE_ERROR);
+        return true;
     } catch (const curl::curl_easy_exception& error) {
         last_error = curl_error_text(error.code());
     } catch (const std::exception&) {
         // Not a transfer failure of its own: last_error keeps what it said.
-    } catch (...) {
-        file.reset();
-        delete_file_now(path);
-        throw;
     }
-    file.reset();
-    delete_file_now(path);
     return false;
 }
 
@@ -113,6 +126,15 @@ int downloader::progress_function(void* data, double total, double received, dou
 std::size_t downloader::file_writer(char* data, std::size_t size, std::size_t count, void* file) noexcept {
     // Fewer bytes than offered makes libcurl fail the transfer with CURLE_WRITE_ERROR.
     return std::fwrite(data, 1, size * count, static_cast<std::FILE*>(file));
+}
+
+std::size_t downloader::sink_writer(char* data, std::size_t size, std::size_t count, void* sink) noexcept {
+    const std::size_t bytes = size * count;
+    try {
+        return static_cast<byte_sink*>(sink)->write(data, bytes) ? bytes : 0;
+    } catch (...) {
+        return 0; // nothing may unwind through libcurl; a refused write fails the transfer
+    }
 }
 
 } // namespace qz4

@@ -3,6 +3,7 @@
 // reports. Failures come back as false plus a text; no libcurl exception leaves a download.
 #pragma once
 
+#include "common/byte_sink.hpp"
 #include "net/curl_easy.hpp"
 
 #include <chrono>
@@ -28,6 +29,9 @@ public:
     // false, sets last_error ("Open failed: %u" or "CURL error: %u") and leaves no file behind
     // (a file that could not be opened is left as it was).
     [[nodiscard]] bool download(const std::string& url, const std::wstring& path);
+    // The same into a sink. A refused write fails the transfer ("CURL error: 23"); what the
+    // sink already took is the caller's to discard.
+    [[nodiscard]] bool download(const std::string& url, byte_sink& sink);
 
     // Text of the last failure; empty until one happens.
     std::string last_error;
@@ -57,7 +61,10 @@ public:
                                  double uploaded) noexcept;
 
 private:
+    // Runs one transfer into `target` through `writer`; false with last_error set on failure.
+    bool perform_transfer(const std::string& url, curl_write_callback writer, void* target);
     static std::size_t file_writer(char* data, std::size_t size, std::size_t count, void* file) noexcept;
+    static std::size_t sink_writer(char* data, std::size_t size, std::size_t count, void* sink) noexcept;
 
     // An exception thrown by on_progress, held until libcurl has unwound.
     std::exception_ptr callback_exception;

@@ -23,6 +23,21 @@ void CSplashWnd::set_status_text(const std::wstring& text) {
     repaint();
 }
 
+void CSplashWnd::set_progress(std::uint32_t value, std::uint32_t total) {
+    {
+        // Under the painter's lock, so that no frame shows the new value on the old total.
+        std::lock_guard lock(state_mutex_);
+        progress_total = total;
+        progress_value = value;
+    }
+    repaint();
+}
+
+void CSplashWnd::set_progress_value(std::uint32_t value) {
+    progress_value = value;
+    repaint();
+}
+
 void CSplashWnd::repaint() {
     if (display_)
         display_->request_repaint();

@@ -3,6 +3,8 @@
 // thread of its own; elsewhere the same object draws a status line on the terminal.
 #pragma once
 
+#include "splash/splash_view.hpp"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -13,10 +15,10 @@ namespace qz4 {
 class splash_display;
 }
 
-class CSplashWnd {
+class CSplashWnd final : public qz4::splash_view {
 public:
     CSplashWnd();
-    ~CSplashWnd();
+    ~CSplashWnd() override;
     CSplashWnd(const CSplashWnd&) = delete;
     CSplashWnd& operator=(const CSplashWnd&) = delete;
 
@@ -25,7 +27,10 @@ public:
     void start();
 
     // Replaces the status line and repaints. Any thread.
-    void set_status_text(const std::wstring& text);
+    void set_status_text(const std::wstring& text) override;
+    void set_progress(std::uint32_t value, std::uint32_t total) override;
+    void set_progress_value(std::uint32_t value) override;
+    [[nodiscard]] bool is_closed() const override { return closed; }
     // Asks for a repaint after progress_value or progress_total changed. Any thread.
     void repaint();
 

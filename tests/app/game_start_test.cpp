@@ -77,6 +77,32 @@ TEST_F(GameInstallation, RelaunchKeepsTheCommandLine) {
     EXPECT_EQ(record.arguments, test::arguments_seen_by_client({"-noselfupdate", "x y"}));
 }
 
+// After a self-update /proc/self/exe names the old copy, which has moved aside: the
+// restart must start what is at the launcher's own path. (On Windows the restart takes the
+// process's own command line, which here is the test program's.)
+TEST_F(GameInstallation, RelaunchStartsTheProgramAtTheGivenPathPosix) {
+    if (const auto reason = test::posix_only_skip_reason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    ASSERT_TRUE(relaunch_self(test::wide_path(client_path()), {L"old-launcher", L"-x"}));
+    test::client_record record;
+    ASSERT_TRUE(test::wait_for_client_record(client_directory(), record));
+    EXPECT_EQ(record.arguments, std::vector<std::string>{"-x"});
+}
+
+// The terminal splash blocks SIGINT in the launcher's threads; the game must not inherit
+// that, or the player could never stop it with Ctrl+C.
+TEST_F(GameInstallation, TheGameStartsWithCtrlCUnblockedPosix) {
+    if (const auto reason = test::posix_only_skip_reason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    bool started = false;
+    test::with_interrupt_blocked(
+        [&] { started = start_game(test::wide_path(client_path()), {L"launcher"}); });
+    ASSERT_TRUE(started);
+    test::client_record record;
+    ASSERT_TRUE(test::wait_for_client_record(client_directory(), record));
+    EXPECT_EQ(record.notes, std::vector<std::string>{"sigint=unblocked"});
+}
+
 TEST_F(GameInstallation, NoRunningClientMeansNoQuestion) {
     answer_questions(true);
     EXPECT_TRUE(close_game_instances(test::wide_path(client_path()), 10ms));

@@ -20,6 +20,8 @@ bool parse(const std::filesystem::path& file, client_record& record) {
             parsed.command_line = line.substr(8);
         else if (line.rfind("arg=", 0) == 0)
             parsed.arguments.push_back(line.substr(4));
+        else if (line.rfind("note=", 0) == 0)
+            parsed.notes.push_back(line.substr(5));
         else if (line == "end") {
             record = parsed;
             return true;

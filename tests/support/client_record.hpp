@@ -13,6 +13,7 @@ struct client_record {
     std::string marker;       // the QZ4LAUNCHER variable, "(unset)" when absent
     std::string command_line; // the whole command line (Windows only; empty elsewhere)
     std::vector<std::string> arguments;
+    std::vector<std::string> notes; // what the client's platform entry noticed about its start
 };
 
 // Waits for the client in `directory` to finish writing its first record.

@@ -9,7 +9,8 @@
 
 namespace qz4::test {
 
-int run_dummy_client(const std::vector<std::string>& arguments, const std::string& command_line) {
+int run_dummy_client(const std::vector<std::string>& arguments, const std::string& command_line,
+                     const std::vector<std::string>& notes) {
     bool wait = false;
     {
         std::ofstream record("client_record.txt", std::ios::binary | std::ios::app);
@@ -25,6 +26,8 @@ int run_dummy_client(const std::vector<std::string>& arguments, const std::strin
             if (argument == "--wait")
                 wait = true;
         }
+        for (const auto& note : notes)
+            record << "note=" << note << "\n";
         record << "end\n";
     }
     if (wait)

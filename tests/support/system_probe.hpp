@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,10 @@ namespace qz4::test {
 [[nodiscard]] std::string windows_only_skip_reason();
 // The other way round, for tests of the POSIX stand-ins (their Windows counterparts say so).
 [[nodiscard]] std::string posix_only_skip_reason();
+
+// Runs `action` on this thread with SIGINT blocked, as the launcher's terminal splash keeps
+// it; where there is no such signal mask (Windows) it simply runs it.
+void with_interrupt_blocked(const std::function<void()>& action);
 
 // A second handle on an existing file, opened as another program would hold it.
 class held_file {

@@ -1,5 +1,9 @@
-// POSIX has neither sharing modes nor message boxes: the probes only tell tests to skip.
+// POSIX has neither sharing modes nor message boxes: those probes only tell tests to skip.
+// What POSIX has of its own here is the signal mask that the terminal splash keeps.
 #include "tests/support/system_probe.hpp"
+
+#include <csignal>
+#include <pthread.h>
 
 namespace qz4::test {
 
@@ -9,6 +13,16 @@ std::string windows_only_skip_reason() {
 
 std::string posix_only_skip_reason() {
     return {};
+}
+
+void with_interrupt_blocked(const std::function<void()>& action) {
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &interrupt, &previous);
+    action();
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 held_file::held_file(const std::wstring& /*path*/, access /*how*/) {}

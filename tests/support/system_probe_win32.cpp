@@ -66,6 +66,10 @@ std::string posix_only_skip_reason() {
     return "checks a POSIX stand-in; the test named ...Windows covers this system";
 }
 
+void with_interrupt_blocked(const std::function<void()>& action) {
+    action();
+}
+
 held_file::held_file(const std::wstring& path, access how) {
     const DWORD desired = how == access::read_sharing_all ? GENERIC_READ : GENERIC_WRITE;
     const DWORD sharing = how == access::read_sharing_all

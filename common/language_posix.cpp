@@ -1,5 +1,5 @@
 // POSIX: the language comes from the locale environment, in the order the C library uses.
-#include "app/language.hpp"
+#include "common/language.hpp"
 
 #include <cstdlib>
 

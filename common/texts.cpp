@@ -1,7 +1,7 @@
-#include "app/texts.hpp"
+#include "common/texts.hpp"
 
-#include "app/language.hpp"
 #include "common/format.hpp"
+#include "common/language.hpp"
 
 #include <array>
 

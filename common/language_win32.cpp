@@ -1,5 +1,5 @@
 // Windows: the system default language (not the user's interface language).
-#include "app/language.hpp"
+#include "common/language.hpp"
 
 #include <windows.h>
 

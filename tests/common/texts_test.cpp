@@ -1,7 +1,7 @@
-#include "app/language.hpp"
 #include "app/launcher_main.hpp"
-#include "app/texts.hpp"
 #include "common/format.hpp"
+#include "common/language.hpp"
+#include "common/texts.hpp"
 
 #include <gtest/gtest.h>
 

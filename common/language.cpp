@@ -1,4 +1,4 @@
-#include "app/language.hpp"
+#include "common/language.hpp"
 
 #include "common/text.hpp"
 

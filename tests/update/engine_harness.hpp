@@ -1,0 +1,160 @@
+// What the update engine's tests build on: a splash that records what it was shown and can
+// be closed at a chosen moment, an operation table that refuses or cuts short the calls a
+// test names, an update tree served by the HTTP test server, and a game directory with a
+// launcher in it.
+#pragma once
+
+#include "splash/splash_view.hpp"
+#include "update/file_operations.hpp"
+#include "update/game_launcher.hpp"
+
+#include "tests/support/temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qz4::test {
+
+inline constexpr char test_product_guid[] = "7c1e0d52-93ab-4f6e-b2d4-5a8e61f03c97";
+
+class recording_splash final : public splash_view {
+public:
+    void set_status_text(const std::wstring& text) override;
+    void set_progress(std::uint32_t value, std::uint32_t total) override;
+    void set_progress_value(std::uint32_t value) override;
+    [[nodiscard]] bool is_closed() const override { return closed_; }
+
+    void close() { closed_ = true; }
+    // Called with every status text as it is set, on the engine's thread that sets it; the
+    // splash closes when it returns true. Set before the run.
+    std::function<bool(const std::wstring&)> close_when;
+
+    [[nodiscard]] std::vector<std::wstring> texts() const;
+    [[nodiscard]] std::size_t count(const std::wstring& text) const;
+    [[nodiscard]] bool saw_prefix(const std::wstring& prefix) const;
+    [[nodiscard]] std::uint32_t progress_total() const;
+    [[nodiscard]] std::uint32_t highest_progress_total() const;
+
+private:
+    mutable std::mutex mutex_; // guards the fields below
+    std::vector<std::wstring> texts_;
+    std::uint32_t value_ = 0;
+    std::uint32_t total_ = 0;
+    std::uint32_t highest_total_ = 0;
+    std::atomic<bool> closed_{false};
+};
+
+// The system's operations, with faults where a test asks for them. Every call is counted.
+// The fault settings are set before the run and only read while it runs.
+class faulty_files final : public file_operations {
+public:
+    std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override;
+    bool move_replace(const std::wstring& from, const std::wstring& to) override;
+    bool delete_file(const std::wstring& path) override;
+    bool create_directories(const std::wstring& path) override;
+    bool remove_directory(const std::wstring& path, bool allow_files) override;
+    bool mark_executable(const std::wstring& path) override;
+
+    // Paths are compared by what they end with (backslashes, as the engine writes them).
+    std::function<bool(const std::wstring& from, const std::wstring& to)> refuse_move;
+    std::function<bool(const std::wstring& path)> refuse_directory;
+    // A write to a file for which this gives a limit takes bytes up to the limit and then
+    // fails as a full disk would, after a short write of what still fitted.
+    std::function<std::optional<std::uint64_t>(const std::wstring& path)> disk_full_after;
+
+    [[nodiscard]] std::vector<std::wstring> created() const;
+    [[nodiscard]] std::size_t created_ending(const std::wstring& suffix) const;
+    [[nodiscard]] std::size_t moves() const;
+    [[nodiscard]] std::size_t operations() const;
+
+private:
+    mutable std::mutex mutex_; // guards the logs
+    std::vector<std::wstring> created_;
+    std::size_t moves_ = 0;
+    std::size_t operations_ = 0;
+};
+
+// Downloads the engine started, as the operation table saw them.
+[[nodiscard]] std::size_t downloads_started(const faulty_files& files);
+
+[[nodiscard]] bool ends_with_path(const std::wstring& path, const std::wstring& suffix);
+
+// One host's update tree, in a directory of the test server's root that belongs to the
+// running test alone.
+class served_tree {
+public:
+    explicit served_tree(const std::string& host_name = "a");
+
+    [[nodiscard]] std::string base_url() const; // ends with "/"
+    [[nodiscard]] std::filesystem::path path(const std::string& relative = {}) const;
+
+    // The server copy of one client file under update u, packed or as it is; returns its
+    // index entry.
+    nlohmann::json add_file(std::uint32_t u, const std::string& local_path, const std::string& content,
+                            bool packed = false);
+    // The paths below this tree that the server was asked for, oldest first (from its log).
+    [[nodiscard]] std::vector<std::string> requests() const;
+
+    // version.json naming n, and n/index.json (and its packed copy when `packed_index`).
+    void publish(std::uint32_t n, const nlohmann::json& config, const nlohmann::json& files,
+                 bool packed_index = true);
+
+private:
+    std::filesystem::path dir_;
+    std::string url_;
+    std::string url_path_;         // the request path of the base URL, "/engine/.../"
+    std::streamoff log_start_ = 0; // where the server's log stood when this tree was made
+};
+
+// A version 3 configuration for our product with the given hosts and check rules.
+[[nodiscard]] nlohmann::json test_config(const std::vector<std::string>& hosts,
+                                         const std::vector<std::string>& hard = {"*", "*\\*", "*\\*\\*"},
+                                         const std::vector<std::string>& soft = {});
+
+[[nodiscard]] std::string sha1_of(const std::string& content);
+
+// Success when both trees hold the same files with the same content; otherwise the names of
+// the files that differ (never the content, which may be large).
+[[nodiscard]] testing::AssertionResult same_files(const std::map<std::string, std::string>& actual,
+                                                  const std::map<std::string, std::string>& expected);
+
+// A game directory with a launcher executable in it, and launchers built for it.
+class game_install {
+public:
+    game_install();
+
+    [[nodiscard]] const temp_dir& dir() const { return dir_; }
+    [[nodiscard]] std::wstring exe_path() const { return dir_.wide("launcher.exe"); }
+    [[nodiscard]] std::string read(const std::string& relative) const {
+        return read_file(dir_.native(relative));
+    }
+    [[nodiscard]] bool exists(const std::string& relative) const;
+    void write(const std::string& relative, const std::string& content) const;
+    // Every file below the game directory, outside the launcher's work area, with its content.
+    // Compare with same_files, which names the files that differ instead of printing them.
+    [[nodiscard]] std::map<std::string, std::string> client_files() const;
+
+    // A launcher for this directory asking `hosts`, through `files` when given, with pauses
+    // recorded instead of waited, already initialised.
+    [[nodiscard]] std::unique_ptr<game_launcher> launcher(const std::vector<std::string>& hosts,
+                                                          file_operations* files = nullptr);
+    [[nodiscard]] std::vector<std::chrono::milliseconds> pauses() const;
+
+private:
+    temp_dir dir_;
+    mutable std::mutex mutex_; // guards pauses_
+    std::vector<std::chrono::milliseconds> pauses_;
+};
+
+} // namespace qz4::test

@@ -1,0 +1,104 @@
+// The launcher replacing its own executable: the swap by two renames, its failures, and
+// the whole way through a run and the start after it.
+#include "update/self_update.hpp"
+
+#include "tests/update/engine_harness.hpp"
+
+#include <gtest/gtest.h>
+
+namespace qz4 {
+namespace {
+
+using nlohmann::json;
+
+TEST(SelfUpdateStep, TheSwapAndEveryWayItCanGo) {
+    enum class refuse { none, first, second };
+    struct row {
+        const char* what;
+        bool ready, allowed, new_there, old_there;
+        refuse refused;
+        self_update_result result;
+        const char* exe; // what is at exe_path afterwards
+        bool old_after, new_after;
+    };
+    const row rows[] = {
+        {"swap", true, true, true, false, refuse::none, self_update_result::swapped, "new", true, false},
+        {"first rename refused", true, true, true, false, refuse::first, self_update_result::not_swapped,
+         "running", false, true},
+        {"second rename refused: the running one comes back", true, true, true, false, refuse::second,
+         self_update_result::not_swapped, "running", false, true},
+        {"not allowed: an old copy goes", true, false, true, true, refuse::none,
+         self_update_result::nothing_to_do, "running", false, true},
+        {"nothing new: an old copy goes", false, true, false, true, refuse::none,
+         self_update_result::nothing_to_do, "running", false, false},
+        {"ready but the new file vanished", true, true, false, false, refuse::none,
+         self_update_result::nothing_to_do, "running", false, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        test::temp_dir dir;
+        test::write_file(dir.native("launcher.exe"), "running");
+        if (r.new_there)
+            test::write_file(dir.native("new-launcher.exe"), "new");
+        if (r.old_there)
+            test::write_file(dir.native("old-launcher.exe"), "old");
+        test::faulty_files files;
+        int moves = 0;
+        files.refuse_move = [&](const std::wstring&, const std::wstring&) {
+            ++moves;
+            return (r.refused == refuse::first && moves == 1) || (r.refused == refuse::second && moves == 2);
+        };
+        const auto layout = layout_for_executable(dir.wide("launcher.exe"));
+        EXPECT_EQ(self_update_step(files, layout, r.ready, r.allowed), r.result);
+        EXPECT_EQ(test::read_file(dir.native("launcher.exe")), r.exe);
+        EXPECT_EQ(std::filesystem::exists(dir.native("old-launcher.exe")), r.old_after);
+        EXPECT_EQ(std::filesystem::exists(dir.native("new-launcher.exe")), r.new_after);
+    }
+}
+
+class SelfUpdate : public testing::Test {
+protected:
+    void publish_new_launcher() {
+        tree.publish(1, test::test_config({tree.base_url()}),
+                     json::array({tree.add_file(1, "launcher.exe", "the new launcher", true),
+                                  tree.add_file(1, "game.dat", "data")}));
+    }
+    test::served_tree tree;
+    test::game_install game;
+    test::recording_splash splash;
+};
+
+TEST_F(SelfUpdate, ANewLauncherIsSwappedInAndTheNextStartRemovesTheOldOne) {
+    publish_new_launcher();
+    bool restart = false;
+    ASSERT_TRUE(game.launcher({tree.base_url()})->run(splash, restart));
+    EXPECT_TRUE(restart);
+    EXPECT_EQ(game.read("launcher.exe"), "the new launcher");
+    EXPECT_EQ(game.read("old-launcher.exe"), "the running launcher");
+    EXPECT_FALSE(game.exists("new-launcher.exe"));
+
+    test::faulty_files files;
+    restart = false;
+    auto restarted = game.launcher({tree.base_url()}, &files);
+    ASSERT_TRUE(restarted->run(splash, restart));
+    EXPECT_FALSE(restart);
+    EXPECT_FALSE(game.exists("old-launcher.exe"));
+    EXPECT_EQ(test::downloads_started(files), 0u);
+}
+
+TEST_F(SelfUpdate, WithoutSelfUpdateTheNewLauncherWaitsBesideTheRunningOne) {
+    publish_new_launcher();
+    game.write("old-launcher.exe", "from long ago");
+    auto launcher = game.launcher({tree.base_url()});
+    launcher->self_update_allowed = false;
+    bool restart = false;
+    ASSERT_TRUE(launcher->run(splash, restart));
+    EXPECT_FALSE(restart);
+    EXPECT_EQ(game.read("launcher.exe"), "the running launcher");
+    EXPECT_EQ(game.read("new-launcher.exe"), "the new launcher");
+    EXPECT_FALSE(game.exists("old-launcher.exe"));
+    EXPECT_EQ(game.read("game.dat"), "data");
+}
+
+} // namespace
+} // namespace qz4

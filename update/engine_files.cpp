@@ -1,0 +1,101 @@
+#include "update/engine_files.hpp"
+
+#include "common/format.hpp"
+#include "common/lzma2_codec.hpp"
+
+namespace qz4 {
+
+namespace {
+
+// Passes bytes on until the limit would be passed, then refuses them and remembers why.
+class capped_sink final : public byte_sink {
+public:
+    capped_sink(byte_sink& target, std::uint64_t limit) : target_(target), limit_(limit) {}
+    bool write(const void* data, std::size_t size) override {
+        if (size > limit_ - written_) {
+            overflow_ = true;
+            return false;
+        }
+        written_ += size;
+        return target_.write(data, size);
+    }
+    [[nodiscard]] bool overflowed() const { return overflow_; }
+
+private:
+    byte_sink& target_;
+    std::uint64_t limit_;
+    std::uint64_t written_ = 0;
+    bool overflow_ = false;
+};
+
+std::size_t discard_headers(char*, std::size_t size, std::size_t count, void*) noexcept {
+    return size * count;
+}
+
+} // namespace
+
+void prepare_transfer(downloader& transfer, long timeout_seconds) {
+    transfer.easy.add<CURLOPT_CONNECTTIMEOUT>(timeout_seconds);
+    transfer.set_low_speed_time(timeout_seconds);
+    transfer.easy.add<CURLOPT_HEADERFUNCTION>(static_cast<curl_write_callback>(&discard_headers));
+}
+
+bool download_to_file(downloader& transfer, file_operations& files, const std::string& url,
+                      const std::wstring& path, std::uint64_t limit, std::string& error) {
+    std::uint32_t open_error = 0;
+    auto file = files.create_file(path, open_error);
+    if (!file) {
+        error = format_narrow("Open failed: %u", static_cast<unsigned>(open_error));
+        return false;
+    }
+    // A server that announces more than the limit is refused before the first byte arrives;
+    // one that does not announce its length is stopped by the sink.
+    transfer.easy.add<CURLOPT_MAXFILESIZE_LARGE>(static_cast<curl_off_t>(limit));
+    capped_sink sink(*file, limit);
+    bool ok = transfer.download(url, sink);
+    if (!ok)
+        error = sink.overflowed()
+                    ? format_narrow("Too large: more than %llu bytes", static_cast<unsigned long long>(limit))
+                    : transfer.last_error;
+    if (!file->finish() && ok) {
+        ok = false;
+        error = format_narrow("CURL error: %u", static_cast<unsigned>(CURLE_WRITE_ERROR));
+    }
+    file.reset();
+    if (!ok)
+        files.delete_file(path);
+    return ok;
+}
+
+int unpack_to_file(file_operations& files, const std::wstring& source, const std::wstring& target,
+                   std::uint64_t limit) {
+    std::uint32_t open_error = 0;
+    auto file = files.create_file(target, open_error);
+    if (!file)
+        return lzma2_result::cannot_open;
+    capped_sink sink(*file, limit);
+    int result = lzma2_unpack_to(source, sink, lzma2_default_memory_limit);
+    if (!file->finish() && result == lzma2_result::ok)
+        result = lzma2_result::write_error;
+    file.reset();
+    if (result != lzma2_result::ok)
+        files.delete_file(target);
+    return result;
+}
+
+bool write_document(file_operations& files, const std::wstring& path, std::string_view text) {
+    const std::wstring temporary = path + L".tmp";
+    std::uint32_t open_error = 0;
+    auto file = files.create_file(temporary, open_error);
+    if (!file)
+        return false;
+    bool ok = file->write(text.data(), text.size());
+    ok = file->finish() && ok;
+    file.reset();
+    if (ok && files.move_replace(temporary, path))
+        return true;
+    files.delete_file(temporary);
+    return false;
+}
+
+} // namespace qz4

@@ -1,0 +1,53 @@
+// The operation table of the real file system.
+#include "update/file_operations.hpp"
+
+#include "common/file_handle.hpp"
+#include "common/file_system.hpp"
+
+namespace qz4 {
+
+namespace {
+
+class system_output_file final : public output_file {
+public:
+    explicit system_output_file(file_handle file) : file_(std::move(file)) {}
+    bool write(const void* data, std::size_t size) override { return write_fully(file_, data, size); }
+    bool finish() override {
+        file_.close();
+        return true;
+    }
+
+private:
+    file_handle file_;
+};
+
+class system_operations final : public file_operations {
+public:
+    std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override {
+        file_handle file = file_handle::create_write(path);
+        if (!file.is_open()) {
+            error = file.open_error();
+            return nullptr;
+        }
+        error = 0;
+        return std::make_unique<system_output_file>(std::move(file));
+    }
+    bool move_replace(const std::wstring& from, const std::wstring& to) override {
+        return move_file_replace(from, to);
+    }
+    bool delete_file(const std::wstring& path) override { return delete_file_now(path); }
+    bool create_directories(const std::wstring& path) override { return qz4::create_directories(path); }
+    bool remove_directory(const std::wstring& path, bool allow_files) override {
+        return qz4::remove_directory(path, allow_files);
+    }
+    bool mark_executable(const std::wstring& path) override { return qz4::mark_executable(path); }
+};
+
+} // namespace
+
+file_operations& system_file_operations() {
+    static system_operations operations;
+    return operations;
+}
+
+} // namespace qz4

@@ -1,11 +1,15 @@
 // index.json as the launcher handles it, from the document up to the point where a file
-// would be queued for download: the configuration saved and turned into check rules, then
+// would be queued for download: the remote configuration's checks and the host list it
+// brings (which never throw, whatever the types), the configuration saved and turned into
+// check rules, then
 // every `files` entry made into an update task, checked against the rules and readied for
 // the queue. A task must never read or write outside the game directory and the download
 // area, whatever the server sent.
 #include "common/text.hpp"
 #include "fuzz/json_checks.hpp"
 #include "update/check_rules.hpp"
+#include "update/host_list.hpp"
+#include "update/remote_config.hpp"
 #include "update/update_task.hpp"
 
 #include <cstdint>
@@ -69,6 +73,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto index = fuzz::parse_document(fuzz::as_text(data, size));
     if (!index)
         return 0;
+
+    const checked_config checked = check_remote_config(*index, L"7c1e0d52-93ab-4f6e-b2d4-5a8e61f03c97");
+    if (checked.status == config_status::ok) {
+        std::vector<std::string> hosts = {"http://a/qz4/", "http://b/qz4/"};
+        (void)take_configured_hosts(checked.version, checked.config, hosts);
+        FUZZ_CHECK(!hosts.empty());
+        for (const auto& host : hosts)
+            FUZZ_CHECK(!host.empty() && host.back() == '/');
+        FUZZ_CHECK(download_host_index(7, hosts.size()) < hosts.size());
+    }
 
     // The remote configuration: kept as config.json and turned into this pass's check rules.
     nlohmann::json config;

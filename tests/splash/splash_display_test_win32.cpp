@@ -179,8 +179,10 @@ private:
 };
 
 // The window takes a moment to reach the screen after each change.
+// Generous bounds: they cost nothing when the condition comes, and a loaded machine may take
+// seconds to repaint.
 testing::AssertionResult eventually(const std::function<testing::AssertionResult(const screen_shot&)>& check,
-                                    std::chrono::milliseconds timeout = 5s) {
+                                    std::chrono::milliseconds timeout = 20s) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         testing::AssertionResult result = check(screen_shot());
@@ -190,7 +192,7 @@ testing::AssertionResult eventually(const std::function<testing::AssertionResult
     }
 }
 
-bool eventually_true(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s) {
+bool eventually_true(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 20s) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline)

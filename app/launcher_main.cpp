@@ -10,13 +10,26 @@
 #include "common/paths.hpp"
 #include "common/texts.hpp"
 #include "patchmaker/patch_maker.hpp"
-#include "product_config.hpp"
 #include "splash/splash_wnd.hpp"
 #include "update/game_launcher.hpp"
 
 namespace qz4 {
 
 namespace {
+
+// The product's constants, chosen when the program is built (see app/CMakeLists.txt).
+constexpr char update_url_primary[] = QZ4_UPDATE_URL_PRIMARY;
+constexpr char update_url_fallback[] = QZ4_UPDATE_URL_FALLBACK;
+constexpr wchar_t product_guid[] = L"" QZ4_PRODUCT_GUID;
+constexpr wchar_t site_domain[] = L"" QZ4_SITE_DOMAIN;
+
+launcher_settings built_in_launcher_settings() {
+    launcher_settings settings;
+    settings.exe_path = module_path();
+    settings.product_guid = product_guid;
+    settings.built_in_hosts = {update_url_primary, update_url_fallback};
+    return settings;
+}
 
 int start_game_or_report(const std::wstring& game_exe_path, const std::vector<std::wstring>& tokens) {
     if (!start_game(game_exe_path, tokens)) {
@@ -37,11 +50,11 @@ int run_patch_maker_mode(const start_options& options) {
 int run_launcher_mode(const start_options& options, const std::vector<std::wstring>& tokens) {
     CSplashWnd splash;
     splash.set_status_text(localized_text(text_id::starting));
-    splash.site_label = L"\u00AB" + std::wstring(product::site_domain) + L"\u00BB";
+    splash.site_label = L"\u00AB" + std::wstring(site_domain) + L"\u00BB";
     splash.start();
 
     const std::wstring game_exe_path = join_path(module_directory(), L"client\\Client.exe");
-    game_launcher launcher;
+    game_launcher launcher(built_in_launcher_settings());
     launcher.self_update_allowed = options.self_update_allowed;
     // Without an update, or without a host to ask, the installed files are what the game gets.
     if (options.no_update || !launcher.init())

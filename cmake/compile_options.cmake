@@ -6,7 +6,7 @@ target_compile_options(qz4_options INTERFACE -Wall -Wextra -Werror -Wshadow -Wno
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
   target_compile_options(qz4_options INTERFACE -Wno-restrict)
 endif()
-target_include_directories(qz4_options INTERFACE ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+target_include_directories(qz4_options INTERFACE ${PROJECT_SOURCE_DIR})
 
 if(WIN32)
   # Wide Win32 entry points everywhere; curl and liblzma are linked statically.

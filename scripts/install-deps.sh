@@ -8,7 +8,7 @@ linux_packages=(
   clang clang-format libclang-rt-dev libclang-rt-14-dev llvm
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcurl4-openssl-dev liblzma-dev libssl-dev
-  xz-utils 7zip curl python3 tmux
+  xz-utils 7zip curl python3 tmux nginx-light
 )
 windows_packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
@@ -38,6 +38,14 @@ if [[ $(id -u) -ne 0 ]]; then
 fi
 
 export DEBIAN_FRONTEND=noninteractive
+# Installing nginx starts the system's nginx service where init scripts may run; the project
+# only ever runs nginx of its own (tests/e2e/nginx_fixture.py), so no service is started.
+policy=/usr/sbin/policy-rc.d
+if [[ ! -e $policy ]]; then
+  printf '#!/bin/sh\nexit 101\n' >"$policy"
+  chmod +x "$policy"
+  trap 'rm -f "$policy"' EXIT
+fi
 apt-get update -qq
 # Without recommends: wine64 recommends the 32-bit wine loader, which breaks the 64-bit test runs.
 apt-get install -y -qq --no-install-recommends "${missing[@]}"

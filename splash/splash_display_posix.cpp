@@ -33,10 +33,15 @@ std::size_t terminal_columns() {
     return default_columns;
 }
 
+// SIGINT is the player's Ctrl+C; SIGUSR2 only wakes the display thread when it must stop, so
+// that the launcher does not wait out a redraw interval on its way out.
+constexpr int wake_signal = SIGUSR2;
+
 sigset_t interrupt_set() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
+    sigaddset(&set, wake_signal);
     return set;
 }
 
@@ -52,8 +57,10 @@ public:
 
     ~terminal_display() override {
         stop_ = true;
-        if (thread_.joinable())
+        if (thread_.joinable()) {
+            ::pthread_kill(thread_.native_handle(), wake_signal);
             thread_.join();
+        }
         if (is_terminal_)
             terminal_status_line::instance().clear();
         // A Ctrl+C still pending would end the process the moment the mask is restored.
@@ -95,6 +102,7 @@ private:
             }
             draw_if_changed();
         }
+        draw_if_changed(); // the last status before the launcher goes on
     }
 
     void draw_if_changed() {

@@ -1,9 +1,7 @@
 #include "update/download_stage.hpp"
 
-#include "common/byte_buffer.hpp"
 #include "common/format.hpp"
 #include "common/paths.hpp"
-#include "common/sha1.hpp"
 #include "common/text.hpp"
 #include "common/texts.hpp"
 #include "net/downloader.hpp"
@@ -56,9 +54,10 @@ private:
         prepare_progress();
         launcher_.files().create_directories(parent_directory(task.download_path));
         std::string error;
-        bool ok = fetch(task, error);
+        std::string digest;
+        bool ok = fetch(task, error, digest);
         transfer_.on_progress = nullptr;
-        if (ok && !equals_ci(file_sha1(task.download_path, buffer_, digest_), task.download_sha1)) {
+        if (ok && !equals_ci(digest, task.download_sha1)) {
             ok = false;
             error = "SHA-1 mismatch";
             // Another attempt fetches the file again; a copy known to be wrong is no use.
@@ -86,7 +85,7 @@ private:
             format_wide(failure_text::download_entry, task.local_path.c_str(), error.c_str()));
     }
 
-    bool fetch(const update_task& task, std::string& error) {
+    bool fetch(const update_task& task, std::string& error, std::string& digest) {
         if (launcher_.hosts.empty()) {
             error = "No update host";
             return false;
@@ -94,7 +93,7 @@ private:
         const std::string& base =
             launcher_.hosts[download_host_index(context_.host_index, launcher_.hosts.size())];
         return download_to_file(transfer_, launcher_.files(), base + task.remote_path, task.download_path,
-                                task.remote_size, error);
+                                task.remote_size, error, &digest);
     }
 
     // The bar belongs to the verification until it has finished; from then on to this
@@ -143,8 +142,6 @@ private:
     splash_view& splash_;
     pass_state& state_;
     downloader transfer_;
-    byte_buffer buffer_;
-    sha1_context digest_;
     // The file in transfer; touched only by this stage's thread (the callbacks run in it).
     std::int64_t last_bar_ = -1;
     int last_percent_ = -1;

@@ -2,6 +2,9 @@
 
 #include "common/format.hpp"
 #include "common/lzma2_codec.hpp"
+#include "common/sha1.hpp"
+
+#include <algorithm>
 
 namespace qz4 {
 
@@ -28,6 +31,38 @@ private:
     bool overflow_ = false;
 };
 
+// Hashes what passes through, so that a file just written need not be read back for its
+// digest.
+class hashing_sink final : public byte_sink {
+public:
+    explicit hashing_sink(byte_sink& target) : target_(target) {}
+    bool write(const void* data, std::size_t size) override {
+        if (!target_.write(data, size))
+            return false;
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        for (std::size_t done = 0; done < size;) {
+            const std::size_t step = std::min<std::size_t>(size - done, 1U << 30);
+            context_.update(bytes + done, static_cast<std::uint32_t>(step));
+            done += step;
+        }
+        written_ += size;
+        return true;
+    }
+    // The empty text for an empty file, as file_sha1 gives it.
+    [[nodiscard]] std::string text() {
+        if (written_ == 0)
+            return {};
+        sha1_digest digest;
+        context_.final(digest);
+        return digest_text(digest);
+    }
+
+private:
+    byte_sink& target_;
+    sha1_context context_;
+    std::uint64_t written_ = 0;
+};
+
 std::size_t discard_headers(char*, std::size_t size, std::size_t count, void*) noexcept {
     return size * count;
 }
@@ -41,7 +76,8 @@ void prepare_transfer(downloader& transfer, long timeout_seconds) {
 }
 
 bool download_to_file(downloader& transfer, file_operations& files, const std::string& url,
-                      const std::wstring& path, std::uint64_t limit, std::string& error) {
+                      const std::wstring& path, std::uint64_t limit, std::string& error,
+                      std::string* digest) {
     std::uint32_t open_error = 0;
     auto file = files.create_file(path, open_error);
     if (!file) {
@@ -51,7 +87,8 @@ bool download_to_file(downloader& transfer, file_operations& files, const std::s
     // A server that announces more than the limit is refused before the first byte arrives;
     // one that does not announce its length is stopped by the sink.
     transfer.easy.add<CURLOPT_MAXFILESIZE_LARGE>(static_cast<curl_off_t>(limit));
-    capped_sink sink(*file, limit);
+    hashing_sink hashed(*file);
+    capped_sink sink(hashed, limit);
     bool ok = transfer.download(url, sink);
     if (!ok)
         error = sink.overflowed()
@@ -64,22 +101,27 @@ bool download_to_file(downloader& transfer, file_operations& files, const std::s
     file.reset();
     if (!ok)
         files.delete_file(path);
+    else if (digest != nullptr)
+        *digest = hashed.text();
     return ok;
 }
 
 int unpack_to_file(file_operations& files, const std::wstring& source, const std::wstring& target,
-                   std::uint64_t limit) {
+                   std::uint64_t limit, std::string* digest) {
     std::uint32_t open_error = 0;
     auto file = files.create_file(target, open_error);
     if (!file)
         return lzma2_result::cannot_open;
-    capped_sink sink(*file, limit);
+    hashing_sink hashed(*file);
+    capped_sink sink(hashed, limit);
     int result = lzma2_unpack_to(source, sink, lzma2_default_memory_limit);
     if (!file->finish() && result == lzma2_result::ok)
         result = lzma2_result::write_error;
     file.reset();
     if (result != lzma2_result::ok)
         files.delete_file(target);
+    else if (digest != nullptr)
+        *digest = hashed.text();
     return result;
 }
 

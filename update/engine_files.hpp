@@ -19,14 +19,18 @@ void prepare_transfer(downloader& transfer, long timeout_seconds);
 
 // Fetches `url` into `path`, refusing more than `limit` bytes (a server must not be able to
 // fill the disk). False with `error` set: "Open failed: %u", the downloader's text, or
-// "Too large: more than %llu bytes".
+// "Too large: more than %llu bytes". With `digest`, it receives the digest text of what was
+// written (as file_sha1 would give it), taken on the way rather than by reading it again.
 [[nodiscard]] bool download_to_file(downloader& transfer, file_operations& files, const std::string& url,
-                                    const std::wstring& path, std::uint64_t limit, std::string& error);
+                                    const std::wstring& path, std::uint64_t limit, std::string& error,
+                                    std::string* digest = nullptr);
 
 // Unpacks the packed file `source` into `target`, refusing more than `limit` bytes of output.
 // Returns the codec's result (lzma2_result); write_error also for output beyond the limit.
+// With `digest`, as above.
 [[nodiscard]] int unpack_to_file(file_operations& files, const std::wstring& source,
-                                 const std::wstring& target, std::uint64_t limit);
+                                 const std::wstring& target, std::uint64_t limit,
+                                 std::string* digest = nullptr);
 
 // Writes the text beside `path` and renames it over the old document, so that a failed write
 // never leaves a half-written document where a good one was.

@@ -51,8 +51,10 @@ bool file_cache::save(const std::wstring& path) const {
 bool file_cache::lookup(std::string_view key, const std::wstring& file, nlohmann::json* data) const {
     // Stamped before the lock is taken: it reads the file, not the document.
     const auto stamp = file_stamp(file);
-    if (!stamp)
-        return false;
+    return stamp && lookup_stamp(key, *stamp, data);
+}
+
+bool file_cache::lookup_stamp(std::string_view key, std::uint64_t stamp, nlohmann::json* data) const {
     const std::lock_guard lock(mutex_);
     if (!value_.is_object())
         return false;
@@ -60,7 +62,7 @@ bool file_cache::lookup(std::string_view key, const std::wstring& file, nlohmann
     if (entry == value_.end() || !entry->is_object())
         return false;
     const auto cache = entry->find("cache");
-    if (cache == entry->end() || !cache->is_number() || json_number_u64(*cache) != *stamp)
+    if (cache == entry->end() || !cache->is_number() || json_number_u64(*cache) != stamp)
         return false;
     if (data != nullptr) {
         const auto found = entry->find("data");
@@ -75,9 +77,11 @@ bool file_cache::lookup(std::wstring_view key, const std::wstring& file, nlohman
 
 bool file_cache::store(std::string_view key, const std::wstring& file, const nlohmann::json* data) {
     const auto stamp = file_stamp(file);
-    if (!stamp)
-        return false;
-    nlohmann::json entry = {{"cache", *stamp}};
+    return stamp && store_stamp(key, *stamp, data);
+}
+
+bool file_cache::store_stamp(std::string_view key, std::uint64_t stamp, const nlohmann::json* data) {
+    nlohmann::json entry = {{"cache", stamp}};
     if (data != nullptr)
         entry["data"] = *data;
     const std::lock_guard lock(mutex_);

@@ -32,10 +32,17 @@ public:
     [[nodiscard]] bool lookup(std::wstring_view key, const std::wstring& file,
                               nlohmann::json* data = nullptr) const;
 
+    // The same for a stamp the caller has taken already (from a handle it had open anyway).
+    [[nodiscard]] bool lookup_stamp(std::string_view key, std::uint64_t stamp,
+                                    nlohmann::json* data = nullptr) const;
+
     // Replaces the entry under `key` with the file's current stamp and, when given, the data.
     // False (and nothing changes) when the file has no stamp.
     bool store(std::string_view key, const std::wstring& file, const nlohmann::json* data = nullptr);
     bool store(std::wstring_view key, const std::wstring& file, const nlohmann::json* data = nullptr);
+
+    // The same with a stamp the caller has taken.
+    bool store_stamp(std::string_view key, std::uint64_t stamp, const nlohmann::json* data = nullptr);
 
     // A copy of the whole document, taken under the lock.
     [[nodiscard]] nlohmann::json snapshot() const;

@@ -1,6 +1,7 @@
 #include "update/file_verification.hpp"
 
 #include "common/encoding.hpp"
+#include "common/file_handle.hpp"
 #include "common/file_system.hpp"
 #include "common/text.hpp"
 
@@ -42,17 +43,43 @@ installed_file_on_disk::installed_file_on_disk(const update_task& task, const fi
                                                byte_buffer& buffer, sha1_context& context)
     : task_(task), cache_(cache), buffer_(buffer), context_(context) {}
 
+void installed_file_on_disk::examine() {
+    if (examined_)
+        return;
+    examined_ = true;
+    const file_handle file = file_handle::open_read(task_.target_path);
+    if (!file.is_open()) {
+        // A file that exists but cannot be read is there all the same.
+        exists_ = is_regular_file(task_.target_path);
+        return;
+    }
+    exists_ = true;
+    const auto size = file.size();
+    const auto written = file.last_write_time();
+    size_ = size.value_or(0);
+    if (size && written)
+        stamp_ = *size ^ *written;
+}
+
 bool installed_file_on_disk::exists() {
-    return is_regular_file(task_.target_path);
+    examine();
+    return exists_;
 }
 
 std::uint32_t installed_file_on_disk::size() {
-    return file_size(task_.target_path);
+    examine();
+    return static_cast<std::uint32_t>(size_);
+}
+
+std::optional<std::uint64_t> installed_file_on_disk::stamp() {
+    examine();
+    return stamp_;
 }
 
 bool installed_file_on_disk::cached_as(const std::string& digest) {
+    examine();
     nlohmann::json recorded;
-    if (!cache_.lookup(task_.local_path, task_.target_path, &recorded))
+    if (!stamp_ || !cache_.lookup_stamp(wide_to_utf8(task_.local_path), *stamp_, &recorded))
         return false;
     // The stamp alone would also vouch for a file last found right in an earlier update
     // whose content this update changed, when a run for this update stopped before it got

@@ -10,6 +10,7 @@
 #include "update/update_task.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace qz4 {
@@ -45,7 +46,9 @@ struct verification_rules {
 [[nodiscard]] verification_outcome verify_file(const update_task& task, const verification_rules& rules,
                                                installed_file& file);
 
-// The installed file at the task's target, read from disk and looked up in the cache.
+// The installed file at the task's target, read from disk and looked up in the cache. Its
+// size and write time come from one open handle, taken at the first question; checking a
+// tree of many thousand files is mostly this.
 class installed_file_on_disk final : public installed_file {
 public:
     installed_file_on_disk(const update_task& task, const file_cache& cache, byte_buffer& buffer,
@@ -55,11 +58,20 @@ public:
     bool cached_as(const std::string& digest) override;
     std::string digest() override;
 
+    // The file's stamp as examined; nullopt when it could not be read.
+    [[nodiscard]] std::optional<std::uint64_t> stamp();
+
 private:
+    void examine();
+
     const update_task& task_;
     const file_cache& cache_;
     byte_buffer& buffer_;
     sha1_context& context_;
+    bool examined_ = false;
+    bool exists_ = false;
+    std::uint64_t size_ = 0;
+    std::optional<std::uint64_t> stamp_;
 };
 
 } // namespace qz4

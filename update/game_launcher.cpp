@@ -2,23 +2,12 @@
 #include "update/game_launcher.hpp"
 
 #include "common/file_system.hpp"
-#include "product_config.hpp"
 #include "update/json_document.hpp"
 #include "update/manifests.hpp"
 
 #include <thread>
 
 namespace qz4 {
-
-launcher_settings built_in_launcher_settings() {
-    launcher_settings settings;
-    settings.exe_path = module_path();
-    settings.product_guid = product::product_guid;
-    settings.built_in_hosts = {product::update_url_primary, product::update_url_fallback};
-    return settings;
-}
-
-game_launcher::game_launcher() : game_launcher(built_in_launcher_settings()) {}
 
 game_launcher::game_launcher(launcher_settings settings)
     : settings_(std::move(settings)), files_(settings_.files ? settings_.files : &system_file_operations()) {

@@ -24,8 +24,9 @@ struct pass_state;
 
 using pause_function = std::function<void(std::chrono::milliseconds)>;
 
-// What a launcher is built from. The built-in settings are the running program's; tests
-// build launchers for any executable path and host list, with their own seams.
+// What a launcher is built from: the program gives its own path and its built-in product
+// constants; tests build launchers for any executable path and host list, with their own
+// seams.
 struct launcher_settings {
     std::wstring exe_path;
     std::wstring product_guid;
@@ -33,7 +34,6 @@ struct launcher_settings {
     file_operations* files = nullptr;        // every change to the disk; null: the system's
     pause_function pause;                    // the wait between connection attempts; empty: sleep
 };
-[[nodiscard]] launcher_settings built_in_launcher_settings();
 
 // The index of the update the server announces, checked and ready for a pass.
 struct retrieved_update {
@@ -45,7 +45,6 @@ struct retrieved_update {
 
 class game_launcher {
 public:
-    game_launcher();
     explicit game_launcher(launcher_settings settings);
     game_launcher(const game_launcher&) = delete;
     game_launcher& operator=(const game_launcher&) = delete;

@@ -1,10 +1,8 @@
 #include "update/unpack_stage.hpp"
 
-#include "common/byte_buffer.hpp"
 #include "common/file_system.hpp"
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
-#include "common/sha1.hpp"
 #include "common/text.hpp"
 #include "common/texts.hpp"
 #include "update/engine_files.hpp"
@@ -104,9 +102,11 @@ private:
     bool unpack_checked(const update_task& task) {
         if (read_packed_size(task.download_path) != std::uint64_t{task.local_size})
             return false;
-        if (unpack_to_file(files_, task.download_path, task.unpack_path, task.local_size) != lzma2_result::ok)
+        std::string digest;
+        if (unpack_to_file(files_, task.download_path, task.unpack_path, task.local_size, &digest) !=
+            lzma2_result::ok)
             return false;
-        return equals_ci(file_sha1(task.unpack_path, buffer_, digest_), task.local_sha1);
+        return equals_ci(digest, task.local_sha1);
     }
 
     bool move_into_place(const std::wstring& from, const std::wstring& to) {
@@ -119,8 +119,6 @@ private:
     file_operations& files_;
     splash_view& splash_;
     pass_state& state_;
-    byte_buffer buffer_;
-    sha1_context digest_;
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 // One pass of the update run: the check rules, the two stage threads, the verification of
 // every index entry on the run's own thread, and the ordered shutdown of the stages.
 #include "common/byte_buffer.hpp"
+#include "common/encoding.hpp"
 #include "common/file_system.hpp"
 #include "common/sha1.hpp"
 #include "common/text.hpp"
@@ -119,7 +120,8 @@ void game_launcher::verify_and_queue(splash_view& splash, const retrieved_update
         const verification_outcome outcome = verify_file(*task, verification, installed);
         if (outcome == verification_outcome::up_to_date) {
             const nlohmann::json recorded = task->local_sha1;
-            file_cache.store(task->local_path, task->target_path, &recorded);
+            if (const auto stamp = installed.stamp())
+                file_cache.store_stamp(wide_to_utf8(task->local_path), *stamp, &recorded);
             continue;
         }
         if (outcome == verification_outcome::accepted)

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# The install benchmark on a real game tree: Debian's hedgewars-data (about 3,200 files,
+# 160 MB), unpacked from its package into a cache outside the source tree, published by the
+# patch maker, served by nginx on loopback and installed by the launcher.
+#   scripts/bench-install.sh [--big] [package]   (--big adds a 1 GiB file for the memory figure)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+big=()
+package=hedgewars-data
+for arg in "$@"; do
+  case "$arg" in
+    --big) big=(--big) ;;
+    *) package=$arg ;;
+  esac
+done
+cache=${QZ4_DEPS_CACHE:-$HOME/.cache/qz4launcher}/bench-trees
+scripts/install-deps.sh --no-windows >/dev/null
+if [[ ! -d $cache/$package ]]; then
+  mkdir -p "$cache/download"
+  (cd "$cache/download" && apt-get download -q "$package" >/dev/null)
+  rm -rf "$cache/$package.partial"
+  dpkg-deb -x "$cache/download/${package}"_*.deb "$cache/$package.partial"
+  mv "$cache/$package.partial" "$cache/$package"
+fi
+tree=$(find "$cache/$package/usr/share" -mindepth 2 -maxdepth 3 -type d -name Data -print -quit)
+[[ -n $tree ]] || tree=$cache/$package/usr/share
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$(nproc)" --target qz4_bench_install >/dev/null
+build/release/bench/qz4_bench_install "$tree" "${big[@]}"

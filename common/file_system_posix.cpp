@@ -45,7 +45,10 @@ std::optional<std::vector<directory_entry>> find_entries(const std::wstring& dir
             continue;
         struct stat info {};
         const std::string full = native + "/" + std::string(name);
-        entry.directory = ::stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        // Through links, as opening the name would go; one that leads nowhere is no file.
+        const bool known = ::stat(full.c_str(), &info) == 0;
+        entry.directory = known && S_ISDIR(info.st_mode);
+        entry.other = !known || (!entry.directory && !S_ISREG(info.st_mode));
         entries.push_back(std::move(entry));
     }
     // readdir's order depends on the file system's hashing; name order keeps listings (and

@@ -117,8 +117,11 @@ private:
         } catch (const nlohmann::json::exception&) {
             return std::nullopt; // a damaged cache entry is a miss, never a crash
         }
-        // A missing copy must not pass for an empty one, whose digest text is empty too.
-        if (!is_regular_file(server_copy) || file_sha1(server_copy, buffer_, context_) != expected) {
+        // A missing copy must not pass for an empty one, whose digest text is empty too; any
+        // other digest proves the copy is there.
+        const bool good = file_sha1(server_copy, buffer_, context_) == expected &&
+                          (!expected.empty() || is_regular_file(server_copy));
+        if (!good) {
             state_.out.print(
                 format_narrow("Checksum mismatch for output file: %S\n", shown_path(server_copy).c_str()));
             return std::nullopt;

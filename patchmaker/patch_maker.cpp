@@ -102,8 +102,9 @@ private:
 
     // The names of this update's new copies, given out before any worker starts, so that they
     // are the same whatever order the workers finish in.
-    std::vector<std::wstring> copy_stems(const std::vector<std::wstring>& files) const {
-        const nlohmann::json cache = state_.old_cache.snapshot();
+    std::vector<std::wstring> copy_stems(const std::vector<std::wstring>& files) {
+        old_entries_ = state_.old_cache.snapshot();
+        const nlohmann::json& cache = old_entries_;
         const std::string next_prefix = std::to_string(state_.next_version) + "/";
         std::vector<std::wstring> keys;
         std::vector<std::wstring> kept;
@@ -160,7 +161,7 @@ private:
         if (state_.update_detected)
             return;
         state_.out.print("No change in files detected. Comparing cache...\n");
-        const bool same = state_.new_cache.snapshot() == state_.old_cache.snapshot();
+        const bool same = state_.new_cache.snapshot() == old_entries_;
         state_.update_detected = !same;
         state_.out.print(same ? "No update detected.\n" : "Update detected!\n");
     }
@@ -247,6 +248,9 @@ private:
 
     const patch_maker_setup& setup_;
     patch_maker_state& state_;
+    // The old cache as loaded; nothing changes it during a run, so one copy serves both the
+    // copy names and the final comparison.
+    nlohmann::json old_entries_;
 };
 
 } // namespace

@@ -194,14 +194,21 @@ struct lzma2_encoder::state {
         std::array<std::uint8_t, packed_header_size> header{};
         put_le(header.data(), packed_file_magic, 4);
         put_le(header.data() + 4, declared, 8);
-        header[12] = Lzma2Enc_WriteProperties(encoder.get());
+        header[12] = packed_dictionary_byte;
         output_adapter output;
         output.file = &target;
         if (output_adapter::write(&output.vt, header.data(), header.size()) != header.size())
             return lzma2_result::write_error;
 
-        // The size lets the match finder clear and use only as much of its hash table as
-        // the file can fill; the tables themselves keep their size, so they are reused.
+        // A file smaller than the dictionary is coded with a dictionary of its own size, as
+        // 7-Zip does: fewer distance prices to keep up, and a hash table cleared and used only
+        // as far as the file can fill it. The match finder keeps tables that are large
+        // enough, so a smaller file allocates nothing. The header still declares 16 MiB,
+        // which every such stream fits.
+        CLzma2EncProps properties = packer_properties();
+        properties.lzmaProps.reduceSize = declared;
+        if (const SRes result = Lzma2Enc_SetProps(encoder.get(), &properties); result != SZ_OK)
+            return result;
         Lzma2Enc_SetDataSize(encoder.get(), declared);
         input_adapter input;
         input.file = &source;

@@ -38,6 +38,8 @@ struct process_figures {
     int exit_code = -1;
     double wall_seconds = 0;
     double cpu_seconds = 0; // user and system time of the process and its threads
+    double user_seconds = 0;
+    double system_seconds = 0;
     double peak_mib = 0;
 };
 [[nodiscard]] process_figures run_measured(const std::vector<std::string>& argv,

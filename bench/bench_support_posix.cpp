@@ -41,7 +41,9 @@ process_figures run_measured(const std::vector<std::string>& argv, const std::fi
     const auto seconds = [](const timeval& t) {
         return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
     };
-    figures.cpu_seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    figures.user_seconds = seconds(usage.ru_utime);
+    figures.system_seconds = seconds(usage.ru_stime);
+    figures.cpu_seconds = figures.user_seconds + figures.system_seconds;
     figures.peak_mib = static_cast<double>(usage.ru_maxrss) / 1024.0; // Linux reports KiB
     return figures;
 }

@@ -9,9 +9,9 @@ endif()
 target_include_directories(qz4_options INTERFACE ${PROJECT_SOURCE_DIR})
 
 if(WIN32)
-  # Wide Win32 entry points everywhere; curl and liblzma are linked statically.
+  # Wide Win32 entry points everywhere; curl is linked statically.
   target_compile_definitions(qz4_options INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
-                                                   _WIN32_WINNT=0x0601 CURL_STATICLIB LZMA_API_STATIC)
+                                                   _WIN32_WINNT=0x0601 CURL_STATICLIB)
 endif()
 
 if(QZ4_SANITIZE)

@@ -1,6 +1,7 @@
 # Shared part of the MinGW-w64 toolchain files: Debian's cross compilers with the posix
 # thread model (std::thread and std::mutex need it), fully static executables, and the
-# static libcurl, liblzma and nlohmann/json that scripts/build-windows-deps.sh provides.
+# static libcurl and nlohmann/json that scripts/build-windows-deps.sh provides (the LZMA SDK
+# comes from scripts/build-lzma-sdk.sh, see cmake/lzma_sdk.cmake).
 # The including file sets QZ4_MINGW_ARCH (x86_64 or i686) first.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR ${QZ4_MINGW_ARCH})
@@ -10,15 +11,11 @@ set(CMAKE_CXX_COMPILER ${_qz4_host}-g++-posix)
 set(CMAKE_RC_COMPILER ${_qz4_host}-windres)
 
 if(NOT QZ4_WINDOWS_DEPS)
-  if(DEFINED ENV{QZ4_DEPS_CACHE} AND NOT "$ENV{QZ4_DEPS_CACHE}" STREQUAL "")
-    set(_qz4_cache "$ENV{QZ4_DEPS_CACHE}")
-  else()
-    set(_qz4_cache "$ENV{HOME}/.cache/qz4launcher")
-  endif()
-  set(QZ4_WINDOWS_DEPS "${_qz4_cache}/windows-deps/current/${QZ4_MINGW_ARCH}")
+  include(${CMAKE_CURRENT_LIST_DIR}/deps_cache.cmake)
+  set(QZ4_WINDOWS_DEPS "${QZ4_DEPS_CACHE_DIR}/windows-deps/current/${QZ4_MINGW_ARCH}")
 endif()
-set(QZ4_WINDOWS_DEPS "${QZ4_WINDOWS_DEPS}" CACHE PATH "Prefix with the Windows builds of libcurl, liblzma and nlohmann/json")
-if(NOT EXISTS "${QZ4_WINDOWS_DEPS}/lib/libcurl.a" OR NOT EXISTS "${QZ4_WINDOWS_DEPS}/lib/liblzma.a")
+set(QZ4_WINDOWS_DEPS "${QZ4_WINDOWS_DEPS}" CACHE PATH "Prefix with the Windows builds of libcurl and nlohmann/json")
+if(NOT EXISTS "${QZ4_WINDOWS_DEPS}/lib/libcurl.a")
   message(FATAL_ERROR "The Windows libraries are missing from ${QZ4_WINDOWS_DEPS}: "
                       "run scripts/build-windows-deps.sh first.")
 endif()

@@ -80,7 +80,10 @@ bool create_directories(const std::wstring& path) {
 
 bool remove_directory(const std::wstring& path, bool allow_files) {
     const auto subdirectories = list_directories(path, false);
-    const auto files = list_files(path, false, L"*.*");
+    // Whatever is not a directory goes like a file: pipes and dead links are in the way too.
+    std::vector<std::wstring> others;
+    std::vector<std::wstring> files = list_files(path, false, L"*.*", &others);
+    files.insert(files.end(), others.begin(), others.end());
     if (!files.empty()) {
         if (!allow_files)
             return false;
@@ -119,8 +122,8 @@ std::vector<std::wstring> list_directories(const std::wstring& directory, bool r
     return result;
 }
 
-std::vector<std::wstring> list_files(const std::wstring& directory, bool recursive,
-                                     std::wstring_view pattern) {
+std::vector<std::wstring> list_files(const std::wstring& directory, bool recursive, std::wstring_view pattern,
+                                     std::vector<std::wstring>* others) {
     std::vector<std::wstring> result;
     if (!is_directory(directory))
         return result;
@@ -134,8 +137,12 @@ std::vector<std::wstring> list_files(const std::wstring& directory, bool recursi
         if (!entries)
             continue;
         for (const auto& entry : *entries) {
-            if (!entry.directory)
+            if (entry.other) {
+                if (others != nullptr)
+                    others->push_back(join_path(dir, entry.name));
+            } else if (!entry.directory) {
                 result.push_back(join_path(dir, entry.name));
+            }
         }
     }
     return result;

@@ -43,8 +43,11 @@ bool remove_directory(const std::wstring& path, bool allow_files);
 
 // Full paths of the files matching the pattern ("*" and "?" wildcards, letter case ignored,
 // "*.*" matches every name): the directory's own files first, then each subdirectory's.
+// Entries that are neither files nor directories (POSIX: pipes, sockets, devices, links that
+// lead nowhere) are left out, and listed in `others` when it is given.
 [[nodiscard]] std::vector<std::wstring> list_files(const std::wstring& directory, bool recursive,
-                                                   std::wstring_view pattern);
+                                                   std::wstring_view pattern,
+                                                   std::vector<std::wstring>* others = nullptr);
 
 // Full path of the running executable, and its directory.
 [[nodiscard]] std::wstring module_path();
@@ -74,6 +77,7 @@ struct file_attributes {
 struct directory_entry {
     std::wstring name;
     bool directory = false;
+    bool other = false; // neither a regular file nor a directory
 };
 // Entries of one directory whose names match the pattern, without "." and "..";
 // nullopt when the search cannot start.

@@ -43,9 +43,17 @@ std::optional<std::vector<directory_entry>> find_entries(const std::wstring& dir
         entry.name = from_native_path(name);
         if (!name_matches_pattern(entry.name, pattern))
             continue;
-        struct stat info {};
-        const std::string full = native + "/" + std::string(name);
-        entry.directory = ::stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        // The kind readdir gives saves a stat per entry on a large tree. Links are followed,
+        // as opening the name would follow them; one that leads nowhere is no file.
+        if (item->d_type == DT_REG || item->d_type == DT_DIR) {
+            entry.directory = item->d_type == DT_DIR;
+        } else {
+            struct stat info {};
+            const std::string full = native + "/" + std::string(name);
+            const bool known = ::stat(full.c_str(), &info) == 0;
+            entry.directory = known && S_ISDIR(info.st_mode);
+            entry.other = !known || (!entry.directory && !S_ISREG(info.st_mode));
+        }
         entries.push_back(std::move(entry));
     }
     // readdir's order depends on the file system's hashing; name order keeps listings (and

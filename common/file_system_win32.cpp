@@ -82,7 +82,9 @@ std::optional<std::vector<directory_entry>> find_entries(const std::wstring& dir
         const std::wstring_view name(found.cFileName);
         if (name == L"." || name == L"..")
             continue;
-        entries.push_back({std::wstring(name), (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+        // Every entry the search shows is a file or a directory; links are opened through.
+        entries.push_back(
+            {std::wstring(name), (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0, false});
     } while (search.next());
     return entries;
 }

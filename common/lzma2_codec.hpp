@@ -1,10 +1,12 @@
 // The packed file container (.lzma2): a 13-byte header (magic, unpacked size, dictionary
-// byte) followed by one raw LZMA2 stream. Packs and unpacks whole files, streaming.
+// byte) followed by one raw LZMA2 stream, coded by the LZMA SDK. Packs and unpacks whole
+// files, streaming.
 #pragma once
 
 #include "common/byte_sink.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -28,6 +30,7 @@ inline constexpr int cannot_open = 5; // source cannot be opened or target canno
 inline constexpr int read_error = 8;
 inline constexpr int write_error = 9;
 inline constexpr int internal_error = 11; // the coder library reported a misuse
+// Any other code of the SDK passes through unchanged, for example 12: a thread cannot start.
 } // namespace lzma2_result
 
 // Dictionary size a dictionary byte stands for (0xFFFFFFFF for 40); 0 for bytes above 40.
@@ -44,6 +47,28 @@ inline constexpr std::uint64_t lzma2_default_memory_limit = 128ULL << 20;
 // The same with an explicit memory limit for the decoder.
 [[nodiscard]] int lzma2_file_codec(bool unpack, const std::wstring& source, const std::wstring& target,
                                    std::uint64_t memory_limit);
+
+// Packs files one after another with one LZMA2 encoder, whose match-finder threads and
+// tables (about 190 MiB of address space, touched as far as the largest file so far needs)
+// live as long as the object: a fresh encoder per file would map and fault them in each time.
+// One file at a time; the encoder runs its match finder on two threads of its own.
+class lzma2_encoder {
+public:
+    lzma2_encoder();
+    ~lzma2_encoder();
+    lzma2_encoder(const lzma2_encoder&) = delete;
+    lzma2_encoder& operator=(const lzma2_encoder&) = delete;
+
+    // As lzma2_file_codec(false, source, target).
+    [[nodiscard]] int pack(const std::wstring& source, const std::wstring& target);
+
+    // The bytes the encoder's buffers hold now (0 before the first file).
+    [[nodiscard]] std::uint64_t memory_held() const;
+
+private:
+    struct state;
+    std::unique_ptr<state> state_;
+};
 
 // Unpacks the packed file at `source` into a sink, which may refuse bytes (write_error).
 // The sink never receives more than the header declares.

@@ -1,14 +1,18 @@
 // One packing worker: for each input file, either proves that the server copy published
 // earlier is still good and reuses its record, or makes a new server copy under the new
 // update number (packed when packing pays, a plain copy otherwise) with a new record.
-// Several workers may run at once; each owns its encoder, digest context and buffer.
+// Several workers may run at once; each owns its digest context and buffer, and borrows an
+// encoder from the run's pool for each file it packs.
 #include "common/encoding.hpp"
+#include "common/file_handle.hpp"
 #include "common/file_system.hpp"
 #include "common/format.hpp"
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
 #include "common/sha1.hpp"
 #include "common/text.hpp"
+#include "patchmaker/console_text.hpp"
+#include "patchmaker/copy_names.hpp"
 #include "patchmaker/patch_maker_state.hpp"
 #include "update/json_document.hpp"
 #include "update/manifests.hpp"
@@ -35,16 +39,18 @@ struct file_names {
     std::wstring full;     // P
     std::wstring relative; // below the input directory, letter case as found
     std::wstring key;      // lower-cased relative path: the cache key
+    std::wstring stem;     // the server copy's name below the update's directory
     std::wstring output;   // the plain server copy under the new update number
     std::wstring packed;   // the packed server copy
 };
 
-file_names name_file(const patch_maker_state& state, const std::wstring& path) {
+file_names name_file(const patch_maker_state& state, const queued_file& file) {
     file_names names;
-    names.full = path;
-    names.relative = path.substr(std::min(path.size(), state.input_dir.size() + 1));
+    names.full = file.path;
+    names.relative = file.path.substr(std::min(file.path.size(), state.input_dir.size() + 1));
     names.key = to_lower(names.relative);
-    names.output = join_path(state.output_dir, join_path(std::to_wstring(state.next_version), names.key));
+    names.stem = file.stem.empty() ? names.key : file.stem;
+    names.output = join_path(state.output_dir, join_path(std::to_wstring(state.next_version), names.stem));
     names.packed = names.output + L".lzma2";
     return names;
 }
@@ -61,8 +67,10 @@ public:
             try {
                 handle(*next);
             } catch (const std::exception& error) {
-                // One unreadable or odd file must not take the whole run down with it.
+                // One odd file must not take the whole run down with it, nor be left out of
+                // an update that is published as complete.
                 state_.out.print(format_narrow("Exception: %s\n", error.what()));
+                ++state_.failed_files;
             }
         }
     }
@@ -78,12 +86,14 @@ private:
     }
 
     void handle(const queued_file& file) {
-        const file_names names = name_file(state_, file.path);
+        const file_names names = name_file(state_, file);
         std::optional<nlohmann::json> record = reuse_cached(names);
         if (!record)
             record = publish_anew(names);
-        if (!record)
-            return; // reported; the file stays out of the index and the cache
+        if (!record) {
+            ++state_.failed_files; // reported; the file stays out of the cache
+            return;
+        }
         state_.new_cache.store(wide_to_utf8(names.key), names.full, &*record);
         std::lock_guard lock(state_.files_mutex);
         state_.index_slots.at(file.position) = std::move(*record);
@@ -101,36 +111,42 @@ private:
         std::uint32_t update = 0;
         try {
             remote = cached.at("r").get<std::string>();
-            const std::wstring relative =
-                replace_all(replace_all(utf8_to_wide(remote), L"%20", L" "), L"/", L"\\");
-            server_copy = join_path(state_.output_dir, relative);
+            server_copy = join_path(state_.output_dir, server_copy_path(remote));
             expected = cached.at(cached.contains("r_pack") ? "r_sha1" : "l_sha1").get<std::string>();
             update = json_number_u32(cached.at("u"));
         } catch (const nlohmann::json::exception&) {
             return std::nullopt; // a damaged cache entry is a miss, never a crash
         }
-        // A missing copy must not pass for an empty one, whose digest text is empty too.
-        if (!is_regular_file(server_copy) || file_sha1(server_copy, buffer_, context_) != expected) {
-            state_.out.print(format_narrow("Checksum mismatch for output file: %S\n", server_copy.c_str()));
+        // A missing copy must not pass for an empty one, whose digest text is empty too; any
+        // other digest proves the copy is there.
+        const bool good = file_sha1(server_copy, buffer_, context_) == expected &&
+                          (!expected.empty() || is_regular_file(server_copy));
+        if (!good) {
+            state_.out.print(
+                format_narrow("Checksum mismatch for output file: %S\n", shown_path(server_copy).c_str()));
             return std::nullopt;
         }
         state_.out.print(format_narrow("Using cached: %s\n", remote.c_str()));
         state_.note_referenced(update);
+        // A copy made for an update that was never published (a run that stopped on a
+        // failed file) is new to players: the tree has changed even if no file did since.
+        if (update > state_.current_version)
+            state_.update_detected = true;
         return cached;
     }
 
     std::optional<nlohmann::json> publish_anew(const file_names& names) {
         state_.update_detected = true;
         state_.note_referenced(state_.next_version);
-        state_.out.print(format_narrow("Processing: %S\n", names.relative.c_str()));
+        state_.out.print(format_narrow("Processing: %S\n", shown_path(names.relative).c_str()));
         delete_file_now(names.output);
         delete_file_now(names.packed);
 
         file_record record;
         record.u = state_.next_version;
         record.l = local_path_text(names.relative);
-        record.l_size = file_size(names.full);
-        record.l_sha1 = file_sha1(names.full, buffer_, context_);
+        if (!read_digest(names, record))
+            return std::nullopt;
         create_directories(parent_directory(names.output));
 
         const pack_outcome outcome =
@@ -140,23 +156,43 @@ private:
         const bool packed = outcome == pack_outcome::kept;
         if (!packed) {
             if (!copy_file_overwrite(names.full, names.output)) {
-                state_.out.print(format_narrow("!!! Error copy: %S\n", names.full.c_str()));
+                state_.out.print(format_narrow("!!! Error copy: %S\n", shown_path(names.full).c_str()));
+                delete_file_now(names.output);
                 return std::nullopt;
             }
             record.r_size = record.l_size;
         }
-        record.r = remote_path_text(state_.next_version, names.relative, packed);
+        record.r = remote_path_text(state_.next_version, names.stem, packed);
         return file_record_json(record);
+    }
+
+    // The file's size and digest. A file that cannot be opened or read through is a failure:
+    // published with an empty digest, it would reach players as an empty or broken file.
+    bool read_digest(const file_names& names, file_record& record) {
+        std::optional<std::uint64_t> size;
+        {
+            const file_handle file = file_handle::open_read(names.full);
+            size = file.is_open() ? file.size() : std::nullopt;
+        }
+        if (size) {
+            record.l_size = static_cast<std::uint32_t>(*size);
+            record.l_sha1 = file_sha1(names.full, buffer_, context_);
+        }
+        if (!size || (*size != 0 && record.l_sha1.empty())) {
+            state_.out.print(format_narrow("!!! Error reading file: %S\n", shown_path(names.full).c_str()));
+            return false;
+        }
+        return true;
     }
 
     enum class pack_outcome { kept, not_packed, failed };
 
     // Packs the file and keeps the packed copy unless packing did not pay.
     pack_outcome pack(const file_names& names, file_record& record) {
-        const int result = lzma2_file_codec(false, names.full, names.packed);
+        const int result = state_.encoders.acquire()->pack(names.full, names.packed);
         if (result != lzma2_result::ok) {
-            state_.out.print(
-                format_narrow("!!! Error packing file: %S (Code: %d)\n", names.full.c_str(), result));
+            state_.out.print(format_narrow("!!! Error packing file: %S (Code: %d)\n",
+                                           shown_path(names.full).c_str(), result));
             delete_file_now(names.packed); // no half-written copy in the output tree
             return pack_outcome::failed;
         }

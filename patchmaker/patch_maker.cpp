@@ -2,10 +2,14 @@
 // saved, and the console texts.
 #include "patchmaker/patch_maker.hpp"
 
+#include "common/encoding.hpp"
 #include "common/file_system.hpp"
 #include "common/format.hpp"
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
+#include "common/text.hpp"
+#include "patchmaker/console_text.hpp"
+#include "patchmaker/copy_names.hpp"
 #include "patchmaker/guid.hpp"
 #include "patchmaker/interrupts.hpp"
 #include "patchmaker/patch_maker_state.hpp"
@@ -38,12 +42,19 @@ public:
         state_.configuration = parse_json_file(state_.config_path);
         read_settings();
 
-        const std::vector<std::wstring> files = list_files(state_.input_dir, true, L"*.*");
+        std::vector<std::wstring> others;
+        const std::vector<std::wstring> files = list_files(state_.input_dir, true, L"*.*", &others);
         state_.out.print("Brightgate\n");
         state_.out.print("Checking files...\n");
+        // A pipe would block the run for ever, a device could be endless: only files are
+        // published, and the publisher is told what was passed over.
+        for (const auto& other : others)
+            state_.out.print(format_narrow("Skipped (not a file): %S\n", shown_path(other).c_str()));
         queue(files);
         run_workers(files.size());
 
+        if (state_.failed_files != 0)
+            return give_up();
         compare_caches();
         bool saved = true;
         if (state_.update_detected)
@@ -51,7 +62,8 @@ public:
         if (!state_.terminate_requested && saved)
             saved = publish();
         if (!state_.new_cache.save(state_.cache_path)) {
-            state_.out.print(format_narrow("!!! Error writing file: %S\n", state_.cache_path.c_str()));
+            state_.out.print(
+                format_narrow("!!! Error writing file: %S\n", shown_path(state_.cache_path).c_str()));
             saved = false;
         }
         return saved;
@@ -61,7 +73,8 @@ private:
     bool create_configuration() {
         state_.configuration = publisher_config_template(new_guid_text());
         if (!write_json_pretty(state_.config_path, state_.configuration)) {
-            state_.out.print(format_narrow("!!! Error writing file: %S\n", state_.config_path.c_str()));
+            state_.out.print(
+                format_narrow("!!! Error writing file: %S\n", shown_path(state_.config_path).c_str()));
             return false;
         }
         state_.out.print("Configuration file created. Edit config.json and start tool again.\n");
@@ -79,11 +92,48 @@ private:
     }
 
     void queue(const std::vector<std::wstring>& files) {
+        const std::vector<std::wstring> stems = copy_stems(files);
         std::lock_guard lock(state_.queue_mutex);
         for (std::size_t i = 0; i < files.size(); ++i)
-            state_.file_queue.push_back({files[i], i});
+            state_.file_queue.push_back({files[i], i, stems[i]});
         std::lock_guard slots(state_.files_mutex);
         state_.index_slots.assign(files.size(), std::nullopt);
+    }
+
+    // The names of this update's new copies, given out before any worker starts, so that they
+    // are the same whatever order the workers finish in.
+    std::vector<std::wstring> copy_stems(const std::vector<std::wstring>& files) {
+        old_entries_ = state_.old_cache.snapshot();
+        const nlohmann::json& cache = old_entries_;
+        const std::string next_prefix = std::to_string(state_.next_version) + "/";
+        std::vector<std::wstring> keys;
+        std::vector<std::wstring> kept;
+        for (const auto& file : files) {
+            keys.push_back(to_lower(file.substr(std::min(file.size(), state_.input_dir.size() + 1))));
+            kept.push_back(kept_stem(cache, keys.back(), next_prefix));
+        }
+        return assign_copy_stems(keys, kept);
+    }
+
+    // The stem of a copy that a run which published nothing made under the number this run
+    // gives out, so that reusing it cannot clash with the new copies beside it.
+    static std::wstring kept_stem(const nlohmann::json& cache, const std::wstring& key,
+                                  const std::string& next_prefix) {
+        if (!cache.is_object())
+            return {};
+        const auto entry = cache.find(wide_to_utf8(key));
+        if (entry == cache.end() || !entry->is_object() || !entry->contains("data"))
+            return {};
+        const nlohmann::json& record = entry->at("data");
+        if (!record.is_object() || !record.contains("r") || !record.at("r").is_string())
+            return {};
+        std::string remote = record.at("r").get<std::string>();
+        if (!remote.starts_with(next_prefix))
+            return {};
+        remote.erase(0, next_prefix.size());
+        if (record.contains("r_pack") && remote.ends_with(".lzma2"))
+            remote.resize(remote.size() - 6);
+        return server_copy_path(remote);
     }
 
     void run_workers(std::size_t file_count) {
@@ -96,11 +146,22 @@ private:
         packing_worker(state_);
     }
 
+    // A file that could not be read, packed or copied would be missing from the update: no
+    // player may get such an update as complete. What was done is kept for the next run.
+    bool give_up() {
+        const unsigned failed = state_.failed_files;
+        state_.out.print(format_narrow("Nothing was published: %u file(s) failed.\n", failed));
+        if (!state_.new_cache.save(state_.cache_path))
+            state_.out.print(
+                format_narrow("!!! Error writing file: %S\n", shown_path(state_.cache_path).c_str()));
+        return false;
+    }
+
     void compare_caches() {
         if (state_.update_detected)
             return;
         state_.out.print("No change in files detected. Comparing cache...\n");
-        const bool same = state_.new_cache.snapshot() == state_.old_cache.snapshot();
+        const bool same = state_.new_cache.snapshot() == old_entries_;
         state_.update_detected = !same;
         state_.out.print(same ? "No update detected.\n" : "Update detected!\n");
     }
@@ -112,7 +173,8 @@ private:
         if (!write_json_pretty(state_.config_path, state_.configuration)) {
             // Without the raised number saved, publishing it would let the next run hand the
             // same number to a different tree.
-            state_.out.print(format_narrow("!!! Error writing file: %S\n", state_.config_path.c_str()));
+            state_.out.print(
+                format_narrow("!!! Error writing file: %S\n", shown_path(state_.config_path).c_str()));
             return false;
         }
         return true;
@@ -136,16 +198,23 @@ private:
         const std::wstring packed_index_path = index_path + L".lzma2";
         create_directories(parent_directory(index_path));
 
-        const nlohmann::json index =
-            index_document(json_member(state_.configuration, "client"), index_files());
-        if (!write_json_compact(index_path, index)) {
-            state_.out.print(format_narrow("!!! Error writing file: %S\n", index_path.c_str()));
-            return false;
+        const std::string index =
+            json_text_compact(index_document(json_member(state_.configuration, "client"), index_files()));
+        if (!already_published(index_path, packed_index_path, index)) {
+            // The packed copy goes first: a run that stops between the two writes leaves an
+            // index without a packed copy (launchers then take the plain one), never a packed
+            // copy of an older index beside a newer one.
+            delete_file_now(packed_index_path);
+            if (!write_document_text(index_path, index)) {
+                state_.out.print(
+                    format_narrow("!!! Error writing file: %S\n", shown_path(index_path).c_str()));
+                return false;
+            }
+            pack_index(index_path, packed_index_path);
         }
-        pack_index(index_path, packed_index_path);
         // version.json goes last: a launcher that sees the new number finds its index ready.
         if (!write_json_compact(version_path, version_document(state_.current_version))) {
-            state_.out.print(format_narrow("!!! Error writing file: %S\n", version_path.c_str()));
+            state_.out.print(format_narrow("!!! Error writing file: %S\n", shown_path(version_path).c_str()));
             return false;
         }
         state_.out.print("Finished!\n\n");
@@ -155,11 +224,22 @@ private:
         return true;
     }
 
+    // The index of an unchanged tree is the one already there, packed copy and all: packing
+    // a large index again would cost a no-change run most of its time.
+    static bool already_published(const std::wstring& index_path, const std::wstring& packed_index_path,
+                                  const std::string& index) {
+        byte_buffer published;
+        if (!read_file_bytes(index_path, published) || published.length != index.size() ||
+            !std::equal(index.begin(), index.end(), published.data()))
+            return false;
+        return read_packed_size(packed_index_path) == std::uint64_t{index.size()};
+    }
+
     // The packed index is a convenience: when it cannot be made, launchers fall back to the
     // plain index, so a stale packed copy from an earlier run must not stay behind.
-    static void pack_index(const std::wstring& index_path, const std::wstring& packed_index_path) {
+    void pack_index(const std::wstring& index_path, const std::wstring& packed_index_path) {
         const std::wstring partial = packed_index_path + L".partial";
-        if (lzma2_file_codec(false, index_path, partial) == lzma2_result::ok &&
+        if (state_.encoders.acquire()->pack(index_path, partial) == lzma2_result::ok &&
             move_file_replace(partial, packed_index_path))
             return;
         delete_file_now(partial);
@@ -168,6 +248,9 @@ private:
 
     const patch_maker_setup& setup_;
     patch_maker_state& state_;
+    // The old cache as loaded; nothing changes it during a run, so one copy serves both the
+    // copy names and the final comparison.
+    nlohmann::json old_entries_;
 };
 
 } // namespace
@@ -184,6 +267,7 @@ bool run_patch_maker(const patch_maker_setup& setup, std::atomic<bool>& terminat
 }
 
 bool run_patch_maker() {
+    const utf8_console_output utf8;
     interrupt_state interrupts(stdout);
     bool completed = false;
     {

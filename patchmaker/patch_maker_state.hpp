@@ -1,6 +1,7 @@
 // What one run of the patch maker shares between its driver and its packing workers.
 #pragma once
 
+#include "patchmaker/encoder_pool.hpp"
 #include "update/file_cache.hpp"
 
 #include <nlohmann/json.hpp>
@@ -30,6 +31,7 @@ private:
 struct queued_file {
     std::wstring path;    // full path below the input directory
     std::size_t position; // place in the enumeration, and so in the index
+    std::wstring stem;    // its new server copy below the update's directory (see copy_names.hpp)
 };
 
 struct patch_maker_state {
@@ -50,6 +52,8 @@ struct patch_maker_state {
 
     std::atomic<std::uint32_t> min_referenced_version{0xFFFFFFFF};
     std::atomic<bool> update_detected{false};
+    // Files that could not be read, packed or copied: any of them and nothing is published.
+    std::atomic<unsigned> failed_files{0};
 
     std::mutex queue_mutex; // guards file_queue
     std::deque<queued_file> file_queue;
@@ -58,6 +62,7 @@ struct patch_maker_state {
 
     file_cache old_cache;
     file_cache new_cache;
+    encoder_pool encoders;
 
     console_printer& out;
     std::atomic<bool>& terminate_requested;

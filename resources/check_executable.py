@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Checks a built qz4launcher.exe with the MinGW-w64 binutils: a GUI-subsystem program that
-needs no MinGW runtime DLLs, carrying the application manifest (requireAdministrator, no UI
-access) as resource 1 of type 24 and the pictures as "PNG" 500 (550 x 313) and 102 (8 x 8),
-each byte for byte the file in resources/.
+needs no MinGW runtime DLLs, large-address-aware when it is a 32-bit one, carrying the
+application manifest (requireAdministrator, no UI access) as resource 1 of type 24 and the
+pictures as "PNG" 500 (550 x 313) and 102 (8 x 8), each byte for byte the file in resources/.
 
     check_executable.py TOOL_PREFIX EXE      e.g. x86_64-w64-mingw32- build/win64/app/qz4launcher.exe
 """
@@ -56,6 +56,9 @@ def main(prefix, exe):
                              text=True).stdout
     if "(Windows GUI)" not in headers:
         problems.append("not a GUI-subsystem executable")
+    # A 32-bit program gets 4 GiB of address space on 64-bit Windows only when it says so.
+    if "file format pei-i386" in headers and "large address aware" not in headers:
+        problems.append("a 32-bit program that is not large-address-aware")
     for line in headers.splitlines():
         dll = line.strip()
         if dll.startswith("DLL Name:") and any(runtime in dll.lower() for runtime in

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the libraries the Windows builds link statically: libcurl (HTTP only, no TLS) and
-# liblzma, for x86_64 and i686, from Debian's source packages with the MinGW-w64 compilers.
-# nlohmann/json (header only) is taken from the installed nlohmann-json3-dev package.
+# Builds the library the Windows builds link statically: libcurl (HTTP only, no TLS), for
+# x86_64 and i686, from Debian's source package with the MinGW-w64 compilers. nlohmann/json
+# (header only) is taken from the installed nlohmann-json3-dev package. The LZMA SDK has a
+# script of its own (scripts/build-lzma-sdk.sh), since the Linux builds need it too.
 #
 #   scripts/build-windows-deps.sh            build what is missing, print the prefixes
 #
@@ -33,27 +34,12 @@ mkdir -p "$deps" "$sources"
 exec 9>"$deps/.lock"
 flock 9
 
-# The source package version behind the candidate binary package, from the package lists
-# alone (no network), so that an unchanged cache is recognised in well under a second.
-source_version() {
-  local binary=$1 fields version source_field
-  fields=$(apt-cache show --no-all-versions "$binary" 2>/dev/null) || return 1
-  version=$(sed -n 's/^Version: //p' <<<"$fields" | head -1)
-  source_field=$(sed -n 's/^Source: //p' <<<"$fields" | head -1)
-  # "Source: name (version)" appears when a binary rebuild changed the binary's version.
-  if [[ $source_field =~ \((.*)\) ]]; then version=${BASH_REMATCH[1]}; fi
-  [[ -n $version ]] || return 1
-  echo "$version"
-}
+# shellcheck source=scripts/lib/source-packages.sh
+source "$(dirname "$script")/lib/source-packages.sh"
 
-if ! curl_version=$(source_version curl) || ! xz_version=$(source_version xz-utils); then
-  say "package lists are empty; updating them"
-  "${sudo_cmd[@]}" apt-get update -qq
-  curl_version=$(source_version curl) || die "apt knows no curl package"
-  xz_version=$(source_version xz-utils) || die "apt knows no xz-utils package"
-fi
+curl_version=$(source_versions curl)
 installed_version() { dpkg-query -W -f='${Version}' "$1"; }
-key_text="curl=$curl_version xz-utils=$xz_version
+key_text="curl=$curl_version
 nlohmann=$(installed_version nlohmann-json3-dev)
 x86_64=$(installed_version g++-mingw-w64-x86-64-posix) i686=$(installed_version g++-mingw-w64-i686-posix)
 script=$(sha256sum <"$script" | cut -d' ' -f1)"
@@ -67,73 +53,18 @@ point_current_at_result() {
 
 if [[ -f $result/.complete ]]; then
   point_current_at_result
-  say "up to date: $result (curl $curl_version, xz-utils $xz_version)"
+  say "up to date: $result (curl $curl_version)"
   exit 0
 fi
-say "building curl $curl_version and xz-utils $xz_version into $result"
+say "building curl $curl_version into $result"
 
 work=$(mktemp -d "$deps/build.XXXXXX")
-deb_src_list=/etc/apt/sources.list.d/qz4-windows-deps.sources
-remove_deb_src_lists() {
-  local list
-  for list in "$deb_src_list" "${deb_src_list%.sources}.list"; do
-    if [[ -e $list ]]; then "${sudo_cmd[@]}" rm -f "$list"; fi
-  done
-}
-cleanup() {
-  remove_deb_src_lists
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'remove_deb_src_lists; rm -rf "$work"' EXIT
 
-# --- Source packages ------------------------------------------------------------------------
-have_sources() {
-  ls "$sources"/curl_"${curl_version#*:}".dsc "$sources"/xz-utils_"${xz_version#*:}".dsc >/dev/null 2>&1
-}
-if ! have_sources; then
-  # A deb-src twin of every enabled deb entry, present only while downloading.
-  {
-    for list in /etc/apt/sources.list.d/*.sources; do
-      [[ -f $list ]] && sed -e 's/^Types:.*$/Types: deb-src/' "$list" && echo
-    done
-  } | "${sudo_cmd[@]}" tee "$deb_src_list" >/dev/null
-  if [[ -f /etc/apt/sources.list ]]; then
-    sed -n 's/^deb \(.*\)$/deb-src \1/p' /etc/apt/sources.list |
-      "${sudo_cmd[@]}" tee "${deb_src_list%.sources}.list" >/dev/null
-  fi
-  "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=300 update -qq
-  download=$work/download
-  mkdir -p "$download"
-  # As root apt warns that its sandbox user cannot write here; the download works anyway.
-  (cd "$download" && apt-get source --download-only -qq "curl=$curl_version" "xz-utils=$xz_version" 2>&1 |
-    grep -v "sandbox" || true)
-  remove_deb_src_lists
-  chmod a+r "$download"/* 2>/dev/null || true
-  mv -f "$download"/* "$sources"/
-  have_sources || die "apt-get source did not deliver curl $curl_version and xz-utils $xz_version"
-fi
-
-# unpack <package> <version> <patch name that stops the series, or empty>
 # The upstream tarball plus Debian's patch series (its security fixes). curl's series ends
 # with patches that only rename the library for Debian's TLS variants; they are left out.
-unpack() {
-  local package=$1 version=${2#*:} stop=$3 upstream orig debian tree
-  upstream=${version%-*}
-  orig=$(ls "$sources/${package}_${upstream}".orig.tar.* | grep -v '\.asc$' | head -1)
-  debian=$(ls "$sources/${package}_${version}".debian.tar.* | head -1)
-  tree=$work/src/$package
-  mkdir -p "$tree"
-  tar -xf "$orig" -C "$tree" --strip-components=1
-  tar -xf "$debian" -C "$tree"
-  local patch_name
-  while read -r patch_name; do
-    case "$patch_name" in '' | '#'*) continue ;; esac
-    if [[ -n $stop && $patch_name == "$stop"* ]]; then break; fi
-    patch -d "$tree" -p1 -s -N --no-backup-if-mismatch <"$tree/debian/patches/$patch_name"
-  done <"$tree/debian/patches/series"
-}
-unpack curl "$curl_version" 90_gnutls
-unpack xz-utils "$xz_version" ""
+fetch_sources "curl=$curl_version"
+unpack_source curl "$curl_version" "$work/src/curl" 90_gnutls
 
 # --- One architecture -----------------------------------------------------------------------
 build_arch() {
@@ -144,14 +75,6 @@ build_arch() {
   export PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig PKG_CONFIG_PATH=
   # config.guess misreads the build system when CC names a cross compiler.
   local build=x86_64-linux-gnu
-
-  mkdir -p "$work/build/$arch/xz" && cd "$work/build/$arch/xz"
-  "$work/src/xz-utils/configure" --build=$build --host="$host" --prefix="$prefix" \
-    --disable-shared --enable-static --disable-dependency-tracking \
-    --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo \
-    --disable-lzma-links --disable-scripts --disable-doc --disable-nls >"$logs/xz-configure.log" 2>&1
-  make -C src/liblzma >"$logs/xz-make.log" 2>&1
-  make -C src/liblzma install >>"$logs/xz-make.log" 2>&1
 
   mkdir -p "$work/build/$arch/curl" && cd "$work/build/$arch/curl"
   # --without-zlib: Debian's MinGW zlib would otherwise be found and linked in.
@@ -209,20 +132,18 @@ EOF
   cp -r /usr/include/nlohmann "$prefix/include/"
   cp -r /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
 
-  # A program that uses both libraries must link, or the prefix is not worth keeping.
+  # A program that uses the library must link, or the prefix is not worth keeping.
   cat >"$work/build/$arch/check.c" <<'EOF'
 #define CURL_STATICLIB
-#define LZMA_API_STATIC
 #include <curl/curl.h>
-#include <lzma.h>
 int main(void) {
     CURL* easy = curl_easy_init();
     curl_easy_cleanup(easy);
-    return lzma_version_number() == 0;
+    return 0;
 }
 EOF
   "$CC" -static -I"$prefix/include" "$work/build/$arch/check.c" -o "$work/build/$arch/check.exe" \
-    -L"$prefix/lib" -lcurl -llzma -lws2_32 -lcrypt32 -lbcrypt -ladvapi32 >"$logs/check.log" 2>&1
+    -L"$prefix/lib" -lcurl -lws2_32 -lcrypt32 -lbcrypt -ladvapi32 >"$logs/check.log" 2>&1
   rm -rf "$prefix/share/doc" "$prefix/share/man" "$prefix/lib"/*.la
 }
 

@@ -4,15 +4,15 @@
 set -euo pipefail
 
 linux_packages=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git patch
   clang clang-format libclang-rt-dev libclang-rt-14-dev llvm
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libcurl4-openssl-dev liblzma-dev libssl-dev
+  nlohmann-json3-dev libcurl4-openssl-dev libssl-dev
   xz-utils 7zip curl python3 tmux nginx-light
 )
 windows_packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  wine wine64 fonts-wine xvfb xauth make patch file dpkg-dev imagemagick xdotool
+  wine wine64 fonts-wine xvfb xauth make file dpkg-dev imagemagick xdotool
 )
 
 want=("${linux_packages[@]}")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The Windows leg of the test command: builds the Windows libraries (cached outside the tree),
-# cross-builds the presets win64 and win32, checks the i686 executable, and runs the win64
-# tests under wine64 inside Xvfb with a fresh Wine prefix.
+# The Windows leg of the test command: builds the Windows libraries and the LZMA SDK (cached
+# outside the tree), cross-builds the presets win64 and win32, checks the i686 executable, and
+# runs the win64 tests under wine64 inside Xvfb with a fresh Wine prefix.
 #   scripts/test-windows.sh       (scripts/test.sh runs it after the Linux presets)
 set -euo pipefail
 script=$(readlink -f "$0")
@@ -60,6 +60,7 @@ fi
 
 step "Windows libraries"
 scripts/build-windows-deps.sh
+scripts/build-lzma-sdk.sh x86_64 i686
 
 for preset in win64 win32; do
   step "$preset build"

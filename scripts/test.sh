@@ -17,6 +17,7 @@ for arg in "$@"; do
 done
 
 if ((windows)); then scripts/install-deps.sh; else scripts/install-deps.sh --no-windows; fi
+scripts/build-lzma-sdk.sh linux
 
 jobs=$(nproc)
 for preset in dev release tsan; do

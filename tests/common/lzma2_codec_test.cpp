@@ -253,8 +253,11 @@ TEST_F(Lzma2CodecXz, WeUnpackXzStreamPosix) {
         EXPECT_EQ(unpack(header_of(declared) + stream), lzma2_result::ok);
         EXPECT_TRUE(unpacked() == content);
     }
-    // Same library, same settings: the streams are the same bytes, so packed sizes match xz.
-    EXPECT_TRUE(pack(content).substr(packed_header_size) == stream);
+    // Another encoder at the same settings: not the same bytes, but about the same size. A
+    // setting gone astray (level, dictionary, match finder) shows as a larger difference.
+    const double ratio =
+        static_cast<double>(pack(content).size() - packed_header_size) / static_cast<double>(stream.size());
+    EXPECT_NEAR(ratio, 1.0, 0.01);
 }
 
 } // namespace

@@ -2,9 +2,11 @@
 
 #include "common/lzma2_codec.hpp"
 #include "patchmaker/patch_maker.hpp"
+#include "tests/support/system_probe.hpp"
 #include "update/json_document.hpp"
 #include "update/manifests.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <sstream>
@@ -58,6 +60,20 @@ std::vector<std::string> publisher_dir::console_lines(const std::string& console
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
+}
+
+std::string text_of(std::size_t size) {
+    std::string text;
+    for (std::size_t i = 0; text.size() < size; ++i)
+        text += "line " + std::to_string(i % 97) + " of the game's configuration\n";
+    text.resize(size);
+    return text;
+}
+
+std::string shown(std::string path) {
+    if (posix_only_skip_reason().empty())
+        std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
 }
 
 std::string unpack_to_string(const temp_dir& dir, const std::string& relative) {

@@ -34,6 +34,12 @@ private:
     temp_dir dir_;
 };
 
+// Text that packs well, as configuration and tables do.
+[[nodiscard]] std::string text_of(std::size_t size);
+
+// A path as the console shows it: backslashes on Windows, slashes elsewhere.
+[[nodiscard]] std::string shown(std::string path);
+
 // Unpacks a packed file with our codec and returns its content.
 [[nodiscard]] std::string unpack_to_string(const temp_dir& dir, const std::string& relative);
 

@@ -15,14 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::publisher_dir;
-
-std::string text_of(std::size_t size) {
-    std::string text;
-    for (std::size_t i = 0; text.size() < size; ++i)
-        text += "line " + std::to_string(i % 97) + " of the game's configuration\n";
-    text.resize(size);
-    return text;
-}
+using test::text_of;
 
 std::string sha1_of(const std::string& content) {
     if (content.empty())
@@ -90,9 +83,10 @@ protected:
 
 TEST_F(PublishedTree, FirstRunPublishesEveryFileUnderUpdateOne) {
     EXPECT_EQ(first_.console,
-              "Brightgate\nChecking files...\nProcessing: small.cfg\nProcessing: Bin\\Game.EXE\n"
-              "Processing: Data\\My File.txt\nSaving config file.\nSaving update index.\n"
-              "Finished!\n\nMinimum referenced version: 1\nCurrent game update version: 1\n");
+              "Brightgate\nChecking files...\nProcessing: small.cfg\nProcessing: " +
+                  test::shown("Bin\\Game.EXE") + "\nProcessing: " + test::shown("Data\\My File.txt") +
+                  "\nSaving config file.\nSaving update index.\n"
+                  "Finished!\n\nMinimum referenced version: 1\nCurrent game update version: 1\n");
     EXPECT_EQ(publisher_.read_json("config.json").at("maker").at("gameupdate"), 1);
     EXPECT_EQ(publisher_.read_json("output/version.json").at("gameupdate"), 1);
     const nlohmann::json index = publisher_.read_json("output/1/index.json");
@@ -171,10 +165,11 @@ TEST_F(PublishedTree, ARemovedFileMakesANewUpdateWithoutIt) {
 TEST_F(PublishedTree, AMissingServerCopyIsMadeAgain) {
     fs::remove(publisher_.dir().native("output/1/bin/game.exe.lzma2"));
     const auto second = publisher_.run();
-    const std::string mismatch = "Checksum mismatch for output file: " +
-                                 wide_to_utf8(publisher_.dir().wide("output/1/bin/game.exe.lzma2")) + "\n";
+    const std::string mismatch =
+        "Checksum mismatch for output file: " +
+        test::shown(wide_to_utf8(publisher_.dir().wide("output/1/bin/game.exe.lzma2"))) + "\n";
     EXPECT_NE(second.console.find(mismatch), std::string::npos) << second.console;
-    EXPECT_NE(second.console.find("Processing: Bin\\Game.EXE\n"), std::string::npos);
+    EXPECT_NE(second.console.find("Processing: " + test::shown("Bin\\Game.EXE") + "\n"), std::string::npos);
     EXPECT_EQ(record_for(publisher_.read_json("output/2/index.json"), "Bin\\Game.EXE")->at("r"),
               "2/bin/game.exe.lzma2");
 }

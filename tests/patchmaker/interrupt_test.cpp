@@ -53,12 +53,14 @@ TEST(PatchMakerProgram, CtrlCSavesTheWorkAndTheNextRunPublishesAConsistentIndexP
     fs::copy_file(QZ4_LAUNCHER_PATH, program);
 
     // Start the patch maker, wait until it is busy, interrupt it, and report its exit code.
+    // Before the job has created its log, grep prints nothing: that counts as not busy yet.
     const auto result = test::run_program(
         "/bin/sh",
         {"-c",
          "cd \"$1\" && \"$0\" -patchmaker > log 2>&1 & pid=$!; i=0; "
-         "while [ \"$(grep -c Processing \"$1/log\" 2>/dev/null)\" -lt 3 ] && [ $i -lt 600 ]; do sleep 0.05; "
-         "i=$((i+1)); done; kill -INT $pid; wait $pid; echo \"exit=$?\"",
+         "busy() { n=$(grep -c Processing \"$1/log\" 2>/dev/null); [ \"${n:-0}\" -ge 3 ]; }; "
+         "until busy \"$1\" || [ $i -ge 600 ]; do sleep 0.05; i=$((i+1)); done; "
+         "kill -INT $pid; wait $pid; echo \"exit=$?\"",
          program.string(), publisher.dir().path().string()},
         publisher.dir().path());
     const std::string log = test::read_file(publisher.dir().native("log"));

@@ -1,6 +1,7 @@
 // The operation table of the real file system.
 #include "update/file_operations.hpp"
 
+#include "common/durability.hpp"
 #include "common/file_handle.hpp"
 #include "common/file_system.hpp"
 
@@ -44,6 +45,10 @@ public:
 };
 
 } // namespace
+
+bool file_operations::make_durable(const std::wstring& path) {
+    return flush_volume_of(path);
+}
 
 file_operations& system_file_operations() {
     static system_operations operations;

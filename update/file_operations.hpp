@@ -1,7 +1,7 @@
 // Every change the update engine makes to the disk goes through one table of operations:
 // creating and writing files, renaming, deleting, creating and removing directories, and
-// marking programs executable. Tests put a table of their own in its place to refuse a
-// rename, fill the disk or cut a write short at the call of their choosing.
+// marking programs executable, and flushing them to disk. Tests put a table of their own in its place to
+// refuse a rename, fill the disk or cut a write short at the call of their choosing.
 #pragma once
 
 #include "common/byte_sink.hpp"
@@ -38,6 +38,9 @@ public:
     // Files are deleted at its top level only, and only when allowed.
     virtual bool remove_directory(const std::wstring& path, bool allow_files) = 0;
     virtual bool mark_executable(const std::wstring& path) = 0;
+    // Puts on disk everything written so far on the volume that holds `path`; false when the
+    // system refused. Tables of tests that do not care inherit the system's flush.
+    [[nodiscard]] virtual bool make_durable(const std::wstring& path);
 
 protected:
     file_operations() = default;

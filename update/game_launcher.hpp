@@ -121,7 +121,7 @@ private:
     pass_result run_pass(splash_view& splash, const retrieved_update& update, std::uint32_t host_index);
     void verify_and_queue(splash_view& splash, const retrieved_update& update, const check_rules& rules,
                           pass_state& state, bool& declined);
-    void save_cache();
+    void save_cache(bool files_durable);
 
     launcher_settings settings_;
     file_operations* files_;

@@ -13,7 +13,12 @@
 
 namespace qz4 {
 
-void game_launcher::save_cache() {
+// A stamp vouches for a file's content without hashing it again. Recorded before that content
+// is on disk, a power loss could leave a file that no later run would check; without the
+// flush the previous document stays, whose stamps the replaced files no longer match.
+void game_launcher::save_cache(bool files_durable) {
+    if (!files_durable)
+        return;
     (void)write_document(files(), cache_json_path, json_text_pretty(file_cache.snapshot()));
 }
 
@@ -42,8 +47,11 @@ bool game_launcher::run(splash_view& splash, bool& restart_requested) {
                 error_text = failure_text::config_invalid;
                 return !update_required;
             }
+            // One flush for all the pass wrote: the new launcher must be on disk before it takes
+            // the old one's name, and every file before its stamp is recorded.
+            const bool durable = files().make_durable(game_dir);
             if (pass.cancelled) {
-                save_cache();
+                save_cache(durable);
                 error_text = failure_text::cancelled;
                 return true;
             }
@@ -54,7 +62,7 @@ bool game_launcher::run(splash_view& splash, bool& restart_requested) {
 
             if (pass.download_failures == 0 && pass.unpack_failures == 0) {
                 splash.set_status_text(localized_text(text_id::files_updated));
-                save_cache();
+                save_cache(durable);
                 files().remove_directory(download_dir, true);
                 return true;
             }
@@ -63,7 +71,7 @@ bool game_launcher::run(splash_view& splash, bool& restart_requested) {
                 continue;
             }
             // What was installed stays known, so the next run need not hash it again.
-            save_cache();
+            save_cache(durable);
             const failure_report report =
                 make_failure_report(pass.download_failures, pass.unpack_failures, download_errors(),
                                     unpack_errors(), use_russian());

@@ -31,6 +31,8 @@ TEST(SplitCommandLine, Table) {
         {L"prog \\\"x", {L"prog", L"\"x"}},             // backslash-quote is a literal quote
         {L"prog a\\ \\b", {L"prog", L"a", L"\"b"}},     // after-backslash survives the space
         {L"prog \"a\\\"b\"", {L"prog", L"a\\b"}},       // inside quotes a backslash is kept
+        {L"prog a\\\\\\b", {L"prog", L"a\"\"b"}},       // three: dropped, then a quote for each
+        {L"prog a\\\"\"b c\"", {L"prog", L"a\"b c"}},   // escaped quote, then a real one opens
         {L"prog a\"b c\"d", {L"prog", L"ab cd"}},
         {L"prog \"unterminated", {L"prog", L"unterminated"}},
     };

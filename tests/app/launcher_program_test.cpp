@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace qz4 {
 namespace {
 
@@ -60,6 +62,37 @@ TEST_F(LauncherProgram, PatchMakerModeWinsOverLauncherFlags) {
     test::client_record record;
     EXPECT_FALSE(test::wait_for_client_record(dir_.native("client"), record, std::chrono::milliseconds(500)));
     EXPECT_TRUE(result.exit_code == 0 || result.exit_code == 1) << result.output;
+}
+
+// The patch maker's result becomes the exit code: 1 for a run that went through, 0 otherwise.
+TEST_F(LauncherProgram, ThePatchMakerExitCodeSaysWhetherTheRunWentThrough) {
+    struct step {
+        const char* what;
+        std::function<void()> prepare;
+        int exit_code;
+    };
+    const step steps[] = {
+        {"first start: a configuration is made, nothing published", [] {}, 0},
+        {"a game to publish",
+         [&] {
+             fs::create_directories(dir_.native("input"));
+             test::write_file(dir_.native("input/a.txt"), "alpha");
+         },
+         1},
+        {"a changed file that cannot be copied",
+         [&] {
+             test::write_file(dir_.native("input/a.txt"), "beta");
+             fs::create_directories(dir_.native("output/2/a.txt"));
+         },
+         0},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.what);
+        s.prepare();
+        const auto result = run({"-patchmaker"});
+        EXPECT_EQ(result.exit_code, s.exit_code) << result.output;
+    }
+    EXPECT_TRUE(fs::is_regular_file(dir_.native("output/1/index.json")));
 }
 
 TEST_F(LauncherProgram, SleepWithoutPatchMakerChangesNothing) {

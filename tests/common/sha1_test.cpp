@@ -106,11 +106,17 @@ TEST(Sha1, FinalDoesNotResetButResetDoes) {
     context.update("abc", 3);
     sha1_digest first{};
     context.final(first);
+    // Without a reset the next message continues from the padded state: a final that reset
+    // the context would give the first digest again here.
+    context.update("abc", 3);
+    sha1_digest without_reset{};
+    context.final(without_reset);
+    EXPECT_NE(without_reset, first);
     context.reset();
     context.update("abc", 3);
-    sha1_digest second{};
-    context.final(second);
-    EXPECT_EQ(first, second);
+    sha1_digest after_reset{};
+    context.final(after_reset);
+    EXPECT_EQ(after_reset, first);
 }
 
 TEST(FileSha1, EmptyTextForMissingDirectoryAndEmptyFiles) {

@@ -2,8 +2,12 @@
 #include "common/format.hpp"
 #include "common/language.hpp"
 #include "common/texts.hpp"
+#include "tests/support/system_probe.hpp"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
 
 namespace qz4 {
 namespace {
@@ -103,9 +107,22 @@ TEST(Language, LocaleNamesMapToLanguageIdentifiers) {
     }
 }
 
-TEST(Language, TheSystemLanguageIsReadOnce) {
-    EXPECT_EQ(system_lang_id(), system_lang_id());
-    EXPECT_EQ(use_russian(), is_russian_language(system_lang_id()));
+TEST(Language, TheSystemLanguageIsReadOncePosix) {
+    // Only here can a test change what the system answers: the locale environment.
+    if (const auto reason = test::posix_only_skip_reason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    const std::uint16_t first = system_lang_id();
+    const char* other = is_russian_language(first) ? "en_US.UTF-8" : "ru_RU.UTF-8";
+    const char* previous = std::getenv("LC_ALL");
+    const std::string saved = previous != nullptr ? previous : "";
+    test::set_environment("LC_ALL", other);
+    const std::uint16_t asked_again = query_system_language();
+    const std::uint16_t cached = system_lang_id();
+    const bool russian = use_russian();
+    test::set_environment("LC_ALL", saved.c_str());
+    EXPECT_NE(asked_again, first) << "the system's answer did change";
+    EXPECT_EQ(cached, first);
+    EXPECT_EQ(russian, is_russian_language(first));
 }
 
 } // namespace

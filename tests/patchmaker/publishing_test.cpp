@@ -55,16 +55,34 @@ TEST(Publishing, AFailedFilePublishesNothingAndTheNextRunPublishesTheRest) {
     }
 }
 
-TEST(Publishing, AFileThatCannotBeCopiedFailsTheRun) {
-    publisher_dir publisher;
-    publisher.configure();
-    publisher.add_input("small.cfg", "volume=7\n");
-    fs::create_directories(publisher.dir().native("output/1/small.cfg"));
-    const auto run = publisher.run();
-    EXPECT_FALSE(run.completed);
-    EXPECT_NE(run.console.find("!!! Error copy: "), std::string::npos) << run.console;
-    EXPECT_TRUE(run.console.ends_with("Nothing was published: 1 file(s) failed.\n")) << run.console;
-    EXPECT_FALSE(fs::exists(publisher.dir().native("output/version.json")));
+// Every failure names the file it failed on, and a run with one publishes no update.
+TEST(Publishing, EachFailureNamesItsFileAndFailsTheRun) {
+    struct row {
+        const char* what;
+        const char* blocked; // a directory stands where the run must write this file
+        const char* text;    // the console line, before the path
+        const char* named;   // the path it names, below the publisher's directory
+        bool published;      // the cache is written last, after the update went out
+    };
+    const row rows[] = {
+        {"a copy", "output/1/small.cfg", "!!! Error copy: ", "input/small.cfg", false},
+        {"the cache", "cache.json", "!!! Error writing file: ", "cache.json", true},
+        {"the index", "output/1/index.json", "!!! Error writing file: ", "output/1/index.json", false},
+        {"the version document", "output/version.json", "!!! Error writing file: ", "output/version.json",
+         false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        publisher_dir publisher;
+        publisher.configure();
+        publisher.add_input("small.cfg", "volume=7\n");
+        fs::create_directories(publisher.dir().native(r.blocked));
+        const auto run = publisher.run();
+        EXPECT_FALSE(run.completed);
+        const std::string line = r.text + test::shown(wide_to_utf8(publisher.dir().wide(r.named))) + "\n";
+        EXPECT_NE(run.console.find(line), std::string::npos) << run.console;
+        EXPECT_EQ(fs::is_regular_file(publisher.dir().native("output/version.json")), r.published);
+    }
 }
 
 TEST(CopyNames, EveryCopyGetsANameOfItsOwn) {

@@ -1,7 +1,10 @@
 #include "splash/splash_wnd.hpp"
+#include "tests/support/system_probe.hpp"
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -34,11 +37,23 @@ TEST(SplashState, WritersAndThePainterShareTheStateSafely) {
 }
 
 TEST(SplashState, StartsAndStopsWithoutATerminal) {
+    // Under ctest standard error is no terminal; captured, it is certainly none.
+    testing::internal::CaptureStderr();
     auto splash = std::make_unique<CSplashWnd>();
     splash->start();
     splash->set_status_text(L"Starting...");
-    splash->repaint();
-    splash.reset(); // joins the display thread
+    splash->progress_total = 10;
+    splash->progress_value = 4;
+    const CSplashWnd::snapshot shown = splash->take_snapshot();
+    EXPECT_FALSE(splash->is_closed());
+    splash.reset(); // joins the display thread, which shows the last status before it ends
+    const std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(shown.status_text, L"Starting...");
+    EXPECT_EQ(shown.progress_value, 4u);
+    EXPECT_EQ(shown.progress_total, 10u);
+    if (qz4::test::posix_only_skip_reason().empty()) {
+        EXPECT_EQ(printed, "Starting...\n") << "the terminal splash prints each status once";
+    }
 }
 
 } // namespace

@@ -21,6 +21,9 @@ namespace qz4::test {
 // it; where there is no such signal mask (Windows) it simply runs it.
 void with_interrupt_blocked(const std::function<void()>& action);
 
+// Sets an environment variable of this process (empty value: removes it).
+void set_environment(const char* name, const char* value);
+
 // A second handle on an existing file, opened as another program would hold it.
 class held_file {
 public:

@@ -2,6 +2,8 @@
 // What POSIX has of its own here is the signal mask that the terminal splash keeps.
 #include "tests/support/system_probe.hpp"
 
+#include <cstdlib>
+
 #include <csignal>
 #include <pthread.h>
 
@@ -13,6 +15,13 @@ std::string windows_only_skip_reason() {
 
 std::string posix_only_skip_reason() {
     return {};
+}
+
+void set_environment(const char* name, const char* value) {
+    if (*value == '\0')
+        ::unsetenv(name);
+    else
+        ::setenv(name, value, 1);
 }
 
 void with_interrupt_blocked(const std::function<void()>& action) {

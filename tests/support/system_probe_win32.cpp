@@ -2,6 +2,8 @@
 // top-level dialogs of a process.
 #include "tests/support/system_probe.hpp"
 
+#include <cstdlib>
+
 #include <windows.h>
 
 #include <thread>
@@ -64,6 +66,12 @@ std::string windows_only_skip_reason() {
 
 std::string posix_only_skip_reason() {
     return "checks a POSIX stand-in; the test named ...Windows covers this system";
+}
+
+void set_environment(const char* name, const char* value) {
+    // Both the process block and the C library's copy, which getenv reads.
+    ::SetEnvironmentVariableA(name, *value == '\0' ? nullptr : value);
+    (void)::_putenv_s(name, value);
 }
 
 void with_interrupt_blocked(const std::function<void()>& action) {

@@ -13,4 +13,7 @@ namespace qz4 {
 // administrator rights) or the volume cannot be reached.
 [[nodiscard]] bool flush_volume_of(const std::wstring& path);
 
+// Writes one file's data to disk; false when it cannot be opened or flushed.
+[[nodiscard]] bool flush_file(const std::wstring& path);
+
 } // namespace qz4

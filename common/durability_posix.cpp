@@ -17,4 +17,13 @@ bool flush_volume_of(const std::wstring& path) {
     return flushed;
 }
 
+bool flush_file(const std::wstring& path) {
+    const int fd = ::open(to_native_path(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool flushed = ::fsync(fd) == 0;
+    ::close(fd);
+    return flushed;
+}
+
 } // namespace qz4

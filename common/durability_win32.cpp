@@ -37,4 +37,12 @@ bool flush_volume_of(const std::wstring& path) {
     return volume.valid() && ::FlushFileBuffers(volume.get()) != FALSE;
 }
 
+bool flush_file(const std::wstring& path) {
+    // Flushing needs write access; sharing everything keeps a reader or scanner undisturbed.
+    const unique_handle file(::CreateFileW(path.c_str(), GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid() && ::FlushFileBuffers(file.get()) != FALSE;
+}
+
 } // namespace qz4

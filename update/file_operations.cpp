@@ -5,6 +5,10 @@
 #include "common/file_handle.hpp"
 #include "common/file_system.hpp"
 
+#include <algorithm>
+
+#include <algorithm>
+
 namespace qz4 {
 
 namespace {
@@ -46,8 +50,13 @@ public:
 
 } // namespace
 
-bool file_operations::make_durable(const std::wstring& path) {
-    return flush_volume_of(path);
+// One flush of the volume is far cheaper than one per file; where the volume cannot be had
+// (no administrator rights, a network share) the files are flushed one by one.
+bool file_operations::make_durable(const std::wstring& directory, const std::vector<std::wstring>& written) {
+    if (flush_volume_of(directory))
+        return true;
+    return std::all_of(written.begin(), written.end(),
+                       [](const std::wstring& path) { return flush_file(path); });
 }
 
 file_operations& system_file_operations() {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qz4 {
 
@@ -38,9 +39,11 @@ public:
     // Files are deleted at its top level only, and only when allowed.
     virtual bool remove_directory(const std::wstring& path, bool allow_files) = 0;
     virtual bool mark_executable(const std::wstring& path) = 0;
-    // Puts on disk everything written so far on the volume that holds `path`; false when the
-    // system refused. Tables of tests that do not care inherit the system's flush.
-    [[nodiscard]] virtual bool make_durable(const std::wstring& path);
+    // Puts on disk everything written so far on the volume that holds `directory`, or at
+    // least the files named; false when the system refused. Tables of tests that do not care
+    // inherit the system's flush.
+    [[nodiscard]] virtual bool make_durable(const std::wstring& directory,
+                                            const std::vector<std::wstring>& written);
 
 protected:
     file_operations() = default;

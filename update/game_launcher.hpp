@@ -112,6 +112,7 @@ private:
         bool self_update_ready = false;
         std::uint32_t download_failures = 0;
         std::uint32_t unpack_failures = 0;
+        std::vector<std::wstring> placed; // files moved into place
     };
 
     retrieval_status retrieve_update(splash_view& splash, std::uint32_t& host_index,

@@ -7,6 +7,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace qz4 {
 
@@ -44,12 +48,26 @@ struct pass_state {
     wake_signal download_wake;
     wake_signal unpack_wake;
 
+    // Files moved into place, which must be on disk before their stamps are recorded.
+    void note_placed(std::wstring path) {
+        const std::lock_guard lock(placed_mutex_);
+        placed_.push_back(std::move(path));
+    }
+    [[nodiscard]] std::vector<std::wstring> take_placed() {
+        const std::lock_guard lock(placed_mutex_);
+        return std::exchange(placed_, {});
+    }
+
     [[nodiscard]] bool failure_limit_reached() const {
         return download_failures + unpack_failures >= failure_limit;
     }
     [[nodiscard]] bool consecutive_limit_reached() const {
         return consecutive_failures + unpack_failures >= consecutive_limit;
     }
+
+private:
+    std::mutex placed_mutex_; // guards placed_: written by the unpack stage, taken by the run
+    std::vector<std::wstring> placed_;
 };
 
 // What a stage is started with. The launcher's `hosts` and settings do not change while a

@@ -70,6 +70,7 @@ private:
         files_.create_directories(parent_directory(task.target_path));
         if (install(task)) {
             const nlohmann::json digest = task.local_sha1;
+            state_.note_placed(task.target_path);
             launcher_.file_cache.store(task.local_path, task.target_path, &digest);
             if (task.is_self)
                 state_.self_update_ready = true;

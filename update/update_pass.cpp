@@ -172,6 +172,7 @@ game_launcher::pass_result game_launcher::run_pass(splash_view& splash, const re
     result.self_update_ready = state.self_update_ready;
     result.download_failures = state.download_failures;
     result.unpack_failures = state.unpack_failures;
+    result.placed = state.take_placed();
     return result;
 }
 

@@ -49,7 +49,7 @@ bool game_launcher::run(splash_view& splash, bool& restart_requested) {
             }
             // One flush for all the pass wrote: the new launcher must be on disk before it takes
             // the old one's name, and every file before its stamp is recorded.
-            const bool durable = files().make_durable(game_dir);
+            const bool durable = files().make_durable(game_dir, pass.placed);
             if (pass.cancelled) {
                 save_cache(durable);
                 error_text = failure_text::cancelled;

@@ -1,5 +1,6 @@
 // What a power loss could take: the engine flushes what it wrote before a record vouches for
 // it (the swapped launcher, the file stamps), and records nothing when the flush is refused.
+#include "common/encoding.hpp"
 #include "tests/update/engine_harness.hpp"
 
 #include <gtest/gtest.h>
@@ -28,9 +29,11 @@ public:
         return system().remove_directory(path, allow_files);
     }
     bool mark_executable(const std::wstring& path) override { return system().mark_executable(path); }
-    bool make_durable(const std::wstring& path) override {
+    bool make_durable(const std::wstring& directory, const std::vector<std::wstring>& written) override {
         record(L"flush");
-        return refuse_flush ? false : system().make_durable(path);
+        for (const auto& path : written)
+            record(L"flushed " + path);
+        return refuse_flush ? false : system().make_durable(directory, written);
     }
 
     bool refuse_flush = false;
@@ -77,6 +80,15 @@ TEST(Durability, TheFlushComesAfterTheFilesAndBeforeTheSwapAndTheStamps) {
         const std::size_t flush = position_of(log, L"flush");
         ASSERT_LT(flush, log.size());
         EXPECT_LT(position_of(log, L"\\data\\game.dat"), flush);
+        // Named too, for a system that cannot flush the whole volume.
+        for (const wchar_t* file : {L"\\data\\game.dat", L"\\new-launcher.exe"}) {
+            EXPECT_TRUE(std::any_of(log.begin(), log.end(),
+                                    [&](const std::wstring& entry) {
+                                        return entry.starts_with(L"flushed ") &&
+                                               test::ends_with_path(entry, file);
+                                    }))
+                << "not named: " << wide_to_utf8(file);
+        }
         EXPECT_GT(position_of(log, L"\\launcher.exe"), flush) << "the swap waits for the flush";
         EXPECT_EQ(game.read("data/game.dat"), "data");
         // Without the flush no stamp is recorded: the next run hashes the files again.

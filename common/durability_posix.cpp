@@ -8,22 +8,26 @@
 
 namespace qz4 {
 
-bool flush_volume_of(const std::wstring& path) {
+namespace {
+
+// Opens the path read-only (enough for both calls on Linux) and applies `flush` to it.
+bool flush_through(const std::wstring& path, int (*flush)(int)) {
     const int fd = ::open(to_native_path(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    const bool flushed = ::syncfs(fd) == 0;
+    const bool flushed = flush(fd) == 0;
     ::close(fd);
     return flushed;
 }
 
+} // namespace
+
+bool flush_volume_of(const std::wstring& path) {
+    return flush_through(path, &::syncfs);
+}
+
 bool flush_file(const std::wstring& path) {
-    const int fd = ::open(to_native_path(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool flushed = ::fsync(fd) == 0;
-    ::close(fd);
-    return flushed;
+    return flush_through(path, &::fsync);
 }
 
 } // namespace qz4

@@ -132,6 +132,39 @@ int main(int argc, char** argv) {
     seed("path_patterns", "slash", pattern_and_path("config/*.*", " CONFIG\\a. "));
     seed("path_patterns", "question", pattern_and_path("data\\??\\*a*b*", "data\\ab\\xaxbx"));
 
+    {
+        // Three parts: version.json, the index ("$HOST" and "$SHA1" stand for the server's base
+        // URL and the digest of the third part), and the bytes served for the entries.
+        const nlohmann::json run_config = {
+            {"version", 3},
+            {"guid", "7c1e0d52-93ab-4f6e-b2d4-5a8e61f03c97"},
+            {"hosts", {"$HOST"}},
+            {"check",
+             {{"hard_check", {"*", "*\\*"}}, {"soft_check", {"*.cfg"}}, {"acceptable_checksums", {}}}}};
+        const auto run_input = [&](const char* local, bool pack, std::string_view content) {
+            const std::string served = pack ? packed(content) : std::string(content);
+            file_record r;
+            r.u = 1;
+            r.l = local;
+            r.l_size = static_cast<std::uint32_t>(content.size());
+            r.l_sha1 = pack ? fuzz::sha1_text(content) : "$SHA1";
+            r.r = pack ? "1/a.lzma2" : "1/a";
+            r.r_size = static_cast<std::uint32_t>(served.size());
+            if (pack) {
+                r.r_pack = pack_format_lzma2;
+                r.r_sha1 = "$SHA1";
+            }
+            const nlohmann::json entries = nlohmann::json::array({file_record_json(r)});
+            return json_text_compact(version_document(1)) + '\0' +
+                   json_text_compact(index_document(run_config, entries)) + '\0' + served;
+        };
+        seed("update_run", "plain", run_input("data\\settings.ini", false, text));
+        seed("update_run", "packed", run_input("client\\Client.exe", true, text));
+        seed("update_run", "self-update", run_input("qz4launcher.exe", true, text));
+    }
+    seed("file_verification", "zeros", std::string(64, '\0'));
+    seed("file_verification", "ones", std::string(64, '\xFF'));
+
     std::string transfer;
     put_call(transfer, 10240, 1024, 0);
     put_call(transfer, 10240, 5000, 250);

@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 all_targets=(lzma2_unpack lzma2_round_trip version_json index_json publisher_config file_cache
-             command_line path_patterns transfer_progress)
+             command_line path_patterns transfer_progress file_verification update_run)
 seconds=900
 jobs=2
 check=0
@@ -60,7 +60,7 @@ options_for() {
     lzma2_unpack) echo "-max_len=8192 -malloc_limit_mb=160 -rss_limit_mb=3072" ;;
     lzma2_round_trip) echo "-max_len=65536 -malloc_limit_mb=512 -rss_limit_mb=3072" ;;
     version_json) echo "-max_len=4096 -dict=fuzz/dict/json.dict" ;;
-    index_json | publisher_config | file_cache) echo "-max_len=8192 -dict=fuzz/dict/json.dict" ;;
+    index_json | publisher_config | file_cache | update_run) echo "-max_len=8192 -dict=fuzz/dict/json.dict" ;;
     command_line | path_patterns) echo "-max_len=4096 -dict=fuzz/dict/$1.dict" ;;
     *) echo "-max_len=4096" ;;
   esac

@@ -1,0 +1,88 @@
+// Whether an installed file is current, with the rules and the file's answers chosen by the
+// input. Whatever they are, the decision never calls a checked file current unless its size
+// matches and either its digest does or (soft-checked, same update) its stamp was recorded
+// for that digest; never trusts a stamp for a hard-checked file; accepts a player's edit only
+// as the configuration says; and asks each question of the file at most once.
+#include "common/encoding.hpp"
+#include "common/text.hpp"
+#include "fuzz/fuzz_support.hpp"
+#include "update/file_verification.hpp"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <array>
+#include <cstdint>
+
+using namespace qz4;
+
+namespace {
+
+// A few digests, so that the input meets equal ones often; the second differs from the first
+// in letter case only.
+const std::array<std::string, 4> digests = {"a9993e364706816aba3e25717850c26c9cd0d89d",
+                                            "A9993E364706816ABA3E25717850C26C9CD0D89D",
+                                            "84983e441c3bd26ebaae4aa1f95129e5e54670f1", ""};
+
+class scripted_file final : public installed_file {
+public:
+    explicit scripted_file(FuzzedDataProvider& input)
+        : exists_(input.ConsumeBool()), size_(input.ConsumeIntegralInRange<std::uint32_t>(0, 3)),
+          cached_(input.ConsumeBool()), digest_(digests[input.ConsumeIntegralInRange<std::size_t>(0, 3)]) {}
+
+    bool exists() override { return ++exists_asked, exists_; }
+    std::uint32_t size() override { return ++size_asked, size_; }
+    bool cached_as(const std::string& digest) override {
+        ++cached_asked;
+        return cached_ && equals_ci(digest, digest_);
+    }
+    std::string digest() override { return ++digest_asked, digest_; }
+
+    const bool exists_;
+    const std::uint32_t size_;
+    const bool cached_; // a stamp recorded for the file's true digest
+    const std::string digest_;
+    int exists_asked = 0, size_asked = 0, cached_asked = 0, digest_asked = 0;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    check_rules rules;
+    for (int i = input.ConsumeIntegralInRange(0, 3); i > 0; --i)
+        (input.ConsumeBool() ? rules.hard_patterns : rules.soft_patterns)
+            .add_pattern(input.ConsumeRandomLengthString(12));
+    if (input.ConsumeBool())
+        rules.accepted[normalize_path(utf8_to_wide(input.ConsumeRandomLengthString(24)))].insert(
+            digests[input.ConsumeIntegralInRange<std::size_t>(0, 3)]);
+
+    update_task task;
+    task.local_path = normalize_path(utf8_to_wide(input.ConsumeRandomLengthString(12)));
+    task.target_path = L"c:\\game\\" + task.local_path;
+    task.local_size = input.ConsumeIntegralInRange<std::uint32_t>(0, 3);
+    task.local_sha1 = digests[input.ConsumeIntegralInRange<std::size_t>(0, 2)];
+    const verification_rules given{rules, input.ConsumeIntegralInRange<std::int32_t>(0, 4),
+                                   input.ConsumeBool()};
+    scripted_file file(input);
+
+    const verification_outcome outcome = verify_file(task, given, file);
+
+    FUZZ_CHECK(file.exists_asked <= 1 && file.size_asked <= 1 && file.cached_asked <= 1 &&
+               file.digest_asked <= 1);
+    const bool hard = rules.hard_patterns.matches(task.local_path);
+    const bool checked = hard || rules.soft_patterns.matches(task.local_path);
+    if (!file.exists_)
+        FUZZ_CHECK(outcome == verification_outcome::needs_update);
+    if (hard)
+        FUZZ_CHECK(file.cached_asked == 0);
+    const bool size_right = file.size_ == task.local_size;
+    const bool digest_right = equals_ci(file.digest_, task.local_sha1);
+    const bool stamp_right = !hard && !given.version_changed && file.cached_ && digest_right;
+    if (outcome == verification_outcome::up_to_date && file.exists_ && checked)
+        FUZZ_CHECK(size_right && (digest_right || stamp_right));
+    if (file.exists_ && checked && size_right && digest_right)
+        FUZZ_CHECK(outcome == verification_outcome::up_to_date);
+    if (outcome == verification_outcome::accepted)
+        FUZZ_CHECK(given.version >= 3 && digest_accepted(rules.accepted, task.target_path, file.digest_));
+    return 0;
+}

@@ -7,7 +7,7 @@ linux_packages=(
   build-essential cmake ninja-build pkg-config git patch
   clang clang-format libclang-rt-dev libclang-rt-14-dev llvm
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libcurl4-openssl-dev libssl-dev
+  nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libsodium-dev
   xz-utils 7zip curl python3 tmux nginx-light
 )
 windows_packages=(

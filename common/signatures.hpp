@@ -23,7 +23,9 @@ using signature_file = std::array<std::uint8_t, 68>;
 
 enum class signed_document { index, version };
 
+// Beside the document: its URL or path with this appended.
 inline constexpr char signature_suffix[] = ".sig";
+inline constexpr wchar_t signature_path_suffix[] = L".sig";
 inline constexpr std::size_t signature_file_size = std::tuple_size_v<signature_file>;
 
 // The exact bytes a signature covers. The GUID is compared without regard to ASCII case, as

@@ -13,11 +13,14 @@
 #include "patchmaker/guid.hpp"
 #include "patchmaker/interrupts.hpp"
 #include "patchmaker/patch_maker_state.hpp"
+#include "patchmaker/private_file.hpp"
+#include "patchmaker/publisher_key.hpp"
 #include "update/json_document.hpp"
 #include "update/manifests.hpp"
 
 #include <algorithm>
 #include <exception>
+#include <span>
 #include <thread>
 
 namespace qz4 {
@@ -33,6 +36,7 @@ public:
         state_.output_dir = join_path(setup_.directory, L"output");
         state_.config_path = join_path(setup_.directory, L"config.json");
         state_.cache_path = join_path(setup_.directory, L"cache.json");
+        key_path_ = join_path(setup_.directory, signing_key_name);
         state_.old_cache.load(state_.cache_path);
         create_directories(state_.input_dir);
         create_directories(state_.output_dir);
@@ -41,6 +45,8 @@ public:
             return create_configuration();
         state_.configuration = parse_json_file(state_.config_path);
         read_settings();
+        if (!prepare_signing())
+            return false;
 
         std::vector<std::wstring> others;
         const std::vector<std::wstring> files = list_files(state_.input_dir, true, L"*.*", &others);
@@ -89,6 +95,36 @@ private:
         state_.optimize_threshold = settings.optimize_threshold;
         state_.current_version = settings.gameupdate;
         state_.next_version = state_.current_version + 1;
+    }
+
+    // Signing is on unless config.json's "maker" says "sign": false; the key is made on the
+    // first run that needs it. A key file that cannot be read stops the run: publishing
+    // unsigned in its place would lock out every launcher built with the key.
+    bool prepare_signing() {
+        const nlohmann::json& sign = json_member(json_member(state_.configuration, "maker"), "sign");
+        if (!sign.is_null() && !sign.get<bool>())
+            return true;
+        publisher_key loaded = load_or_create_key(key_path_);
+        const std::wstring shown_key = shown_path(key_path_);
+        switch (loaded.status) {
+        case key_status::damaged:
+            state_.out.print(format_narrow("!!! Signing key is damaged: %S\n", shown_key.c_str()));
+            return false;
+        case key_status::not_written:
+            state_.out.print(format_narrow("!!! Error writing file: %S\n", shown_key.c_str()));
+            return false;
+        case key_status::created:
+            state_.out.print(format_narrow("Signing key created: %S\n", shown_key.c_str()));
+            state_.out.print(format_narrow("Build the launcher with -DQZ4_UPDATE_PUBLIC_KEY=%s\n",
+                                           public_key_text(loaded.key->public_half()).c_str()));
+            break;
+        case key_status::loaded:
+            if (readable_by_others(key_path_))
+                state_.out.print(format_narrow("Warning: other users can read %S\n", shown_key.c_str()));
+            break;
+        }
+        key_ = std::move(loaded.key);
+        return true;
     }
 
     void queue(const std::vector<std::wstring>& files) {
@@ -212,8 +248,13 @@ private:
             }
             pack_index(index_path, packed_index_path);
         }
-        // version.json goes last: a launcher that sees the new number finds its index ready.
-        if (!write_json_compact(version_path, version_document(state_.current_version))) {
+        const std::string version = json_text_compact(version_document(state_.current_version));
+        if (!write_signature(index_path, signed_document::index, index) ||
+            !write_signature(version_path, signed_document::version, version))
+            return false;
+        // version.json goes last: a launcher that sees the new number finds its index ready,
+        // and the signatures of both.
+        if (!write_document_text(version_path, version)) {
             state_.out.print(format_narrow("!!! Error writing file: %S\n", shown_path(version_path).c_str()));
             return false;
         }
@@ -222,6 +263,27 @@ private:
             format_narrow("Minimum referenced version: %u\n", state_.min_referenced_version.load()));
         state_.out.print(format_narrow("Current game update version: %u\n", state_.current_version));
         return true;
+    }
+
+    // The signature of `document`, the exact bytes written at `path`. Without a key none is
+    // written and none left from a signing run stays: it would be for another document.
+    bool write_signature(const std::wstring& path, signed_document kind, std::string_view document) {
+        const std::wstring signature_path = path + signature_path_suffix;
+        if (!key_) {
+            delete_file_now(signature_path);
+            return true;
+        }
+        const std::string& guid =
+            json_member(json_member(state_.configuration, "client"), "guid").get_ref<const std::string&>();
+        const signature_file signature =
+            key_->sign(kind, guid, state_.current_version,
+                       std::span(reinterpret_cast<const std::uint8_t*>(document.data()), document.size()));
+        if (write_document_text(
+                signature_path,
+                std::string_view(reinterpret_cast<const char*>(signature.data()), signature.size())))
+            return true;
+        state_.out.print(format_narrow("!!! Error writing file: %S\n", shown_path(signature_path).c_str()));
+        return false;
     }
 
     // The index of an unchanged tree is the one already there, packed copy and all: packing
@@ -251,6 +313,8 @@ private:
     // The old cache as loaded; nothing changes it during a run, so one copy serves both the
     // copy names and the final comparison.
     nlohmann::json old_entries_;
+    std::wstring key_path_;
+    std::optional<signing_key> key_; // none when the publisher signs nothing
 };
 
 } // namespace

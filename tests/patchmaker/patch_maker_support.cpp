@@ -1,6 +1,8 @@
 #include "tests/patchmaker/patch_maker_support.hpp"
 
+#include "common/encoding.hpp"
 #include "common/lzma2_codec.hpp"
+#include "common/signatures.hpp"
 #include "patchmaker/patch_maker.hpp"
 #include "tests/support/system_probe.hpp"
 #include "update/json_document.hpp"
@@ -48,6 +50,14 @@ publisher_dir::result publisher_dir::run(unsigned workers) {
     while ((got = std::fread(chunk, 1, sizeof chunk, console.get())) > 0)
         outcome.console.append(chunk, got);
     return outcome;
+}
+
+std::string key_created_lines(const publisher_dir& publisher) {
+    const auto key = signing_key::from_key_file(read_file(publisher.dir().native("signing.key")));
+    if (!key)
+        throw std::runtime_error("no valid signing.key");
+    return "Signing key created: " + shown(wide_to_utf8(publisher.dir().wide("signing.key"))) +
+           "\nBuild the launcher with -DQZ4_UPDATE_PUBLIC_KEY=" + public_key_text(key->public_half()) + "\n";
 }
 
 nlohmann::json publisher_dir::read_json(const std::string& relative) const {

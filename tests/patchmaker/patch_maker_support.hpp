@@ -34,6 +34,10 @@ private:
     temp_dir dir_;
 };
 
+// The two lines a run prints when it creates the directory's signing key, with the public
+// key read back from the key file.
+[[nodiscard]] std::string key_created_lines(const publisher_dir& publisher);
+
 // Text that packs well, as configuration and tables do.
 [[nodiscard]] std::string text_of(std::size_t size);
 

@@ -56,9 +56,11 @@ TEST(PatchMaker, EmptyInputPublishesUpdateZeroWithoutFiles) {
     publisher.configure();
     const auto run = publisher.run();
     EXPECT_TRUE(run.completed);
-    EXPECT_EQ(run.console, "Brightgate\nChecking files...\nNo change in files detected. Comparing cache...\n"
-                           "No update detected.\nSaving update index.\nFinished!\n\n"
-                           "Minimum referenced version: 4294967295\nCurrent game update version: 0\n");
+    EXPECT_EQ(run.console,
+              test::key_created_lines(publisher) +
+                  "Brightgate\nChecking files...\nNo change in files detected. Comparing cache...\n"
+                  "No update detected.\nSaving update index.\nFinished!\n\n"
+                  "Minimum referenced version: 4294967295\nCurrent game update version: 0\n");
     EXPECT_EQ(test::read_file(publisher.dir().native("output/version.json")), "{\"gameupdate\":0}\r\n");
     const std::string index = test::read_file(publisher.dir().native("output/0/index.json"));
     EXPECT_EQ(index,
@@ -83,7 +85,8 @@ protected:
 
 TEST_F(PublishedTree, FirstRunPublishesEveryFileUnderUpdateOne) {
     EXPECT_EQ(first_.console,
-              "Brightgate\nChecking files...\nProcessing: small.cfg\nProcessing: " +
+              test::key_created_lines(publisher_) +
+                  "Brightgate\nChecking files...\nProcessing: small.cfg\nProcessing: " +
                   test::shown("Bin\\Game.EXE") + "\nProcessing: " + test::shown("Data\\My File.txt") +
                   "\nSaving config file.\nSaving update index.\n"
                   "Finished!\n\nMinimum referenced version: 1\nCurrent game update version: 1\n");

@@ -8,10 +8,15 @@
 #include "app/processes.hpp"
 #include "common/file_system.hpp"
 #include "common/paths.hpp"
+#include "common/signatures.hpp"
 #include "common/texts.hpp"
 #include "patchmaker/patch_maker.hpp"
 #include "splash/splash_wnd.hpp"
 #include "update/game_launcher.hpp"
+
+#include <optional>
+#include <stdexcept>
+#include <vector>
 
 namespace qz4 {
 
@@ -22,12 +27,23 @@ constexpr char update_url_primary[] = QZ4_UPDATE_URL_PRIMARY;
 constexpr char update_url_fallback[] = QZ4_UPDATE_URL_FALLBACK;
 constexpr wchar_t product_guid[] = L"" QZ4_PRODUCT_GUID;
 constexpr wchar_t site_domain[] = L"" QZ4_SITE_DOMAIN;
+constexpr char update_public_keys[] = QZ4_UPDATE_PUBLIC_KEY;
+
+std::vector<public_key> built_in_update_keys() {
+    // The build has checked the text. Were it unreadable after all, running without the
+    // checks would be the one wrong answer.
+    std::optional<std::vector<public_key>> keys = parse_public_keys(update_public_keys);
+    if (!keys)
+        throw std::logic_error("the built-in update keys cannot be read");
+    return std::move(*keys);
+}
 
 launcher_settings built_in_launcher_settings() {
     launcher_settings settings;
     settings.exe_path = module_path();
     settings.product_guid = product_guid;
     settings.built_in_hosts = {update_url_primary, update_url_fallback};
+    settings.update_keys = built_in_update_keys();
     return settings;
 }
 

@@ -58,6 +58,9 @@ inline constexpr wchar_t download_failed[] = L"Failed to download %u files";
 inline constexpr wchar_t unpack_failed[] = L"Failed to unpack %u files";
 inline constexpr wchar_t file_line[] = L"\nFile: %s";
 inline constexpr wchar_t download_entry[] = L"%s (%S)";
+// Appended to index_download_failed when a host served a document the keys refused.
+inline constexpr wchar_t signature_refused[] = L"\nRefused: no valid signature for %S";
+inline constexpr wchar_t rollback_refused[] = L"\nRefused: rollback from update %u to %u";
 } // namespace failure_text
 
 } // namespace qz4

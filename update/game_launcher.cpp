@@ -30,6 +30,7 @@ bool game_launcher::init() {
     index_lzma2_path = area.index_lzma2_path;
     cache_json_path = area.cache_json_path;
     config_json_path = area.config_json_path;
+    accepted_update_path = area.accepted_update_path;
 
     // A work area that cannot be made is reported by the run, which needs it.
     files_->create_directories(temp_dir);

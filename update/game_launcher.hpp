@@ -2,6 +2,8 @@
 // and the update run that brings the installed game up to the server's current update.
 #pragma once
 
+#include "common/byte_buffer.hpp"
+#include "common/signatures.hpp"
 #include "splash/splash_view.hpp"
 #include "update/file_cache.hpp"
 #include "update/file_operations.hpp"
@@ -13,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +36,10 @@ struct launcher_settings {
     std::vector<std::string> built_in_hosts; // base URLs, each ending with "/"
     file_operations* files = nullptr;        // every change to the disk; null: the system's
     pause_function pause;                    // the wait between connection attempts; empty: sleep
+    // The publisher's keys. With any, version.json and the index are taken only with a valid
+    // signature by one of them, and never for an update below one already taken; with none,
+    // as they are served.
+    std::vector<public_key> update_keys;
 };
 
 // The index of the update the server announces, checked and ready for a pass.
@@ -87,6 +94,7 @@ public:
     std::wstring index_lzma2_path;
     std::wstring cache_json_path;
     std::wstring config_json_path;
+    std::wstring accepted_update_path;
     std::wstring product_guid;
     std::uint32_t local_update = 0; // the update the previous run retrieved
 
@@ -119,6 +127,11 @@ private:
                                      retrieved_update& update);
     bool fetch_from_host(downloader& transfer, const std::string& base, nlohmann::json& index,
                          std::uint32_t& update_number);
+    // The signed forms of the two steps of an attempt; false with `refusal_` set when a
+    // document is refused. Nothing they refuse is parsed or left in the work area.
+    std::optional<std::uint32_t> fetch_signed_version(downloader& transfer, const std::string& base);
+    bool index_signature_holds(std::uint32_t update_number, byte_buffer& index_bytes);
+    bool refuse(std::wstring detail);
     pass_result run_pass(splash_view& splash, const retrieved_update& update, std::uint32_t host_index);
     void verify_and_queue(splash_view& splash, const retrieved_update& update, const check_rules& rules,
                           pass_state& state, bool& declined);
@@ -126,7 +139,8 @@ private:
 
     launcher_settings settings_;
     file_operations* files_;
-    mutable std::mutex errors_mutex_;           // guards the two lists below
+    std::wstring refusal_;            // the last refused document of a retrieval; the run's thread only
+    mutable std::mutex errors_mutex_; // guards the two lists below
     std::vector<std::wstring> download_errors_; // guarded by errors_mutex_
     std::vector<std::wstring> unpack_errors_;   // guarded by errors_mutex_
 };

@@ -1,6 +1,7 @@
 // Retrieval of the server's manifests: which update is current (version.json), that update's
 // index (packed, or plain when the packed copy gives nothing), the checks of its remote
 // configuration and the host list it brings.
+#include "common/encoding.hpp"
 #include "common/file_system.hpp"
 #include "common/format.hpp"
 #include "common/lzma2_codec.hpp"
@@ -23,6 +24,8 @@ namespace {
 // game of a hundred thousand files stays well below the second cap.
 constexpr std::uint64_t version_json_limit = 64 * 1024;
 constexpr std::uint64_t index_limit = 64 * 1024 * 1024;
+// A signature file is 68 bytes; anything larger is refused before it is read.
+constexpr std::uint64_t signature_limit = 1024;
 
 // A version 1 configuration may name a host whose index names another one; a chain of them
 // (or two that name each other) would otherwise keep the launcher retrieving for ever.
@@ -30,7 +33,72 @@ constexpr int host_change_limit = 4;
 
 constexpr long retrieval_timeout_seconds = 10;
 
+std::span<const std::uint8_t> content_of(const byte_buffer& buffer) {
+    return {buffer.data(), buffer.length};
+}
+
+std::string_view text_of(const byte_buffer& buffer) {
+    return {reinterpret_cast<const char*>(buffer.data()), buffer.length};
+}
+
+// The highest update a signed retrieval has taken; 0 when none was or the record is unreadable.
+std::uint32_t accepted_update(const std::wstring& path) {
+    try {
+        return is_regular_file(path) ? json_number_u32(json_member(parse_json_file(path), "accepted")) : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
 } // namespace
+
+bool game_launcher::refuse(std::wstring detail) {
+    refusal_ = std::move(detail);
+    // The next start reads version.json as the update this run retrieved: it must never be
+    // one the keys refused.
+    for (const std::wstring* path : {&version_json_path, &index_json_path})
+        files_->delete_file(*path);
+    return false;
+}
+
+std::optional<std::uint32_t> game_launcher::fetch_signed_version(downloader& transfer,
+                                                                 const std::string& base) {
+    const std::string url = base + "version.json" + signature_suffix;
+    const std::wstring signature_path = version_json_path + signature_path_suffix;
+    std::string error;
+    byte_buffer version;
+    byte_buffer signature;
+    const bool fetched = download_to_file(transfer, *files_, url, signature_path, signature_limit, error) &&
+                         read_file_bytes(version_json_path, version) &&
+                         read_file_bytes(signature_path, signature);
+    files_->delete_file(signature_path);
+    const std::string guid = wide_to_utf8(product_guid);
+    const std::optional<std::uint32_t> number = signed_update_number(content_of(signature));
+    if (!fetched || !number ||
+        !verify_signature(settings_.update_keys, content_of(signature), signed_document::version, guid,
+                          *number, content_of(version)) ||
+        read_update_number(parse_json_text(text_of(version))) != *number) {
+        refuse(format_wide(failure_text::signature_refused, (base + "version.json").c_str()));
+        return std::nullopt;
+    }
+    // A signed number is still refused below one already taken: an old update, however well
+    // signed, must not bring back the files it replaced.
+    const std::uint32_t accepted = accepted_update(accepted_update_path);
+    if (*number < accepted) {
+        refuse(format_wide(failure_text::rollback_refused, accepted, *number));
+        return std::nullopt;
+    }
+    return number;
+}
+
+bool game_launcher::index_signature_holds(std::uint32_t update_number, byte_buffer& index_bytes) {
+    const std::wstring signature_path = index_json_path + signature_path_suffix;
+    byte_buffer signature;
+    const bool read =
+        read_file_bytes(index_json_path, index_bytes) && read_file_bytes(signature_path, signature);
+    return read && verify_signature(settings_.update_keys, content_of(signature), signed_document::index,
+                                    wide_to_utf8(product_guid), update_number, content_of(index_bytes));
+}
 
 bool game_launcher::fetch_from_host(downloader& transfer, const std::string& base, nlohmann::json& index,
                                     std::uint32_t& update_number) {
@@ -38,26 +106,59 @@ bool game_launcher::fetch_from_host(downloader& transfer, const std::string& bas
     if (!download_to_file(transfer, *files_, base + "version.json", version_json_path, version_json_limit,
                           error))
         return false;
-    const std::uint32_t number = read_update_number(parse_json_file(version_json_path));
+    const bool signed_only = !settings_.update_keys.empty();
+    std::uint32_t number = 0;
+    if (signed_only) {
+        const auto signed_number = fetch_signed_version(transfer, base);
+        if (!signed_number)
+            return false;
+        number = *signed_number;
+    } else {
+        number = read_update_number(parse_json_file(version_json_path));
+    }
     const std::string index_url = base + std::to_string(number) + "/index.json";
+    const std::wstring signature_path = index_json_path + signature_path_suffix;
+    if (signed_only && !download_to_file(transfer, *files_, index_url + signature_suffix, signature_path,
+                                         signature_limit, error))
+        return refuse(format_wide(failure_text::signature_refused, index_url.c_str()));
 
+    // The signed index is held in memory from its check to its parsing: what is parsed is
+    // what was checked.
+    byte_buffer index_bytes;
     bool unpacked = false;
     if (download_to_file(transfer, *files_, index_url + ".lzma2", index_lzma2_path, index_limit, error)) {
         unpacked =
-            unpack_to_file(*files_, index_lzma2_path, index_json_path, index_limit) == lzma2_result::ok;
+            unpack_to_file(*files_, index_lzma2_path, index_json_path, index_limit) == lzma2_result::ok &&
+            (!signed_only || index_signature_holds(number, index_bytes));
         files_->delete_file(index_lzma2_path);
     }
-    if (!unpacked && !download_to_file(transfer, *files_, index_url, index_json_path, index_limit, error))
+    if (!unpacked && !download_to_file(transfer, *files_, index_url, index_json_path, index_limit, error)) {
+        files_->delete_file(signature_path);
+        if (signed_only)
+            files_->delete_file(index_json_path); // an unpacked index whose signature failed
         return false;
+    }
     if (!is_regular_file(index_json_path))
         return false;
-    index = parse_json_file(index_json_path);
+    if (signed_only) {
+        const bool holds = unpacked || index_signature_holds(number, index_bytes);
+        files_->delete_file(signature_path);
+        if (!holds)
+            return refuse(format_wide(failure_text::signature_refused, index_url.c_str()));
+        if (number > accepted_update(accepted_update_path) &&
+            !write_document(*files_, accepted_update_path, json_text_compact({{"accepted", number}})))
+            return false; // without the record a later rollback would go unnoticed
+        index = parse_json_text(text_of(index_bytes));
+    } else {
+        index = parse_json_file(index_json_path);
+    }
     update_number = number;
     return true;
 }
 
 bool game_launcher::fetch_index(nlohmann::json& index, std::uint32_t& update_number,
                                 std::uint32_t& host_index, splash_view& splash) {
+    refusal_.clear();
     std::optional<downloader> transfer;
     try {
         transfer.emplace();
@@ -95,7 +196,7 @@ game_launcher::retrieval_status game_launcher::retrieve_update(splash_view& spla
         nlohmann::json index;
         std::uint32_t number = 0;
         if (!fetch_index(index, number, host_index, splash)) {
-            error_text = failure_text::index_download_failed;
+            error_text = std::wstring(failure_text::index_download_failed) + refusal_;
             return retrieval_status::failed;
         }
         checked_config checked = check_remote_config(index, product_guid);

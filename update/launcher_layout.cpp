@@ -24,6 +24,7 @@ work_area_layout layout_for_product(std::wstring_view temp_root, std::wstring_vi
     layout.index_lzma2_path = join_path(layout.temp_dir, L"index.json.lzma2");
     layout.cache_json_path = join_path(layout.temp_dir, L"cache.json");
     layout.config_json_path = join_path(layout.temp_dir, L"config.json");
+    layout.accepted_update_path = join_path(layout.temp_dir, L"accepted.json");
     return layout;
 }
 

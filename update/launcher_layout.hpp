@@ -32,6 +32,7 @@ struct work_area_layout {
     std::wstring index_lzma2_path;
     std::wstring cache_json_path;
     std::wstring config_json_path;
+    std::wstring accepted_update_path; // the highest signed update taken, against rollbacks
 };
 [[nodiscard]] work_area_layout layout_for_product(std::wstring_view temp_root,
                                                   std::wstring_view product_guid);

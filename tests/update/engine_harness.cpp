@@ -269,6 +269,18 @@ void served_tree::publish(std::uint32_t n, const nlohmann::json& config, const n
     write_file(path("version.json"), json_text_compact(version_document(n)));
 }
 
+void served_tree::sign(std::uint32_t n, const signing_key& key, const std::string& guid) {
+    const auto sign_file = [&](const std::string& relative, signed_document kind) {
+        const std::string document = read_file(path(relative));
+        const signature_file signature = key.sign(
+            kind, guid, n, {reinterpret_cast<const std::uint8_t*>(document.data()), document.size()});
+        write_file(path(relative + signature_suffix),
+                   std::string_view(reinterpret_cast<const char*>(signature.data()), signature.size()));
+    };
+    sign_file(std::to_string(n) + "/index.json", signed_document::index);
+    sign_file("version.json", signed_document::version);
+}
+
 nlohmann::json test_config(const std::vector<std::string>& hosts, const std::vector<std::string>& hard,
                            const std::vector<std::string>& soft) {
     return {
@@ -334,12 +346,14 @@ std::map<std::string, std::string> game_install::client_files() const {
 }
 
 std::unique_ptr<game_launcher> game_install::launcher(const std::vector<std::string>& hosts,
-                                                      file_operations* files) {
+                                                      file_operations* files,
+                                                      const std::vector<public_key>& keys) {
     launcher_settings settings;
     settings.exe_path = exe_path();
     settings.product_guid = utf8_to_wide(test_product_guid);
     settings.built_in_hosts = hosts;
     settings.files = files;
+    settings.update_keys = keys;
     settings.pause = [this](std::chrono::milliseconds duration) {
         const std::lock_guard lock(mutex_);
         pauses_.push_back(duration);

@@ -4,6 +4,7 @@
 // launcher in it.
 #pragma once
 
+#include "common/signatures.hpp"
 #include "splash/splash_view.hpp"
 #include "update/file_operations.hpp"
 #include "update/game_launcher.hpp"
@@ -109,6 +110,9 @@ public:
     // version.json naming n, and n/index.json (and its packed copy when `packed_index`).
     void publish(std::uint32_t n, const nlohmann::json& config, const nlohmann::json& files,
                  bool packed_index = true);
+    // Signature files for n/index.json and version.json as they are now, as the patch maker
+    // writes them; `guid` stands for the product's.
+    void sign(std::uint32_t n, const signing_key& key, const std::string& guid = test_product_guid);
 
 private:
     std::filesystem::path dir_;
@@ -148,7 +152,8 @@ public:
     // A launcher for this directory asking `hosts`, through `files` when given, with pauses
     // recorded instead of waited, already initialised.
     [[nodiscard]] std::unique_ptr<game_launcher> launcher(const std::vector<std::string>& hosts,
-                                                          file_operations* files = nullptr);
+                                                          file_operations* files = nullptr,
+                                                          const std::vector<public_key>& keys = {});
     [[nodiscard]] std::vector<std::chrono::milliseconds> pauses() const;
 
 private:

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the library the Windows builds link statically: libcurl (HTTP only, no TLS), for
-# x86_64 and i686, from Debian's source package with the MinGW-w64 compilers. nlohmann/json
+# Builds the libraries the Windows builds link statically: libcurl (HTTP only, no TLS) and
+# libsodium (the update signatures), for x86_64 and i686, from Debian's source packages with
+# the MinGW-w64 compilers. nlohmann/json
 # (header only) is taken from the installed nlohmann-json3-dev package. The LZMA SDK has a
 # script of its own (scripts/build-lzma-sdk.sh), since the Linux builds need it too.
 #
@@ -24,7 +25,7 @@ sudo_cmd=()
 say() { echo "build-windows-deps: $*"; }
 die() { echo "build-windows-deps: $*" >&2; exit 1; }
 
-for tool in x86_64-w64-mingw32-gcc-posix i686-w64-mingw32-gcc-posix make patch apt-get; do
+for tool in x86_64-w64-mingw32-gcc-posix i686-w64-mingw32-gcc-posix make patch apt-get autoreconf libtoolize; do
   command -v "$tool" >/dev/null || die "$tool is missing (run scripts/install-deps.sh as root)"
 done
 [[ -f /usr/include/nlohmann/json.hpp ]] || die "nlohmann-json3-dev is missing (run scripts/install-deps.sh)"
@@ -37,9 +38,10 @@ flock 9
 # shellcheck source=scripts/lib/source-packages.sh
 source "$(dirname "$script")/lib/source-packages.sh"
 
-curl_version=$(source_versions curl)
+{ read -r curl_version; read -r sodium_version; } < <(source_versions curl libsodium-dev)
 installed_version() { dpkg-query -W -f='${Version}' "$1"; }
 key_text="curl=$curl_version
+sodium=$sodium_version
 nlohmann=$(installed_version nlohmann-json3-dev)
 x86_64=$(installed_version g++-mingw-w64-x86-64-posix) i686=$(installed_version g++-mingw-w64-i686-posix)
 script=$(sha256sum <"$script" | cut -d' ' -f1)"
@@ -53,18 +55,22 @@ point_current_at_result() {
 
 if [[ -f $result/.complete ]]; then
   point_current_at_result
-  say "up to date: $result (curl $curl_version)"
+  say "up to date: $result (curl $curl_version, libsodium $sodium_version)"
   exit 0
 fi
-say "building curl $curl_version into $result"
+say "building curl $curl_version and libsodium $sodium_version into $result"
 
 work=$(mktemp -d "$deps/build.XXXXXX")
 trap 'remove_deb_src_lists; rm -rf "$work"' EXIT
 
 # The upstream tarball plus Debian's patch series (its security fixes). curl's series ends
 # with patches that only rename the library for Debian's TLS variants; they are left out.
-fetch_sources "curl=$curl_version"
+fetch_sources "curl=$curl_version" "libsodium=$sodium_version"
 unpack_source curl "$curl_version" "$work/src/curl" 90_gnutls
+unpack_source libsodium "$sodium_version" "$work/src/libsodium"
+# libsodium's tarball is its git tree: the configure script is made here, as Debian's build does.
+(cd "$work/src/libsodium" && autoreconf -fi >"$work/sodium-autoreconf.log" 2>&1) ||
+  { tail -n 20 "$work/sodium-autoreconf.log" >&2; die "autoreconf failed for libsodium"; }
 
 # --- One architecture -----------------------------------------------------------------------
 build_arch() {
@@ -126,6 +132,31 @@ else()
 endif()
 EOF
 
+  # libsodium, the library alone (no tests). --disable-ssp: MinGW's stack protector needs
+  # libssp, which a -static link would have to find.
+  mkdir -p "$work/build/$arch/libsodium" && cd "$work/build/$arch/libsodium"
+  "$work/src/libsodium/configure" --build=$build --host="$host" --prefix="$prefix" \
+    --disable-shared --enable-static --disable-dependency-tracking --disable-ssp \
+    >"$logs/sodium-configure.log" 2>&1
+  make -C src/libsodium >"$logs/sodium-make.log" 2>&1
+  make -C src/libsodium install >>"$logs/sodium-make.log" 2>&1
+
+  # Static linking needs SODIUM_STATIC (no dllimport) and the system's random source.
+  mkdir -p "$prefix/lib/cmake/sodium"
+  cat >"$prefix/lib/cmake/sodium/sodiumConfig.cmake" <<'EOF'
+# Static libsodium for MinGW-w64, made by scripts/build-windows-deps.sh.
+get_filename_component(_qz4_sodium_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
+if(NOT TARGET sodium::sodium)
+  add_library(sodium::sodium STATIC IMPORTED)
+  set_target_properties(sodium::sodium PROPERTIES
+    IMPORTED_LOCATION "${_qz4_sodium_prefix}/lib/libsodium.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${_qz4_sodium_prefix}/include"
+    INTERFACE_COMPILE_DEFINITIONS "SODIUM_STATIC"
+    INTERFACE_LINK_LIBRARIES "advapi32")
+endif()
+unset(_qz4_sodium_prefix)
+EOF
+
   # nlohmann/json: the Debian headers and package configuration, placed where the cross
   # build looks (the host's /usr/include must never be on a cross compiler's path).
   mkdir -p "$prefix/include" "$prefix/share/cmake"
@@ -144,6 +175,16 @@ int main(void) {
 EOF
   "$CC" -static -I"$prefix/include" "$work/build/$arch/check.c" -o "$work/build/$arch/check.exe" \
     -L"$prefix/lib" -lcurl -lws2_32 -lcrypt32 -lbcrypt -ladvapi32 >"$logs/check.log" 2>&1
+  cat >"$work/build/$arch/check_sodium.c" <<'EOF'
+#define SODIUM_STATIC
+#include <sodium.h>
+int main(void) {
+    unsigned char pk[crypto_sign_PUBLICKEYBYTES], sk[crypto_sign_SECRETKEYBYTES];
+    return sodium_init() < 0 || crypto_sign_keypair(pk, sk) != 0;
+}
+EOF
+  "$CC" -static -I"$prefix/include" "$work/build/$arch/check_sodium.c" \
+    -o "$work/build/$arch/check_sodium.exe" -L"$prefix/lib" -lsodium -ladvapi32 >>"$logs/check.log" 2>&1
   rm -rf "$prefix/share/doc" "$prefix/share/man" "$prefix/lib"/*.la
 }
 

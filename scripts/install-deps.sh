@@ -12,7 +12,7 @@ linux_packages=(
 )
 windows_packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  wine wine64 fonts-wine xvfb xauth make file dpkg-dev imagemagick xdotool
+  wine wine64 fonts-wine xvfb xauth make file dpkg-dev imagemagick xdotool autoconf automake libtool
 )
 
 want=("${linux_packages[@]}")

@@ -13,7 +13,6 @@
 #include "patchmaker/guid.hpp"
 #include "patchmaker/interrupts.hpp"
 #include "patchmaker/patch_maker_state.hpp"
-#include "patchmaker/private_file.hpp"
 #include "patchmaker/publisher_key.hpp"
 #include "update/json_document.hpp"
 #include "update/manifests.hpp"
@@ -119,8 +118,6 @@ private:
                                            public_key_text(loaded.key->public_half()).c_str()));
             break;
         case key_status::loaded:
-            if (readable_by_others(key_path_))
-                state_.out.print(format_narrow("Warning: other users can read %S\n", shown_key.c_str()));
             break;
         }
         key_ = std::move(loaded.key);

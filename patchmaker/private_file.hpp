@@ -11,7 +11,4 @@ namespace qz4 {
 // written whole.
 [[nodiscard]] bool create_private_file(const std::wstring& path, std::string_view text);
 
-// Whether users other than the owner may read the file; false when it cannot be told.
-[[nodiscard]] bool readable_by_others(const std::wstring& path);
-
 } // namespace qz4

@@ -40,9 +40,4 @@ bool create_private_file(const std::wstring& path, std::string_view text) {
     return false;
 }
 
-bool readable_by_others(const std::wstring& path) {
-    struct stat status {};
-    return ::stat(to_native_path(path).c_str(), &status) == 0 && (status.st_mode & (S_IRWXG | S_IRWXO)) != 0;
-}
-
 } // namespace qz4

@@ -6,7 +6,6 @@
 
 #include <windows.h>
 // sddl.h needs the types of windows.h.
-#include <aclapi.h>
 #include <sddl.h>
 
 #include <memory>
@@ -43,33 +42,6 @@ bool create_private_file(const std::wstring& path, std::string_view text) {
     if (!written)
         ::DeleteFileW(path.c_str());
     return written;
-}
-
-bool readable_by_others(const std::wstring& path) {
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                &dacl, nullptr, &raw) != ERROR_SUCCESS)
-        return false;
-    const std::unique_ptr<void, local_free> descriptor(raw);
-    if (dacl == nullptr)
-        return true; // no DACL: everyone has access
-    PSID owner_rights = nullptr;
-    if (!::ConvertStringSidToSidW(L"S-1-3-4", &owner_rights))
-        return false;
-    const std::unique_ptr<void, local_free> owner_sid(owner_rights);
-    // Ours has the single owner entry; any other allowing entry lets someone else in.
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        void* entry = nullptr;
-        if (!::GetAce(dacl, i, &entry))
-            return false;
-        if (static_cast<const ACE_HEADER*>(entry)->AceType != ACCESS_ALLOWED_ACE_TYPE)
-            continue;
-        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
-        if (!::EqualSid(&allowed->SidStart, owner_rights))
-            return true;
-    }
-    return false;
 }
 
 } // namespace qz4

@@ -90,10 +90,10 @@ protected:
     }
 
     // The launcher, installed beside the game once, run with these arguments.
-    test::run_result launch(const strings& arguments = {}) {
-        const fs::path launcher = game_.native(launcher_name());
+    test::run_result launch(const strings& arguments = {}, const fs::path& program = QZ4_E2E_LAUNCHER_PATH) {
+        const fs::path launcher = game_.path() / program.filename();
         if (!fs::exists(launcher))
-            fs::copy_file(QZ4_E2E_LAUNCHER_PATH, launcher);
+            fs::copy_file(program, launcher);
         fs::remove(game_.native("client/client_record.txt"));
         return test::run_program(launcher, arguments, game_.path(), std::chrono::seconds(120));
     }
@@ -241,6 +241,33 @@ TEST_F(EndToEnd, TheSecondHostServesWhatTheFirstFails) {
     }
     EXPECT_EQ(failed_on_first, 3u) << "three failures in a row end the first pass";
     EXPECT_EQ(served_by_second, client_.size());
+}
+
+// The launcher built with the publisher's key installs from the signed tree (the keyless one
+// does in every other test); a tree published without signatures it refuses, and the game
+// starts on the installed files.
+TEST_F(EndToEnd, ALauncherWithTheKeyTakesTheSignedTreeOnly) {
+    test::write_file(publisher_.dir().native("signing.key"), QZ4_E2E_SIGNING_KEY "\n");
+    publish();
+    const auto first = launch({}, QZ4_E2E_SIGNED_LAUNCHER_PATH);
+    EXPECT_EQ(first.exit_code, 0) << first.output;
+    EXPECT_EQ(client_start().marker, "true");
+    EXPECT_TRUE(installed_as_published());
+    strings documents = test::paths_of(site_.new_requests());
+    documents.resize(4);
+    EXPECT_EQ(documents, (strings{"/qz4/version.json", "/qz4/version.json.sig", "/qz4/1/index.json.sig",
+                                  "/qz4/1/index.json.lzma2"}));
+
+    config_["maker"]["sign"] = false;
+    add("client/data/unsigned.txt", "not for this launcher");
+    publish();
+    const auto refused = launch({}, QZ4_E2E_SIGNED_LAUNCHER_PATH);
+    EXPECT_EQ(refused.exit_code, 0) << refused.output;
+    EXPECT_EQ(client_start().marker, "true");
+    EXPECT_FALSE(fs::exists(game_.native("client/data/unsigned.txt")));
+    EXPECT_EQ(test::paths_of(site_.new_requests()), (strings{"/qz4/version.json", "/qz4/version.json.sig",
+                                                             "/qz4/version.json", "/qz4/version.json.sig"}))
+        << "two attempts on the first host, one on the fallback, which is down";
 }
 
 TEST_F(EndToEnd, WithoutAServerTheGameStartsOnTheInstalledFiles) {

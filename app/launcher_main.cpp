@@ -57,7 +57,7 @@ int start_game_or_report(const std::wstring& game_exe_path, const std::vector<st
 
 int run_patch_maker_mode(const start_options& options) {
     open_console_for_output();
-    const bool completed = run_patch_maker();
+    const bool completed = run_patch_maker(built_in_update_keys());
     if (options.sleep_after)
         pause_console();
     return completed ? 1 : 0;

@@ -120,6 +120,14 @@ private:
         case key_status::loaded:
             break;
         }
+        const public_key& signing = loaded.key->public_half();
+        if (!setup_.launcher_keys.empty() &&
+            std::find(setup_.launcher_keys.begin(), setup_.launcher_keys.end(), signing) ==
+                setup_.launcher_keys.end())
+            state_.out.print(
+                format_narrow("Warning: this launcher is not built with the key of %S; only "
+                              "launchers built with -DQZ4_UPDATE_PUBLIC_KEY=%s take the update\n",
+                              shown_key.c_str(), public_key_text(signing).c_str()));
         key_ = std::move(loaded.key);
         return true;
     }
@@ -327,7 +335,7 @@ bool run_patch_maker(const patch_maker_setup& setup, std::atomic<bool>& terminat
     }
 }
 
-bool run_patch_maker() {
+bool run_patch_maker(const std::vector<public_key>& launcher_keys) {
     const utf8_console_output utf8;
     interrupt_state interrupts(stdout);
     bool completed = false;
@@ -335,6 +343,7 @@ bool run_patch_maker() {
         const console_interrupts handlers(interrupts);
         patch_maker_setup setup;
         setup.directory = module_directory();
+        setup.launcher_keys = launcher_keys;
         completed = run_patch_maker(setup, interrupts.terminate_requested);
         if (completed)
             interrupts.set_finished();

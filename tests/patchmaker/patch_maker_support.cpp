@@ -41,6 +41,7 @@ publisher_dir::result publisher_dir::run(unsigned workers) {
     setup.directory = dir_.wide();
     setup.output = console.get();
     setup.workers = workers;
+    setup.launcher_keys = launcher_keys;
     std::atomic<bool> terminate{false};
     result outcome;
     outcome.completed = run_patch_maker(setup, terminate);

@@ -1,6 +1,7 @@
 // A publisher's directory for patch-maker tests: config.json, input, output and the console.
 #pragma once
 
+#include "common/signatures.hpp"
 #include "tests/support/temp_dir.hpp"
 
 #include <nlohmann/json.hpp>
@@ -29,6 +30,8 @@ public:
     [[nodiscard]] nlohmann::json read_json(const std::string& relative) const;
     [[nodiscard]] std::vector<std::string> console_lines(const std::string& console) const;
     [[nodiscard]] const temp_dir& dir() const { return dir_; }
+
+    std::vector<public_key> launcher_keys; // as the running program's built-in keys
 
 private:
     temp_dir dir_;

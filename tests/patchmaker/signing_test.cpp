@@ -93,6 +93,26 @@ TEST(Signing, LaterRunsSignWithTheSameKeyOrRemoveTheSignatures) {
     EXPECT_TRUE(files.contains("3/index.json"));
 }
 
+TEST(Signing, AKeyTheRunningLauncherIsNotBuiltWithIsReported) {
+    publisher_dir publisher;
+    publisher.configure();
+    const signing_key own = signing_key::generate();
+    const signing_key other = signing_key::generate();
+    test::write_file(publisher.dir().native("signing.key"), own.key_file_text());
+    const std::string warning =
+        "Warning: this launcher is not built with the key of " +
+        test::shown(wide_to_utf8(publisher.dir().wide("signing.key"))) +
+        "; only launchers built with -DQZ4_UPDATE_PUBLIC_KEY=" + public_key_text(own.public_half()) +
+        " take the update\n";
+    publisher.launcher_keys = {other.public_half()};
+    auto run = publisher.run();
+    EXPECT_TRUE(run.completed);
+    EXPECT_TRUE(run.console.starts_with(warning)) << run.console;
+    publisher.launcher_keys = {other.public_half(), own.public_half()};
+    run = publisher.run();
+    EXPECT_EQ(run.console.find("Warning"), std::string::npos) << run.console;
+}
+
 TEST(Signing, ADamagedKeyPublishesNothing) {
     publisher_dir publisher;
     publisher.configure();

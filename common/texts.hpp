@@ -58,6 +58,12 @@ inline constexpr wchar_t download_failed[] = L"Failed to download %u files";
 inline constexpr wchar_t unpack_failed[] = L"Failed to unpack %u files";
 inline constexpr wchar_t file_line[] = L"\nFile: %s";
 inline constexpr wchar_t download_entry[] = L"%s (%S)";
+// What the disk refused, each on a line of its own after the texts above.
+inline constexpr wchar_t cannot_create_file[] = L"Cannot create file: %s (error %u)";
+inline constexpr wchar_t write_failed[] = L"Write failed: %s";
+inline constexpr wchar_t rename_failed[] = L"Rename failed: %s -> %s";
+inline constexpr wchar_t cannot_create_folder[] = L"Cannot create folder: %s";
+inline constexpr wchar_t cannot_mark_program[] = L"Cannot mark as program: %s";
 } // namespace failure_text
 
 } // namespace qz4

@@ -30,24 +30,47 @@ constexpr int host_change_limit = 4;
 
 constexpr long retrieval_timeout_seconds = 10;
 
+// A document replaces the copy of the last run only once it has arrived whole, so that a
+// failed download or a full disk leaves that copy as it was.
+bool fetch_document(downloader& transfer, file_operations& files, const std::string& url,
+                    const std::wstring& path, std::uint64_t limit) {
+    std::string error;
+    const std::wstring arriving = path + L".tmp";
+    if (!download_to_file(transfer, files, url, arriving, limit, error))
+        return false;
+    if (files.move_replace(arriving, path))
+        return true;
+    files.delete_file(arriving);
+    return false;
+}
+
+bool unpack_document(file_operations& files, const std::wstring& source, const std::wstring& path,
+                     std::uint64_t limit) {
+    const std::wstring arriving = path + L".tmp";
+    if (unpack_to_file(files, source, arriving, limit) != lzma2_result::ok)
+        return false;
+    if (files.move_replace(arriving, path))
+        return true;
+    files.delete_file(arriving);
+    return false;
+}
+
 } // namespace
 
 bool game_launcher::fetch_from_host(downloader& transfer, const std::string& base, nlohmann::json& index,
                                     std::uint32_t& update_number) {
-    std::string error;
-    if (!download_to_file(transfer, *files_, base + "version.json", version_json_path, version_json_limit,
-                          error))
+    if (!fetch_document(transfer, *files_, base + "version.json", version_json_path, version_json_limit))
         return false;
     const std::uint32_t number = read_update_number(parse_json_file(version_json_path));
     const std::string index_url = base + std::to_string(number) + "/index.json";
 
     bool unpacked = false;
+    std::string error;
     if (download_to_file(transfer, *files_, index_url + ".lzma2", index_lzma2_path, index_limit, error)) {
-        unpacked =
-            unpack_to_file(*files_, index_lzma2_path, index_json_path, index_limit) == lzma2_result::ok;
+        unpacked = unpack_document(*files_, index_lzma2_path, index_json_path, index_limit);
         files_->delete_file(index_lzma2_path);
     }
-    if (!unpacked && !download_to_file(transfer, *files_, index_url, index_json_path, index_limit, error))
+    if (!unpacked && !fetch_document(transfer, *files_, index_url, index_json_path, index_limit))
         return false;
     if (!is_regular_file(index_json_path))
         return false;

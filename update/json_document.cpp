@@ -163,4 +163,29 @@ std::uint32_t json_number_u32(const nlohmann::json& value) {
     return static_cast<std::uint32_t>(json_number_u64(value));
 }
 
+std::uint32_t json_number_exact_u32(const nlohmann::json& value) {
+    constexpr std::uint64_t limit = 0xFFFFFFFFU;
+    bool fits = true;
+    switch (value.type()) {
+    case nlohmann::json::value_t::number_unsigned:
+        fits = value.get<std::uint64_t>() <= limit;
+        break;
+    case nlohmann::json::value_t::number_integer:
+        fits =
+            value.get<std::int64_t>() >= 0 && value.get<std::int64_t>() <= static_cast<std::int64_t>(limit);
+        break;
+    case nlohmann::json::value_t::number_float: {
+        const double number = value.get<double>();
+        fits = number >= 0 && number <= static_cast<double>(limit) && std::trunc(number) == number;
+        break;
+    }
+    default:
+        break; // a boolean, or the type error below
+    }
+    if (!fits)
+        throw nlohmann::json::out_of_range::create(406, "number does not fit 32 bits: " + value.dump(),
+                                                   &value);
+    return json_number_u32(value);
+}
+
 } // namespace qz4

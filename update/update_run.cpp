@@ -23,6 +23,13 @@ void game_launcher::save_cache(bool files_durable) {
 }
 
 bool game_launcher::run(splash_view& splash, bool& restart_requested) {
+    const bool result = run_passes(splash, restart_requested);
+    for (const std::wstring& text : disk_errors())
+        error_text += (error_text.empty() ? L"" : L"\n") + text;
+    return result;
+}
+
+bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
     try {
         file_cache.load(cache_json_path);
         if (!is_directory(temp_dir)) {

@@ -240,6 +240,37 @@ protected:
         return testing::AssertionFailure() << failures;
     }
 
+    // What a run leaves in the download area must be whole, checked server copies, never a
+    // part of one.
+    testing::AssertionResult check_download_area(const test::game_install& game) const {
+        const fs::path native =
+            game.dir().native(".temp/" + std::string(test::test_product_guid) + "/downloading");
+        std::string failures;
+        if (!fs::exists(native))
+            return testing::AssertionSuccess();
+        for (const auto& file : fs::recursive_directory_iterator(native)) {
+            if (!file.is_regular_file())
+                continue;
+            const std::u8string utf8 = fs::relative(file.path(), native).generic_u8string();
+            std::string relative(utf8.begin(), utf8.end());
+            const std::size_t dot = relative.rfind('.');
+            const std::string local = relative.substr(0, dot);
+            bool whole = false;
+            for (const auto& entry : entries)
+                if (entry["l"] == local) {
+                    std::string remote = entry["r"].get<std::string>();
+                    for (std::size_t at; (at = remote.find("%20")) != std::string::npos;)
+                        remote.replace(at, 3, " ");
+                    whole = test::read_file(file.path()) == test::read_file(trees[0].path(remote));
+                }
+            if (!whole)
+                failures += " " + relative;
+        }
+        if (failures.empty())
+            return testing::AssertionSuccess();
+        return testing::AssertionFailure() << "left in the download area:" << failures;
+    }
+
     mix_result run_mix(std::uint64_t seed, const std::string& nonce) {
         std::mt19937_64 random(seed);
         const std::string run = nonce + "-" + std::to_string(seed);
@@ -296,6 +327,7 @@ protected:
         else
             EXPECT_FALSE(launcher->error_text.empty()) << "a failed run says why";
         EXPECT_TRUE(check_caps(files, *launcher));
+        EXPECT_TRUE(check_download_area(game));
         EXPECT_FALSE(restart);
 
         // Retrieval: up to three requests per attempt; a pass: each file once, and at most

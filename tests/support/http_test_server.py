@@ -44,7 +44,7 @@ junk after the body); lenmore, lenless (a length a third more or less than the b
 flip (one bit of the body inverted; documents, version.json and index.json*, are sent as
 they are, since a changed document may still be a valid one); chunked (chunked and without
 end); endless (without length or end); drip (4 KiB/s); stall (the headers, then nothing
-until the client goes); redirect (302 to the same file, plain, at host name localhost);
+until the client goes); silent (not even the headers); redirect (302 to the same file, plain, at host name localhost);
 huge (announces and sends 64 MiB and one byte). A request without a fault is logged as
 "none".
 """
@@ -72,7 +72,7 @@ SERVER_FILE = "server.txt"
 PID_FILE = "server.pid"
 LOG_FILE = "server.log"
 CHAOS_FAULTS = ("404", "500", "503", "cut0", "cut1", "cuthalf", "cutlast", "longer", "longclose", "trailing",
-                "lenmore", "lenless", "flip", "chunked", "endless", "drip", "stall", "redirect", "huge")
+                "lenmore", "lenless", "flip", "chunked", "endless", "drip", "stall", "silent", "redirect", "huge")
 DRIP_RATE = 4096
 STALL_LIMIT = 120  # seconds a stalled answer waits for its client to go away
 HUGE_SIZE = 64 * 1024 * 1024 + 1
@@ -142,6 +142,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         full = os.path.join(self.server.root, relative)
         if relative.startswith("..") or os.path.isabs(relative) or not os.path.isfile(full):
             return self.send_text(404, "not found\n")
+        if fault == "silent":
+            self.wait_for_client_to_go()
+            self.close_connection = True
+            return
         if fault in ("404", "500", "503"):
             return self.send_text(int(fault), "status %s\n" % fault)
         if fault == "redirect":

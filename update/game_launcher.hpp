@@ -103,6 +103,8 @@ public:
     std::uint32_t transfer_timeout = 10; // seconds: connect time-out and low-speed time of downloads
     std::uint32_t max_attempts = 3;      // retrieval attempts; retries per file and stage
     std::uint32_t retry_delay_ms = 1000; // before every retrieval attempt after the first
+    // Seconds: connect time-out and low-speed time of version.json and the index.
+    std::uint32_t retrieval_timeout = 10;
 
     qz4::file_cache file_cache; // guarded by its own mutex
     // Asks the player and closes running game clients; false when they declined.

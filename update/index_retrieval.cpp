@@ -28,8 +28,6 @@ constexpr std::uint64_t index_limit = 64 * 1024 * 1024;
 // (or two that name each other) would otherwise keep the launcher retrieving for ever.
 constexpr int host_change_limit = 4;
 
-constexpr long retrieval_timeout_seconds = 10;
-
 // A document replaces the copy of the last run only once it has arrived whole, so that a
 // failed download or a full disk leaves that copy as it was.
 bool fetch_document(downloader& transfer, file_operations& files, const std::string& url,
@@ -84,7 +82,7 @@ bool game_launcher::fetch_index(nlohmann::json& index, std::uint32_t& update_num
     std::optional<downloader> transfer;
     try {
         transfer.emplace();
-        prepare_transfer(*transfer, retrieval_timeout_seconds);
+        prepare_transfer(*transfer, static_cast<long>(retrieval_timeout));
     } catch (const std::exception&) {
         return false; // no transfer can be made: like an attempt that failed
     }

@@ -120,6 +120,10 @@ nlohmann::json parse_json_text(std::string_view text) {
     if (const std::size_t at = first_bracket_beyond(text, json_depth_limit); at != std::string_view::npos)
         throw nlohmann::json::parse_error::create(
             101, at + 1, "nested deeper than " + std::to_string(json_depth_limit) + " levels", nullptr);
+    // The library's reader ends the document at a zero byte, which never belongs to JSON
+    // text: a server's document with junk after one would be taken as the part before it.
+    if (const std::size_t at = text.find('\0'); at != std::string_view::npos)
+        throw nlohmann::json::parse_error::create(101, at + 1, "a zero byte in the document", nullptr);
     return nlohmann::json::parse(text.begin(), text.end());
 }
 

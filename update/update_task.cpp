@@ -6,6 +6,8 @@
 #include "common/text.hpp"
 #include "update/manifests.hpp"
 
+#include <algorithm>
+
 namespace qz4 {
 
 namespace {
@@ -88,6 +90,10 @@ std::shared_ptr<update_task> make_update_task(const nlohmann::json& entry, const
     task->local_path = utf8_to_wide(record.l);
     if (!is_contained_relative_path(task->local_path) || !is_plain_format(record.r_pack))
         return nullptr;
+    // Windows reads a slash as a separator too, but the path functions split at the last
+    // backslash when there is one: "data/x.bin" below the download area would get no "data"
+    // folder, and the check patterns, written with backslashes, would never name it.
+    std::replace(task->local_path.begin(), task->local_path.end(), L'/', L'\\');
 
     task->remote_path = std::move(record.r);
     task->target_path = join_path(where.game_dir, task->local_path);

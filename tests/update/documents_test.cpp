@@ -145,7 +145,8 @@ TEST(DocumentReading, UnreadableOrMalformedFilesRaiseParseErrors) {
     test::temp_dir dir;
     test::write_file(dir.native("bad.json"), "{\"a\":");
     test::write_file(dir.native("empty.json"), "");
-    for (const char* name : {"bad.json", "empty.json", "missing.json"}) {
+    test::write_file(dir.native("junk.json"), std::string("{\"gameupdate\":2}\r\n\0junk", 23));
+    for (const char* name : {"bad.json", "empty.json", "missing.json", "junk.json"}) {
         SCOPED_TRACE(name);
         EXPECT_THROW((void)parse_json_file(dir.wide(name)), json::parse_error);
     }

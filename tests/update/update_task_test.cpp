@@ -74,6 +74,14 @@ TEST(UpdateTask, PlainFileAndUnknownFormat) {
     }
 }
 
+TEST(UpdateTask, SlashesBecomeBackslashes) {
+    const auto task = make_update_task(entry_for("Client/Data\\a/b.pak"), where);
+    ASSERT_NE(task, nullptr);
+    EXPECT_EQ(task->local_path, L"Client\\Data\\a\\b.pak");
+    EXPECT_EQ(task->download_path, where.download_dir + L"\\Client\\Data\\a\\b.pak.temp");
+    EXPECT_EQ(task->unpack_path, where.game_dir + L"\\Client\\Data\\a\\b.pak.unp");
+}
+
 TEST(UpdateTask, TheLauncherItselfIsWrittenBesideItself) {
     const auto self = make_update_task(entry_for("QZ4Launcher.EXE"), where);
     ASSERT_NE(self, nullptr);

@@ -63,6 +63,11 @@ bool set_hidden_attribute(const std::wstring& path);
 // modes); a no-op on Windows, where the name decides.
 bool mark_executable(const std::wstring& path);
 
+// Waits until the data of these files is on the disk itself, not only in the system's cache
+// (on POSIX by flushing each file system they are on, at once). False when that cannot be
+// confirmed for every one of them.
+[[nodiscard]] bool flush_files_to_disk(const std::vector<std::wstring>& paths);
+
 // Copies, overwriting an existing destination.
 [[nodiscard]] bool copy_file_overwrite(const std::wstring& from, const std::wstring& to);
 

@@ -114,6 +114,28 @@ bool mark_executable(const std::wstring& path) {
     return ::chmod(native.c_str(), (info.st_mode & 07777) | (readers >> 2)) == 0;
 }
 
+bool flush_files_to_disk(const std::vector<std::wstring>& paths) {
+    // One syncfs a file system: a journal commit for each file would cost many times more.
+    std::vector<dev_t> flushed;
+    bool ok = true;
+    for (const auto& path : paths) {
+        const std::string native = to_native_path(path);
+        struct stat info {};
+        if (::stat(native.c_str(), &info) != 0) {
+            ok = false;
+            continue;
+        }
+        if (std::find(flushed.begin(), flushed.end(), info.st_dev) != flushed.end())
+            continue;
+        const int descriptor = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+        ok = descriptor >= 0 && ::syncfs(descriptor) == 0 && ok;
+        if (descriptor >= 0)
+            ::close(descriptor);
+        flushed.push_back(info.st_dev);
+    }
+    return ok;
+}
+
 bool copy_file_overwrite(const std::wstring& from, const std::wstring& to) {
     file_handle source = file_handle::open_read(from);
     if (!source.is_open())

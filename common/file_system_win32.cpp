@@ -140,6 +140,17 @@ bool mark_executable(const std::wstring& path) {
     return is_regular_file(path);
 }
 
+bool flush_files_to_disk(const std::vector<std::wstring>& paths) {
+    bool ok = true;
+    for (const auto& path : paths) {
+        const unique_handle file(::CreateFileW(path.c_str(), GENERIC_WRITE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ok = file.valid() && ::FlushFileBuffers(file.get()) != FALSE && ok;
+    }
+    return ok;
+}
+
 bool copy_file_overwrite(const std::wstring& from, const std::wstring& to) {
     return ::CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
 }

@@ -4,6 +4,10 @@
 #include "common/file_handle.hpp"
 #include "common/file_system.hpp"
 
+#include <mutex>
+#include <unordered_set>
+#include <vector>
+
 namespace qz4 {
 
 namespace {
@@ -30,17 +34,47 @@ public:
             return nullptr;
         }
         error = 0;
+        {
+            const std::lock_guard lock(mutex_);
+            unflushed_.insert(path);
+        }
         return std::make_unique<system_output_file>(std::move(file));
     }
     bool move_replace(const std::wstring& from, const std::wstring& to) override {
-        return move_file_replace(from, to);
+        if (!move_file_replace(from, to))
+            return false;
+        const std::lock_guard lock(mutex_);
+        if (unflushed_.erase(from) != 0)
+            unflushed_.insert(to);
+        return true;
     }
-    bool delete_file(const std::wstring& path) override { return delete_file_now(path); }
+    bool delete_file(const std::wstring& path) override {
+        {
+            const std::lock_guard lock(mutex_);
+            unflushed_.erase(path);
+        }
+        return delete_file_now(path);
+    }
     bool create_directories(const std::wstring& path) override { return qz4::create_directories(path); }
     bool remove_directory(const std::wstring& path, bool allow_files) override {
         return qz4::remove_directory(path, allow_files);
     }
     bool mark_executable(const std::wstring& path) override { return qz4::mark_executable(path); }
+    bool flush_written_files() override {
+        std::vector<std::wstring> paths;
+        {
+            const std::lock_guard lock(mutex_);
+            paths.assign(unflushed_.begin(), unflushed_.end());
+            unflushed_.clear();
+        }
+        // A file removed by other means since is no longer anyone's concern.
+        std::erase_if(paths, [](const std::wstring& path) { return !is_regular_file(path); });
+        return flush_files_to_disk(paths);
+    }
+
+private:
+    std::mutex mutex_;                           // guards unflushed_
+    std::unordered_set<std::wstring> unflushed_; // written since the last flush, where they are now
 };
 
 } // namespace

@@ -1,7 +1,7 @@
 // Every change the update engine makes to the disk goes through one table of operations:
 // creating and writing files, renaming, deleting, creating and removing directories, and
-// marking programs executable. Tests put a table of their own in its place to refuse a
-// rename, fill the disk or cut a write short at the call of their choosing.
+// marking programs executable, and flushing what was written to the disk. Tests put a table of their own in
+// its place to refuse a rename, fill the disk or cut a write short at the call of their choosing.
 #pragma once
 
 #include "common/byte_sink.hpp"
@@ -38,6 +38,12 @@ public:
     // Files are deleted at its top level only, and only when allowed.
     virtual bool remove_directory(const std::wstring& path, bool allow_files) = 0;
     virtual bool mark_executable(const std::wstring& path) = 0;
+    // Puts the data of every file written through the table since the last call (wherever a
+    // rename has taken it since) on the disk itself, not only in the system's cache. A file
+    // is recorded in the cache, or a new launcher swapped in, only after this: a power cut
+    // must never leave a file the cache vouches for with data the system had not written.
+    // False when that cannot be confirmed.
+    [[nodiscard]] virtual bool flush_written_files() = 0;
 
 protected:
     file_operations() = default;

@@ -14,7 +14,9 @@
 namespace qz4 {
 
 void game_launcher::save_cache() {
-    (void)write_document(files(), cache_json_path, json_text_pretty(file_cache.snapshot()));
+    // Unless what the cache vouches for is on the disk, the next run checks it again.
+    if (files().flush_written_files())
+        (void)write_document(files(), cache_json_path, json_text_pretty(file_cache.snapshot()));
 }
 
 bool game_launcher::run(splash_view& splash, bool& restart_requested) {
@@ -48,7 +50,9 @@ bool game_launcher::run(splash_view& splash, bool& restart_requested) {
                 return true;
             }
             const executable_layout layout{exe_path, old_exe_path, new_exe_path, game_dir, temp_root};
-            if (self_update_step(files(), layout, pass.self_update_ready, self_update_allowed) ==
+            // A swap must not put a launcher at exe_path that a power cut could still lose.
+            const bool new_launcher_ready = pass.self_update_ready && files().flush_written_files();
+            if (self_update_step(files(), layout, new_launcher_ready, self_update_allowed) ==
                 self_update_result::swapped)
                 restart_requested = true;
 

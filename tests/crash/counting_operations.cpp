@@ -61,4 +61,8 @@ bool counting_operations::mark_executable(const std::wstring& path) {
     return counted(counter_, 'x', [&] { return inner_.mark_executable(path); });
 }
 
+bool counting_operations::flush_written_files() {
+    return counted(counter_, 's', [&] { return inner_.flush_written_files(); });
+}
+
 } // namespace qz4::test

@@ -17,6 +17,7 @@ public:
     bool create_directories(const std::wstring& path) override;
     bool remove_directory(const std::wstring& path, bool allow_files) override;
     bool mark_executable(const std::wstring& path) override;
+    bool flush_written_files() override;
 
 private:
     file_operations& inner_;

@@ -46,6 +46,18 @@ void set_variable(const char* name, const std::string& value) {
     ASSERT_TRUE(set_environment_variable(utf8_to_wide(name), utf8_to_wide(value)));
 }
 
+// The game as it was, into an empty directory (std::filesystem::copy refuses an existing
+// target on Windows).
+void copy_tree(const fs::path& from, const fs::path& to) {
+    for (const auto& entry : fs::recursive_directory_iterator(from)) {
+        const fs::path target = to / fs::relative(entry.path(), from);
+        if (entry.is_directory())
+            fs::create_directories(target);
+        else
+            fs::copy_file(entry.path(), target);
+    }
+}
+
 // The published client of one update: relative path to content.
 using client_files = std::map<std::string, std::string>;
 
@@ -166,20 +178,21 @@ protected:
     // One kill point: empty when the game survived it, otherwise what was wrong.
     std::string survive(const std::string& kill_point) {
         test::temp_dir game;
-        fs::copy(installed_.path(), game.path(), fs::copy_options::recursive);
+        copy_tree(installed_.path(), game.path());
         fs::remove(record_path_);
         set_variable("QZ4_CRASH_COUNT_FILE", record_path_.string());
         set_variable("QZ4_CRASH_AFTER", kill_point);
         (void)run_and_start_client(game, launcher_name_);
         set_variable("QZ4_CRASH_AFTER", "");
         set_variable("QZ4_CRASH_COUNT_FILE", "");
+        fs::remove(record_path_); // its kill mark would end the reruns' waits
         if (fs::exists(game.native(launcher_name_)))
             return rerun_repairs(game, launcher_name_);
         // Cut between the self-update's renames: a player finds old- and new-<name> and may
         // start either.
         ++restarts_from_copy_;
         test::temp_dir twin;
-        fs::copy(game.path(), twin.path(), fs::copy_options::recursive);
+        copy_tree(game.path(), twin.path());
         return rerun_repairs(game, "old-" + launcher_name_) + rerun_repairs(twin, "new-" + launcher_name_);
     }
 
@@ -203,7 +216,7 @@ protected:
     // Operation kinds of a whole update, one letter each (see counting_operations.cpp).
     std::string full_update_operations() {
         test::temp_dir game;
-        fs::copy(installed_.path(), game.path(), fs::copy_options::recursive);
+        copy_tree(installed_.path(), game.path());
         fs::remove(record_path_);
         set_variable("QZ4_CRASH_COUNT_FILE", record_path_.string());
         const bool started = run_and_start_client(game, launcher_name_);

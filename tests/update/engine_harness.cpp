@@ -160,6 +160,14 @@ bool faulty_files::mark_executable(const std::wstring& path) {
     return system_file_operations().mark_executable(path);
 }
 
+bool faulty_files::flush_written_files() {
+    {
+        const std::lock_guard lock(mutex_);
+        ++operations_;
+    }
+    return system_file_operations().flush_written_files();
+}
+
 std::vector<std::wstring> faulty_files::created() const {
     const std::lock_guard lock(mutex_);
     return created_;

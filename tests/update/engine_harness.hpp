@@ -65,6 +65,7 @@ public:
     bool create_directories(const std::wstring& path) override;
     bool remove_directory(const std::wstring& path, bool allow_files) override;
     bool mark_executable(const std::wstring& path) override;
+    bool flush_written_files() override;
 
     // Paths are compared by what they end with (backslashes, as the engine writes them).
     std::function<bool(const std::wstring& from, const std::wstring& to)> refuse_move;

@@ -42,8 +42,10 @@ bool continue_under_own_name(const std::vector<std::wstring>& tokens) {
     const executable_layout layout = layout_for_executable(running);
     if (!restore_executable(program_file_operations(), layout) || running == layout.exe_path)
         return true;
-    // Should the start fail, this copy does the work under the launcher's name.
-    return !relaunch_self(layout.exe_path, tokens);
+    // Not relaunch_self: on Windows it starts the program named by this process's own
+    // command line, which is this copy again. Should the start fail, this copy does the work
+    // under the launcher's name.
+    return !relaunch_program(layout.exe_path, tokens);
 }
 
 int start_game_or_report(const std::wstring& game_exe_path, const std::vector<std::wstring>& tokens) {

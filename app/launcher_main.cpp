@@ -6,12 +6,14 @@
 #include "app/game_start.hpp"
 #include "app/message_box.hpp"
 #include "app/processes.hpp"
+#include "app/program_files.hpp"
 #include "common/file_system.hpp"
 #include "common/paths.hpp"
 #include "common/signatures.hpp"
 #include "common/texts.hpp"
 #include "patchmaker/patch_maker.hpp"
 #include "splash/splash_wnd.hpp"
+#include "update/executable_restore.hpp"
 #include "update/game_launcher.hpp"
 
 #include <optional>
@@ -44,7 +46,22 @@ launcher_settings built_in_launcher_settings() {
     settings.product_guid = product_guid;
     settings.built_in_hosts = {update_url_primary, update_url_fallback};
     settings.update_keys = built_in_update_keys();
+    settings.files = &program_file_operations();
     return settings;
+}
+
+// Puts the launcher's own file back when a cut self-update left it missing, and hands over
+// to the launcher at its own name when this one runs from another. False when this process
+// has handed over and must end.
+bool continue_under_own_name(const std::vector<std::wstring>& tokens) {
+    const std::wstring running = module_path();
+    const executable_layout layout = layout_for_executable(running);
+    if (!restore_executable(program_file_operations(), layout) || running == layout.exe_path)
+        return true;
+    // Not relaunch_self: on Windows it starts the program named by this process's own
+    // command line, which is this copy again. Should the start fail, this copy does the work
+    // under the launcher's name.
+    return !relaunch_program(layout.exe_path, tokens);
 }
 
 int start_game_or_report(const std::wstring& game_exe_path, const std::vector<std::wstring>& tokens) {
@@ -64,6 +81,8 @@ int run_patch_maker_mode(const start_options& options) {
 }
 
 int run_launcher_mode(const start_options& options, const std::vector<std::wstring>& tokens) {
+    if (!continue_under_own_name(tokens))
+        return 0;
     CSplashWnd splash;
     splash.set_status_text(localized_text(text_id::starting));
     splash.site_label = L"\u00AB" + std::wstring(site_domain) + L"\u00BB";

@@ -61,6 +61,12 @@ inline constexpr wchar_t download_entry[] = L"%s (%S)";
 // Appended to index_download_failed when a host served a document the keys refused.
 inline constexpr wchar_t signature_refused[] = L"\nRefused: no valid signature for %S";
 inline constexpr wchar_t rollback_refused[] = L"\nRefused: rollback from update %u to %u";
+// What the disk refused, each on a line of its own after the texts above.
+inline constexpr wchar_t cannot_create_file[] = L"Cannot create file: %s (error %u)";
+inline constexpr wchar_t write_failed[] = L"Write failed: %s";
+inline constexpr wchar_t rename_failed[] = L"Rename failed: %s -> %s";
+inline constexpr wchar_t cannot_create_folder[] = L"Cannot create folder: %s";
+inline constexpr wchar_t cannot_mark_program[] = L"Cannot mark as program: %s";
 } // namespace failure_text
 
 } // namespace qz4

@@ -4,6 +4,8 @@
 #include "common/durability.hpp"
 #include "common/file_handle.hpp"
 #include "common/file_system.hpp"
+#include "common/format.hpp"
+#include "common/texts.hpp"
 
 #include <algorithm>
 
@@ -48,6 +50,38 @@ public:
     bool mark_executable(const std::wstring& path) override { return qz4::mark_executable(path); }
 };
 
+// Reports the first refused write of a file once; what follows a refused write is lost too.
+class reporting_output_file final : public output_file {
+public:
+    reporting_output_file(std::unique_ptr<output_file> inner, std::wstring path,
+                          const reporting_file_operations::report_function& report)
+        : inner_(std::move(inner)), path_(std::move(path)), report_(report) {}
+    bool write(const void* data, std::size_t size) override {
+        if (inner_->write(data, size))
+            return true;
+        refused();
+        return false;
+    }
+    bool finish() override {
+        if (inner_->finish())
+            return true;
+        refused();
+        return false;
+    }
+
+private:
+    void refused() {
+        if (!reported_)
+            report_(format_wide(failure_text::write_failed, path_.c_str()));
+        reported_ = true;
+    }
+
+    std::unique_ptr<output_file> inner_;
+    std::wstring path_;
+    const reporting_file_operations::report_function& report_;
+    bool reported_ = false;
+};
+
 } // namespace
 
 // One flush of the volume is far cheaper than one per file; where the volume cannot be had
@@ -57,6 +91,37 @@ bool file_operations::make_durable(const std::wstring& directory, const std::vec
         return true;
     return std::all_of(written.begin(), written.end(),
                        [](const std::wstring& path) { return flush_file(path); });
+}
+
+std::unique_ptr<output_file> reporting_file_operations::create_file(const std::wstring& path,
+                                                                    std::uint32_t& error) {
+    auto file = inner_.create_file(path, error);
+    if (!file) {
+        report_(format_wide(failure_text::cannot_create_file, path.c_str(), static_cast<unsigned>(error)));
+        return nullptr;
+    }
+    return std::make_unique<reporting_output_file>(std::move(file), path, report_);
+}
+
+bool reporting_file_operations::move_replace(const std::wstring& from, const std::wstring& to) {
+    if (inner_.move_replace(from, to))
+        return true;
+    report_(format_wide(failure_text::rename_failed, from.c_str(), to.c_str()));
+    return false;
+}
+
+bool reporting_file_operations::create_directories(const std::wstring& path) {
+    if (inner_.create_directories(path))
+        return true;
+    report_(format_wide(failure_text::cannot_create_folder, path.c_str()));
+    return false;
+}
+
+bool reporting_file_operations::mark_executable(const std::wstring& path) {
+    if (inner_.mark_executable(path))
+        return true;
+    report_(format_wide(failure_text::cannot_mark_program, path.c_str()));
+    return false;
 }
 
 file_operations& system_file_operations() {

@@ -7,6 +7,7 @@
 #include "common/byte_sink.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,34 @@ protected:
     file_operations() = default;
     file_operations(const file_operations&) = default;
     file_operations& operator=(const file_operations&) = default;
+};
+
+// Another table, telling `report` of every change the disk refused, in a text that names the
+// path: a failed file's own error text names the file but not the step or the disk that
+// failed it, and a failed document has no text at all. A delete or a directory removal that
+// finds nothing to do is not reported. `report` may be called from any thread.
+class reporting_file_operations final : public file_operations {
+public:
+    using report_function = std::function<void(std::wstring)>;
+    reporting_file_operations(file_operations& inner, report_function report)
+        : inner_(inner), report_(std::move(report)) {}
+
+    std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override;
+    bool move_replace(const std::wstring& from, const std::wstring& to) override;
+    bool delete_file(const std::wstring& path) override { return inner_.delete_file(path); }
+    bool create_directories(const std::wstring& path) override;
+    bool remove_directory(const std::wstring& path, bool allow_files) override {
+        return inner_.remove_directory(path, allow_files);
+    }
+    bool mark_executable(const std::wstring& path) override;
+    // A refused flush only costs the stamps, which the next start makes again: not reported.
+    bool make_durable(const std::wstring& directory, const std::vector<std::wstring>& written) override {
+        return inner_.make_durable(directory, written);
+    }
+
+private:
+    file_operations& inner_;
+    report_function report_;
 };
 
 // The operating system's own, through the common file-system layer. One per process,

@@ -5,12 +5,16 @@
 #include "update/json_document.hpp"
 #include "update/manifests.hpp"
 
+#include <algorithm>
 #include <thread>
 
 namespace qz4 {
 
 game_launcher::game_launcher(launcher_settings settings)
-    : settings_(std::move(settings)), files_(settings_.files ? settings_.files : &system_file_operations()) {
+    : settings_(std::move(settings)),
+      reporting_files_(settings_.files ? *settings_.files : system_file_operations(),
+                       [this](std::wstring text) { add_disk_error(std::move(text)); }),
+      files_(&reporting_files_) {
     const executable_layout layout = layout_for_executable(settings_.exe_path);
     exe_path = layout.exe_path;
     old_exe_path = layout.old_exe_path;
@@ -56,6 +60,18 @@ void game_launcher::add_download_error(std::wstring text) {
 void game_launcher::add_unpack_error(std::wstring text) {
     const std::lock_guard lock(errors_mutex_);
     unpack_errors_.push_back(std::move(text));
+}
+
+void game_launcher::add_disk_error(std::wstring text) {
+    const std::lock_guard lock(errors_mutex_);
+    // A refusal that every retry meets again is one fault.
+    if (std::find(disk_errors_.begin(), disk_errors_.end(), text) == disk_errors_.end())
+        disk_errors_.push_back(std::move(text));
+}
+
+std::vector<std::wstring> game_launcher::disk_errors() const {
+    const std::lock_guard lock(errors_mutex_);
+    return disk_errors_;
 }
 
 std::vector<std::wstring> game_launcher::download_errors() const {

@@ -62,7 +62,9 @@ public:
 
     // Brings the installed files up to date. True when the caller may go on (restart when
     // `restart_requested` was set, otherwise start the game unless the splash was closed);
-    // false when it must show the failure with error_text.
+    // false when it must show the failure with error_text. What the disk refused follows the
+    // run's own text in error_text, one line each, also when the run went through (a cache
+    // that could not be saved, a launcher that could not be swapped in).
     [[nodiscard]] bool run(splash_view& splash, bool& restart_requested);
 
     // Retrieval attempts over the hosts: version.json, then the packed or the plain index of
@@ -76,6 +78,8 @@ public:
     void add_unpack_error(std::wstring text);
     [[nodiscard]] std::vector<std::wstring> download_errors() const;
     [[nodiscard]] std::vector<std::wstring> unpack_errors() const;
+    // What the disk refused during the run, each text once, oldest first. Any thread.
+    [[nodiscard]] std::vector<std::wstring> disk_errors() const;
 
     [[nodiscard]] file_operations& files() const { return *files_; }
     void pause(std::chrono::milliseconds duration) const;
@@ -107,6 +111,8 @@ public:
     std::uint32_t transfer_timeout = 10; // seconds: connect time-out and low-speed time of downloads
     std::uint32_t max_attempts = 3;      // retrieval attempts; retries per file and stage
     std::uint32_t retry_delay_ms = 1000; // before every retrieval attempt after the first
+    // Seconds: connect time-out and low-speed time of version.json and the index.
+    std::uint32_t retrieval_timeout = 10;
 
     qz4::file_cache file_cache; // guarded by its own mutex
     // Asks the player and closes running game clients; false when they declined.
@@ -136,13 +142,17 @@ private:
     void verify_and_queue(splash_view& splash, const retrieved_update& update, const check_rules& rules,
                           pass_state& state, bool& declined);
     void save_cache(bool files_durable);
+    bool run_passes(splash_view& splash, bool& restart_requested);
+    void add_disk_error(std::wstring text);
 
     launcher_settings settings_;
-    file_operations* files_;
     std::wstring refusal_;            // the last refused document of a retrieval; the run's thread only
-    mutable std::mutex errors_mutex_; // guards the two lists below
+    mutable std::mutex errors_mutex_; // guards the three lists below
     std::vector<std::wstring> download_errors_; // guarded by errors_mutex_
     std::vector<std::wstring> unpack_errors_;   // guarded by errors_mutex_
+    std::vector<std::wstring> disk_errors_;     // guarded by errors_mutex_
+    reporting_file_operations reporting_files_; // the given table (or the system's), reporting
+    file_operations* files_;                    // &reporting_files_
 };
 
 } // namespace qz4

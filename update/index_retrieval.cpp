@@ -31,7 +31,30 @@ constexpr std::uint64_t signature_limit = 1024;
 // (or two that name each other) would otherwise keep the launcher retrieving for ever.
 constexpr int host_change_limit = 4;
 
-constexpr long retrieval_timeout_seconds = 10;
+// A document replaces the copy of the last run only once it has arrived whole, so that a
+// failed download or a full disk leaves that copy as it was.
+bool fetch_document(downloader& transfer, file_operations& files, const std::string& url,
+                    const std::wstring& path, std::uint64_t limit) {
+    std::string error;
+    const std::wstring arriving = path + L".tmp";
+    if (!download_to_file(transfer, files, url, arriving, limit, error))
+        return false;
+    if (files.move_replace(arriving, path))
+        return true;
+    files.delete_file(arriving);
+    return false;
+}
+
+bool unpack_document(file_operations& files, const std::wstring& source, const std::wstring& path,
+                     std::uint64_t limit) {
+    const std::wstring arriving = path + L".tmp";
+    if (unpack_to_file(files, source, arriving, limit) != lzma2_result::ok)
+        return false;
+    if (files.move_replace(arriving, path))
+        return true;
+    files.delete_file(arriving);
+    return false;
+}
 
 std::span<const std::uint8_t> content_of(const byte_buffer& buffer) {
     return {buffer.data(), buffer.length};
@@ -102,9 +125,7 @@ bool game_launcher::index_signature_holds(std::uint32_t update_number, byte_buff
 
 bool game_launcher::fetch_from_host(downloader& transfer, const std::string& base, nlohmann::json& index,
                                     std::uint32_t& update_number) {
-    std::string error;
-    if (!download_to_file(transfer, *files_, base + "version.json", version_json_path, version_json_limit,
-                          error))
+    if (!fetch_document(transfer, *files_, base + "version.json", version_json_path, version_json_limit))
         return false;
     const bool signed_only = !settings_.update_keys.empty();
     std::uint32_t number = 0;
@@ -118,6 +139,7 @@ bool game_launcher::fetch_from_host(downloader& transfer, const std::string& bas
     }
     const std::string index_url = base + std::to_string(number) + "/index.json";
     const std::wstring signature_path = index_json_path + signature_path_suffix;
+    std::string error;
     if (signed_only && !download_to_file(transfer, *files_, index_url + signature_suffix, signature_path,
                                          signature_limit, error))
         return refuse(format_wide(failure_text::signature_refused, index_url.c_str()));
@@ -127,12 +149,11 @@ bool game_launcher::fetch_from_host(downloader& transfer, const std::string& bas
     byte_buffer index_bytes;
     bool unpacked = false;
     if (download_to_file(transfer, *files_, index_url + ".lzma2", index_lzma2_path, index_limit, error)) {
-        unpacked =
-            unpack_to_file(*files_, index_lzma2_path, index_json_path, index_limit) == lzma2_result::ok &&
-            (!signed_only || index_signature_holds(number, index_bytes));
+        unpacked = unpack_document(*files_, index_lzma2_path, index_json_path, index_limit) &&
+                   (!signed_only || index_signature_holds(number, index_bytes));
         files_->delete_file(index_lzma2_path);
     }
-    if (!unpacked && !download_to_file(transfer, *files_, index_url, index_json_path, index_limit, error)) {
+    if (!unpacked && !fetch_document(transfer, *files_, index_url, index_json_path, index_limit)) {
         files_->delete_file(signature_path);
         if (signed_only)
             files_->delete_file(index_json_path); // an unpacked index whose signature failed
@@ -162,7 +183,7 @@ bool game_launcher::fetch_index(nlohmann::json& index, std::uint32_t& update_num
     std::optional<downloader> transfer;
     try {
         transfer.emplace();
-        prepare_transfer(*transfer, retrieval_timeout_seconds);
+        prepare_transfer(*transfer, static_cast<long>(retrieval_timeout));
     } catch (const std::exception&) {
         return false; // no transfer can be made: like an attempt that failed
     }

@@ -120,6 +120,10 @@ nlohmann::json parse_json_text(std::string_view text) {
     if (const std::size_t at = first_bracket_beyond(text, json_depth_limit); at != std::string_view::npos)
         throw nlohmann::json::parse_error::create(
             101, at + 1, "nested deeper than " + std::to_string(json_depth_limit) + " levels", nullptr);
+    // The library's reader ends the document at a zero byte, which never belongs to JSON
+    // text: a server's document with junk after one would be taken as the part before it.
+    if (const std::size_t at = text.find('\0'); at != std::string_view::npos)
+        throw nlohmann::json::parse_error::create(101, at + 1, "a zero byte in the document", nullptr);
     return nlohmann::json::parse(text.begin(), text.end());
 }
 
@@ -161,6 +165,31 @@ std::uint64_t json_number_u64(const nlohmann::json& value) {
 
 std::uint32_t json_number_u32(const nlohmann::json& value) {
     return static_cast<std::uint32_t>(json_number_u64(value));
+}
+
+std::uint32_t json_number_exact_u32(const nlohmann::json& value) {
+    constexpr std::uint64_t limit = 0xFFFFFFFFU;
+    bool fits = true;
+    switch (value.type()) {
+    case nlohmann::json::value_t::number_unsigned:
+        fits = value.get<std::uint64_t>() <= limit;
+        break;
+    case nlohmann::json::value_t::number_integer:
+        fits =
+            value.get<std::int64_t>() >= 0 && value.get<std::int64_t>() <= static_cast<std::int64_t>(limit);
+        break;
+    case nlohmann::json::value_t::number_float: {
+        const double number = value.get<double>();
+        fits = number >= 0 && number <= static_cast<double>(limit) && std::trunc(number) == number;
+        break;
+    }
+    default:
+        break; // a boolean, or the type error below
+    }
+    if (!fits)
+        throw nlohmann::json::out_of_range::create(406, "number does not fit 32 bits: " + value.dump(),
+                                                   &value);
+    return json_number_u32(value);
 }
 
 } // namespace qz4

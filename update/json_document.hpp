@@ -46,4 +46,10 @@ inline constexpr std::size_t json_depth_limit = 100;
 [[nodiscard]] std::uint32_t json_number_u32(const nlohmann::json& value);
 [[nodiscard]] std::uint64_t json_number_u64(const nlohmann::json& value);
 
+// A count or size that a server sends, where a wrapped value would name another update or
+// let a file grow past its cap: a whole number from 0 to 2^32 - 1 (a floating value only
+// when it is whole, a boolean as 0 or 1). A negative, fractional or larger number raises the
+// library's out-of-range error; another type its type error.
+[[nodiscard]] std::uint32_t json_number_exact_u32(const nlohmann::json& value);
+
 } // namespace qz4

@@ -4,12 +4,23 @@
 
 namespace qz4 {
 
+namespace {
+
+std::wstring without_swap_prefix(std::wstring name) {
+    for (const std::wstring_view prefix : {old_exe_prefix, new_exe_prefix})
+        if (name.size() > prefix.size() && name.starts_with(prefix))
+            return name.substr(prefix.size());
+    return name;
+}
+
+} // namespace
+
 executable_layout layout_for_executable(std::wstring_view exe_path) {
     executable_layout layout;
-    layout.exe_path = exe_path;
     layout.game_dir = parent_directory(exe_path);
     layout.temp_root = join_path(layout.game_dir, work_area_name);
-    const std::wstring name = file_name_of(exe_path);
+    const std::wstring name = without_swap_prefix(file_name_of(exe_path));
+    layout.exe_path = join_path(layout.game_dir, name);
     layout.old_exe_path = join_path(layout.game_dir, old_exe_prefix + name);
     layout.new_exe_path = join_path(layout.game_dir, new_exe_prefix + name);
     return layout;

@@ -13,7 +13,9 @@ inline constexpr wchar_t download_area_name[] = L"downloading";
 inline constexpr wchar_t old_exe_prefix[] = L"old-";
 inline constexpr wchar_t new_exe_prefix[] = L"new-";
 
-// Known from the executable's path alone.
+// Known from the executable's path alone. A program started as old-<name> or new-<name> (a
+// self-update cut between its renames, or a player who found only that file) is the
+// launcher <name> all the same.
 struct executable_layout {
     std::wstring exe_path;
     std::wstring old_exe_path; // the previous launcher, kept while the new one starts

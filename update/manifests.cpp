@@ -62,9 +62,9 @@ file_record read_download_record(const nlohmann::json& entry) {
     file_record record;
     record.l = json_member(entry, "l").get<std::string>();
     record.l_sha1 = to_lower(json_member(entry, "l_sha1").get<std::string>());
-    record.l_size = json_number_u32(json_member(entry, "l_size"));
+    record.l_size = json_number_exact_u32(json_member(entry, "l_size"));
     record.r = json_member(entry, "r").get<std::string>();
-    record.r_size = json_number_u32(json_member(entry, "r_size"));
+    record.r_size = json_number_exact_u32(json_member(entry, "r_size"));
     const auto& pack = json_member(entry, "r_pack");
     record.r_pack =
         pack.is_null() || is_empty_container(pack) ? pack_format_none : to_lower(pack.get<std::string>());
@@ -110,7 +110,7 @@ nlohmann::json version_document(std::uint32_t update) {
 }
 
 std::uint32_t read_update_number(const nlohmann::json& version) {
-    return json_number_u32(json_member(version, "gameupdate"));
+    return json_number_exact_u32(json_member(version, "gameupdate"));
 }
 
 nlohmann::json index_document(const nlohmann::json& client_config, const nlohmann::json& files) {

@@ -20,8 +20,8 @@ const nlohmann::json& member_or_null(const nlohmann::json& object, const char* k
     return found == object.end() ? null_value : *found;
 }
 
-// `version` as a 32-bit integer the way the JSON library converts numbers: a floating value
-// truncated, an integer reduced to its low 32 bits, a boolean as 0 or 1.
+// `version` as a 32-bit integer: a floating value truncated, a boolean as 0 or 1. An integer
+// outside 32 bits is no schema we know; reduced to its low bits it could pass for one.
 std::optional<std::int32_t> schema_version(const nlohmann::json& value) {
     if (!value.is_number() && !value.is_boolean())
         return std::nullopt;
@@ -31,6 +31,14 @@ std::optional<std::int32_t> schema_version(const nlohmann::json& value) {
             return std::nullopt; // not a 32-bit number: the schema cannot be read
         return static_cast<std::int32_t>(number);
     }
+    if (value.is_number_integer()) {
+        const std::int64_t number = value.get<std::int64_t>();
+        if (number < INT32_MIN || number > INT32_MAX)
+            return std::nullopt;
+        return static_cast<std::int32_t>(number);
+    }
+    if (value.is_number_unsigned())
+        return std::nullopt; // the library keeps every non-negative integer as signed unless it exceeds 2^63
     return static_cast<std::int32_t>(json_number_u32(value));
 }
 

@@ -23,6 +23,13 @@ void game_launcher::save_cache(bool files_durable) {
 }
 
 bool game_launcher::run(splash_view& splash, bool& restart_requested) {
+    const bool result = run_passes(splash, restart_requested);
+    for (const std::wstring& text : disk_errors())
+        error_text += (error_text.empty() ? L"" : L"\n") + text;
+    return result;
+}
+
+bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
     try {
         file_cache.load(cache_json_path);
         if (!is_directory(temp_dir)) {
@@ -48,7 +55,8 @@ bool game_launcher::run(splash_view& splash, bool& restart_requested) {
                 return !update_required;
             }
             // One flush for all the pass wrote: the new launcher must be on disk before it takes
-            // the old one's name, and every file before its stamp is recorded.
+            // the old one's name (unflushed, it waits for a later start), and every file before
+            // its stamp is recorded.
             const bool durable = files().make_durable(game_dir, pass.placed);
             if (pass.cancelled) {
                 save_cache(durable);
@@ -56,7 +64,7 @@ bool game_launcher::run(splash_view& splash, bool& restart_requested) {
                 return true;
             }
             const executable_layout layout{exe_path, old_exe_path, new_exe_path, game_dir, temp_root};
-            if (self_update_step(files(), layout, pass.self_update_ready, self_update_allowed) ==
+            if (self_update_step(files(), layout, pass.self_update_ready && durable, self_update_allowed) ==
                 self_update_result::swapped)
                 restart_requested = true;
 

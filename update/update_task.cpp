@@ -6,6 +6,8 @@
 #include "common/text.hpp"
 #include "update/manifests.hpp"
 
+#include <algorithm>
+
 namespace qz4 {
 
 namespace {
@@ -30,8 +32,14 @@ bool is_device_name(std::wstring_view name) {
            number == L'\u00b3';
 }
 
+// No file system we install on takes a longer name (NTFS and ext4 count 255 units), nor, on
+// Linux, a longer path; an entry beyond them could only fail, and each failure counts
+// against the pass's limits.
+constexpr std::size_t name_length_limit = 255;
+constexpr std::size_t path_length_limit = 4096;
+
 bool is_plain_name(std::wstring_view name) {
-    if (name.empty() || name.back() == L'.' || name.back() == L' ')
+    if (name.empty() || name.size() > name_length_limit || name.back() == L'.' || name.back() == L' ')
         return false;
     for (const wchar_t c : name)
         if (is_forbidden_in_names(c))
@@ -58,6 +66,8 @@ std::wstring widened(std::string_view text) {
 } // namespace
 
 bool is_contained_relative_path(std::wstring_view path) {
+    if (path.size() > path_length_limit)
+        return false;
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = path.find_first_of(L"\\/", start);
@@ -80,6 +90,10 @@ std::shared_ptr<update_task> make_update_task(const nlohmann::json& entry, const
     task->local_path = utf8_to_wide(record.l);
     if (!is_contained_relative_path(task->local_path) || !is_plain_format(record.r_pack))
         return nullptr;
+    // Windows reads a slash as a separator too, but the path functions split at the last
+    // backslash when there is one: "data/x.bin" below the download area would get no "data"
+    // folder, and the check patterns, written with backslashes, would never name it.
+    std::replace(task->local_path.begin(), task->local_path.end(), L'/', L'\\');
 
     task->remote_path = std::move(record.r);
     task->target_path = join_path(where.game_dir, task->local_path);

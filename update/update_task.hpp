@@ -39,7 +39,8 @@ struct task_locations {
 // empty, ending in a dot or a space (Windows drops those, so "..", ". ." and "x." are not what
 // they seem), holding a character Windows forbids in names (control characters, < > : " | ? *,
 // which also rules out drive letters and streams) or naming a device (CON, NUL, COM1...).
-// A leading separator (a rooted or UNC path) makes an empty first name.
+// A leading separator (a rooted or UNC path) makes an empty first name. Names longer than
+// 255 units and paths longer than 4096 are refused too: no disk would take them.
 [[nodiscard]] bool is_contained_relative_path(std::wstring_view path);
 
 // Turns one `files` entry of an index into a task, or returns null when the entry must be

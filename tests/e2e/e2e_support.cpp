@@ -95,6 +95,17 @@ std::vector<logged_request> nginx_site::new_requests() {
     }
 }
 
+testing::AssertionResult publish_and_serve(publisher_dir& publisher, nlohmann::json& config,
+                                           const nginx_site& site) {
+    publisher.configure(config);
+    const auto result = publisher.run(2);
+    if (!result.completed)
+        return testing::AssertionFailure() << result.console;
+    config = publisher.read_json("config.json");
+    site.serve("qz4", publisher.dir().native("output"));
+    return testing::AssertionSuccess();
+}
+
 std::vector<std::string> paths_of(const std::vector<logged_request>& requests) {
     std::vector<std::string> paths;
     for (const auto& request : requests)

@@ -2,6 +2,10 @@
 // its access log records.
 #pragma once
 
+#include "tests/patchmaker/patch_maker_support.hpp"
+
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -36,6 +40,11 @@ private:
     std::streamoff read_up_to_ = 0;
     unsigned markers_ = 0;
 };
+
+// The patch maker publishes the publisher's input/ with `config` (read back afterwards: the
+// run raises its update number) and the site serves the output under /qz4/.
+[[nodiscard]] testing::AssertionResult publish_and_serve(publisher_dir& publisher, nlohmann::json& config,
+                                                         const nginx_site& site);
 
 // The paths requested, in order.
 [[nodiscard]] std::vector<std::string> paths_of(const std::vector<logged_request>& requests);

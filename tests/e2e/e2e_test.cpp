@@ -81,13 +81,7 @@ protected:
     }
 
     // The patch maker publishes input/ and nginx serves the result under /qz4/.
-    void publish() {
-        publisher_.configure(config_);
-        const auto result = publisher_.run(2);
-        ASSERT_TRUE(result.completed) << result.console;
-        config_ = publisher_.read_json("config.json");
-        site_.serve("qz4", publisher_.dir().native("output"));
-    }
+    void publish() { ASSERT_TRUE(test::publish_and_serve(publisher_, config_, site_)); }
 
     // The launcher, installed beside the game once, run with these arguments.
     test::run_result launch(const strings& arguments = {}, const fs::path& program = QZ4_E2E_LAUNCHER_PATH) {

@@ -22,15 +22,36 @@ URLs (every body response takes the query options below):
   /_/status/<code>             that status with a short text body
   /_/redirect/<n>/<path>       302 to /_/redirect/<n-1>/<path>, the last hop to /<path>
   /_/headers                   the request's header lines as a text body
+  /_/chaos/<options>/<path>    the file root/<path>, with a fault chosen per request (below)
+  /_/chaos-log/<run>           what chaos requests of that run were served: "<fault> <path>"
+                               lines, oldest first
 Query options:
   framing=length|close|chunked Content-Length (default), end at connection close, or chunked
   rate=<bytes per second>      drip the body at this rate
   chunk=<bytes>                size of each write while dripping (default: rate / 20)
   cut=<n>                      close the connection after n body bytes (length still announced)
   delay=<ms>                   wait before answering
+Chaos options, comma-separated key=value pairs:
+  seed=<n>                     the faults chosen depend only on the seed, the path and how
+                               often that path was asked for before within the same options
+  p=<percent>                  chance that a request gets a fault (default 100)
+  f=<fault>+<fault>...         the faults to choose from (default: all of them)
+  run=<id>                     the name under which /_/chaos-log/<id> lists the requests
+Faults: 404 500 503 (status); cut0 cut1 cuthalf cutlast (length announced, connection closed
+after 0, 1, half or all but one byte); longer (length and body one file size too long);
+longclose (the same without a length, ended by closing); trailing (the right length, and
+junk after the body); lenmore, lenless (a length a third more or less than the body sent);
+flip (one bit of the body inverted; documents, version.json and index.json*, are sent as
+they are, since a changed document may still be a valid one); chunked (chunked and without
+end); endless (without length or end); drip (4 KiB/s); stall (the headers, then nothing
+until the client goes); silent (not even the headers); redirect (302 to the same file, plain, at host name localhost);
+huge (announces and sends 64 MiB and one byte). A request without a fault is logged as
+"none".
 """
 
 import argparse
+import random
+import select
 import http.server
 import os
 import shutil
@@ -50,6 +71,11 @@ BLOCK_LIMIT = len(PATTERN_BLOCK) - PATTERN_PERIOD
 SERVER_FILE = "server.txt"
 PID_FILE = "server.pid"
 LOG_FILE = "server.log"
+CHAOS_FAULTS = ("404", "500", "503", "cut0", "cut1", "cuthalf", "cutlast", "longer", "longclose", "trailing",
+                "lenmore", "lenless", "flip", "chunked", "endless", "drip", "stall", "silent", "redirect", "huge")
+DRIP_RATE = 4096
+STALL_LIMIT = 120  # seconds a stalled answer waits for its client to go away
+HUGE_SIZE = 64 * 1024 * 1024 + 1
 
 
 def pattern_slice(offset, size):
@@ -93,8 +119,104 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return self.redirect(int(words[1]), "/".join(words[2:]), parts.query)
             if kind == "headers" and len(words) == 1:
                 return self.send_text(200, str(self.headers))
+            if kind == "chaos" and len(words) >= 3:
+                return self.chaos(words[1], "/".join(words[2:]))
+            if kind == "chaos-log" and len(words) == 2:
+                return self.send_text(200, self.server.chaos_log(words[1]))
             return self.send_text(404, "unknown fault\n")
         return self.send_file(path)
+
+    def chaos(self, options, path):
+        settings = dict(option.split("=", 1) for option in options.split(",") if option)
+        faults = settings["f"].split("+") if "f" in settings else list(CHAOS_FAULTS)
+        for fault in faults:
+            if fault not in CHAOS_FAULTS:
+                raise ValueError("unknown fault %s" % fault)
+        percent = int(settings.get("p", "100"))
+        choice = random.Random("%s/%s/%d" % (settings.get("seed", "0"), path,
+                                             self.server.chaos_count(options, path)))
+        fault = choice.choice(faults) if choice.random() * 100 < percent else "none"
+        self.server.chaos_record(settings.get("run", ""), fault, path)
+
+        relative = os.path.normpath(path)
+        full = os.path.join(self.server.root, relative)
+        if relative.startswith("..") or os.path.isabs(relative) or not os.path.isfile(full):
+            return self.send_text(404, "not found\n")
+        if fault == "silent":
+            self.wait_for_client_to_go()
+            self.close_connection = True
+            return
+        if fault in ("404", "500", "503"):
+            return self.send_text(int(fault), "status %s\n" % fault)
+        if fault == "redirect":
+            self.send_response(302)
+            self.send_header("Location", "http://localhost:%d/%s" % (self.server.server_address[1], path))
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        with open(full, "rb") as file:
+            body = file.read()
+        size = len(body)
+        name = os.path.basename(relative)
+        if fault == "flip" and size and not (name == "version.json" or name.startswith("index.json")):
+            bit = choice.randrange(size * 8)
+            changed = bytearray(body)
+            changed[bit // 8] ^= 1 << (bit % 8)
+            body = bytes(changed)
+        junk = bytes(pattern_slice(0, max(1, size)))
+        if fault in ("cut0", "cut1", "cuthalf", "cutlast"):
+            sent = {"cut0": 0, "cut1": 1, "cuthalf": size // 2, "cutlast": size - 1}[fault]
+            return self.send_raw(size, body[:max(0, min(size, sent))], close=True)
+        if fault == "longer":
+            return self.send_raw(size + len(junk), body + junk)
+        if fault == "longclose":
+            return self.send_raw(None, body + junk, close=True)
+        if fault == "trailing":
+            return self.send_raw(size, body + junk, close=True)
+        if fault in ("lenmore", "lenless"):
+            change = max(1, size // 3)
+            length = size + change if fault == "lenmore" else max(0, size - change)
+            return self.send_raw(length, body, close=True)
+        if fault == "chunked":
+            self.options = {"framing": "chunked"}
+            return self.send_body(None, lambda offset, count: pattern_slice(offset, count))
+        if fault == "endless":
+            self.options = {}
+            return self.send_body(None, lambda offset, count: pattern_slice(offset, count))
+        if fault == "huge":
+            self.options = {}
+            return self.send_body(HUGE_SIZE, lambda offset, count: pattern_slice(offset, count))
+        if fault == "drip":
+            self.options = {"rate": str(DRIP_RATE), "chunk": "512"}
+            return self.send_body(size, lambda offset, count: body[offset:offset + count])
+        if fault == "stall":
+            self.send_raw(size, b"")
+            self.wait_for_client_to_go()
+            self.close_connection = True
+            return
+        return self.send_raw(size, body)
+
+    def send_raw(self, length, data, close=False):
+        """Headers announcing `length` (None: none, ended by closing), then `data` as it is."""
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        if length is not None:
+            self.send_header("Content-Length", str(length))
+        if close or length is None:
+            self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(data)
+        self.wfile.flush()
+        if close or length is None:
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+
+    def wait_for_client_to_go(self):
+        deadline = time.monotonic() + STALL_LIMIT
+        while time.monotonic() < deadline:
+            readable, _, _ = select.select([self.connection], [], [], 0.5)
+            if readable and not self.connection.recv(4096):
+                return
 
     def redirect(self, hops, target, query):
         location = "/_/redirect/%d/%s" % (hops - 1, target) if hops > 1 else "/" + target
@@ -193,7 +315,24 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     def __init__(self, root, quiet):
         self.root = os.path.abspath(root)
         self.quiet = quiet
+        self.chaos_lock = threading.Lock()
+        self.chaos_counts = {}  # (options, path): requests so far; guarded by chaos_lock
+        self.chaos_runs = {}  # run: ["<fault> <path>", ...]; guarded by chaos_lock
         super().__init__(("127.0.0.1", 0), Handler)
+
+    def chaos_count(self, options, path):
+        with self.chaos_lock:
+            count = self.chaos_counts.get((options, path), 0)
+            self.chaos_counts[(options, path)] = count + 1
+            return count
+
+    def chaos_record(self, run, fault, path):
+        with self.chaos_lock:
+            self.chaos_runs.setdefault(run, []).append("%s %s" % (fault, path))
+
+    def chaos_log(self, run):
+        with self.chaos_lock:
+            return "".join(line + "\n" for line in self.chaos_runs.get(run, []))
 
 
 def process_start_time(pid):

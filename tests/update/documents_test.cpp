@@ -145,7 +145,8 @@ TEST(DocumentReading, UnreadableOrMalformedFilesRaiseParseErrors) {
     test::temp_dir dir;
     test::write_file(dir.native("bad.json"), "{\"a\":");
     test::write_file(dir.native("empty.json"), "");
-    for (const char* name : {"bad.json", "empty.json", "missing.json"}) {
+    test::write_file(dir.native("junk.json"), std::string("{\"gameupdate\":2}\r\n\0junk", 23));
+    for (const char* name : {"bad.json", "empty.json", "missing.json", "junk.json"}) {
         SCOPED_TRACE(name);
         EXPECT_THROW((void)parse_json_file(dir.wide(name)), json::parse_error);
     }
@@ -214,23 +215,32 @@ TEST(DocumentReading, Numbers) {
         const char* text;
         std::uint32_t value;
         std::uint64_t value64;
+        bool fits; // what a server's count or size may be
     };
     const row rows[] = {
-        {"41", 41, 41},
-        {"4294967297", 1, 4294967297ULL},
-        {"18446744073709551615", 0xFFFFFFFFU, 0xFFFFFFFFFFFFFFFFULL},
-        {"-1", 0xFFFFFFFFU, 0xFFFFFFFFFFFFFFFFULL},
-        {"3.9", 3, 3},
-        {"-1.5", 0xFFFFFFFFU, 0xFFFFFFFFFFFFFFFFULL},
-        {"1e20", 1661992960U, 7766279631452241920ULL},
-        {"-1e20", 2632974336U, 10680464442257309696ULL},
-        {"true", 1, 1},
-        {"false", 0, 0},
+        {"41", 41, 41, true},
+        {"4294967295", 0xFFFFFFFFU, 0xFFFFFFFFU, true},
+        {"4294967296", 0, 4294967296ULL, false},
+        {"4294967297", 1, 4294967297ULL, false},
+        {"18446744073709551615", 0xFFFFFFFFU, 0xFFFFFFFFFFFFFFFFULL, false},
+        {"-1", 0xFFFFFFFFU, 0xFFFFFFFFFFFFFFFFULL, false},
+        {"7.0", 7, 7, true},
+        {"3.9", 3, 3, false},
+        {"-1.5", 0xFFFFFFFFU, 0xFFFFFFFFFFFFFFFFULL, false},
+        {"4294967296.0", 0, 4294967296ULL, false},
+        {"1e20", 1661992960U, 7766279631452241920ULL, false},
+        {"-1e20", 2632974336U, 10680464442257309696ULL, false},
+        {"true", 1, 1, true},
+        {"false", 0, 0, true},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.text);
         EXPECT_EQ(json_number_u32(json::parse(r.text)), r.value);
         EXPECT_EQ(json_number_u64(json::parse(r.text)), r.value64);
+        if (r.fits)
+            EXPECT_EQ(json_number_exact_u32(json::parse(r.text)), r.value);
+        else
+            EXPECT_THROW((void)json_number_exact_u32(json::parse(r.text)), json::out_of_range);
     }
     for (const char* text : {"\"41\"", "null", "[1]", "{}"}) {
         SCOPED_TRACE(text);

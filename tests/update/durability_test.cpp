@@ -60,7 +60,7 @@ std::size_t position_of(const std::vector<std::wstring>& log, const std::wstring
     return static_cast<std::size_t>(found - log.begin());
 }
 
-TEST(Durability, TheFlushComesAfterTheFilesAndBeforeTheSwapAndTheStamps) {
+TEST(Durability, TheFlushComesAfterTheFilesAndBeforeTheSwapAndTheStampsWhichNeedIt) {
     for (const bool refused : {false, true}) {
         SCOPED_TRACE(refused ? "flush refused" : "flush done");
         test::served_tree tree;
@@ -74,7 +74,10 @@ TEST(Durability, TheFlushComesAfterTheFilesAndBeforeTheSwapAndTheStamps) {
         bool restart = false;
         const auto launcher = game.launcher({tree.base_url()}, &files);
         ASSERT_TRUE(launcher->run(splash, restart));
-        EXPECT_TRUE(restart);
+        // Without the flush the new launcher waits beside the old one for a later start.
+        EXPECT_EQ(restart, !refused);
+        EXPECT_EQ(game.read("launcher.exe"), refused ? "the running launcher" : "the new launcher");
+        EXPECT_EQ(game.exists("new-launcher.exe"), refused);
         const std::vector<std::wstring> log = files.log();
 
         const std::size_t flush = position_of(log, L"flush");
@@ -90,6 +93,7 @@ TEST(Durability, TheFlushComesAfterTheFilesAndBeforeTheSwapAndTheStamps) {
                 << "not named: " << wide_to_utf8(file);
         }
         EXPECT_GT(position_of(log, L"\\launcher.exe"), flush) << "the swap waits for the flush";
+        EXPECT_EQ(position_of(log, L"\\launcher.exe") < log.size(), !refused);
         EXPECT_EQ(game.read("data/game.dat"), "data");
         // Without the flush no stamp is recorded: the next run hashes the files again.
         EXPECT_EQ(position_of(log, L"\\cache.json") < log.size(), !refused);

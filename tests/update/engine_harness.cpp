@@ -78,11 +78,12 @@ std::size_t downloads_started(const faulty_files& files) {
 
 namespace {
 
-// Takes bytes up to its limit, then fails like a full disk after writing what fitted.
+// Takes bytes up to its limit, then fails like a full disk after writing what fitted; or
+// reports at its close that data was lost.
 class limited_file final : public output_file {
 public:
-    limited_file(std::unique_ptr<output_file> inner, std::uint64_t limit)
-        : inner_(std::move(inner)), room_(limit) {}
+    limited_file(std::unique_ptr<output_file> inner, std::optional<std::uint64_t> limit, bool fail_finish)
+        : inner_(std::move(inner)), room_(limit.value_or(UINT64_MAX)), fail_finish_(fail_finish) {}
     bool write(const void* data, std::size_t size) override {
         if (size <= room_) {
             room_ -= size;
@@ -93,11 +94,12 @@ public:
         (void)inner_->write(data, fitted);
         return false;
     }
-    bool finish() override { return inner_->finish(); }
+    bool finish() override { return inner_->finish() && !fail_finish_; }
 
 private:
     std::unique_ptr<output_file> inner_;
     std::uint64_t room_;
+    bool fail_finish_;
 };
 
 } // namespace
@@ -108,10 +110,16 @@ std::unique_ptr<output_file> faulty_files::create_file(const std::wstring& path,
         created_.push_back(path);
         ++operations_;
     }
+    if (refuse_create)
+        if (const auto refusal = refuse_create(path)) {
+            error = *refusal;
+            return nullptr;
+        }
     auto file = system_file_operations().create_file(path, error);
-    if (file && disk_full_after)
-        if (const auto limit = disk_full_after(path))
-            return std::make_unique<limited_file>(std::move(file), *limit);
+    const auto limit = file && disk_full_after ? disk_full_after(path) : std::nullopt;
+    const bool finish_fails = file && fail_finish && fail_finish(path);
+    if (limit || finish_fails)
+        return std::make_unique<limited_file>(std::move(file), limit, finish_fails);
     return file;
 }
 
@@ -321,22 +329,36 @@ testing::AssertionResult same_files(const std::map<std::string, std::string>& ac
     return testing::AssertionFailure() << "the trees differ:" << differences;
 }
 
-game_install::game_install() {
-    write_file(dir_.native("launcher.exe"), "the running launcher");
+game_install::game_install() : root_(dir_.path()) {
+    write_file(root_ / "launcher.exe", "the running launcher");
+}
+
+game_install::game_install(const std::string& nested) : root_(dir_.path() / nested) {
+    write_file(root_ / "launcher.exe", "the running launcher");
+}
+
+fs::path game_install::native(const std::string& relative) const {
+    std::string portable = relative;
+    std::replace(portable.begin(), portable.end(), '\\', '/');
+    return root_ / fs::u8path(portable);
+}
+
+std::string game_install::read(const std::string& relative) const {
+    return read_file(native(relative));
 }
 
 bool game_install::exists(const std::string& relative) const {
-    return fs::exists(dir_.native(relative));
+    return fs::exists(native(relative));
 }
 
 void game_install::write(const std::string& relative, const std::string& content) const {
-    write_file(dir_.native(relative), content);
+    write_file(native(relative), content);
 }
 
 std::map<std::string, std::string> game_install::client_files() const {
     std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(dir_.path())) {
-        const std::u8string utf8 = fs::relative(entry.path(), dir_.path()).generic_u8string();
+    for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+        const std::u8string utf8 = fs::relative(entry.path(), root_).generic_u8string();
         const std::string relative(utf8.begin(), utf8.end());
         if (relative.rfind(".temp", 0) == 0 || !entry.is_regular_file())
             continue;

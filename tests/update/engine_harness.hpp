@@ -73,6 +73,10 @@ public:
     // A write to a file for which this gives a limit takes bytes up to the limit and then
     // fails as a full disk would, after a short write of what still fitted.
     std::function<std::optional<std::uint64_t>(const std::wstring& path)> disk_full_after;
+    // A file this gives an error number for is not created (5: access denied).
+    std::function<std::optional<std::uint32_t>(const std::wstring& path)> refuse_create;
+    // Closing the file reports that written data was lost (a deferred write error).
+    std::function<bool(const std::wstring& path)> fail_finish;
 
     [[nodiscard]] std::vector<std::wstring> created() const;
     [[nodiscard]] std::size_t created_ending(const std::wstring& suffix) const;
@@ -137,12 +141,15 @@ private:
 class game_install {
 public:
     game_install();
+    // The game in a directory of that name below a scratch directory of its own, so that a
+    // test can watch what lies beside it.
+    explicit game_install(const std::string& nested);
 
     [[nodiscard]] const temp_dir& dir() const { return dir_; }
-    [[nodiscard]] std::wstring exe_path() const { return dir_.wide("launcher.exe"); }
-    [[nodiscard]] std::string read(const std::string& relative) const {
-        return read_file(dir_.native(relative));
-    }
+    // The game directory: dir() itself unless nested.
+    [[nodiscard]] const std::filesystem::path& root() const { return root_; }
+    [[nodiscard]] std::wstring exe_path() const { return wide_path(root_ / "launcher.exe"); }
+    [[nodiscard]] std::string read(const std::string& relative) const;
     [[nodiscard]] bool exists(const std::string& relative) const;
     void write(const std::string& relative, const std::string& content) const;
     // Every file below the game directory, outside the launcher's work area, with its content.
@@ -157,7 +164,10 @@ public:
     [[nodiscard]] std::vector<std::chrono::milliseconds> pauses() const;
 
 private:
+    [[nodiscard]] std::filesystem::path native(const std::string& relative) const;
+
     temp_dir dir_;
+    std::filesystem::path root_;
     mutable std::mutex mutex_; // guards pauses_
     std::vector<std::chrono::milliseconds> pauses_;
 };

@@ -251,6 +251,9 @@ TEST(LauncherLayout, PathsBesideTheExecutable) {
     EXPECT_EQ(exe.temp_root, L"C:\\Games\\X\\.temp");
     EXPECT_EQ(exe.old_exe_path, L"C:\\Games\\X\\old-launcher.exe");
     EXPECT_EQ(exe.new_exe_path, L"C:\\Games\\X\\new-launcher.exe");
+    // A prefix is dropped once, and only from a longer name.
+    EXPECT_EQ(layout_for_executable(L"C:\\X\\new-old-l.exe").exe_path, L"C:\\X\\old-l.exe");
+    EXPECT_EQ(layout_for_executable(L"C:\\X\\old-").exe_path, L"C:\\X\\old-");
     const auto area = layout_for_product(exe.temp_root, guid);
     EXPECT_EQ(area.temp_dir, L"C:\\Games\\X\\.temp\\7c1e0d52-93ab-4f6e-b2d4-5a8e61f03c97");
     EXPECT_EQ(area.download_dir, area.temp_dir + L"\\downloading");

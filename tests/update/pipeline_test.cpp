@@ -33,6 +33,11 @@ protected:
     void publish(const json& entries, std::uint32_t n = 1) {
         tree.publish(n, test::test_config({tree.base_url()}), entries);
     }
+    // The line that names a plain download the disk would not rename into place.
+    [[nodiscard]] std::wstring refused_rename(const std::string& name) const {
+        return L"\nRename failed: " + game.dir().wide(".temp/" + guid + "/downloading/" + name + ".temp") +
+               L" -> " + game.dir().wide(name);
+    }
     // Nothing of the engine's own is left beside the client files, nor in the download area.
     void expect_no_leftovers() const {
         for (const auto& [relative, content] : game.client_files()) {
@@ -189,7 +194,8 @@ TEST_F(Pipeline, ARefusedRenameIsRetriedThenReported) {
     };
     EXPECT_TRUE(run());
     EXPECT_EQ(refused, 4);
-    EXPECT_EQ(launcher->error_text, L"Failed to unpack 1 files\nFile: locked.dat");
+    EXPECT_EQ(launcher->error_text,
+              L"Failed to unpack 1 files\nFile: locked.dat" + refused_rename("locked.dat"));
     EXPECT_EQ(game.read("locked.dat"), "in use");
     EXPECT_EQ(game.read("free.dat"), "free");
     expect_no_leftovers();
@@ -203,7 +209,8 @@ TEST_F(Pipeline, AFileHeldOpenByAnotherProgramCannotBeReplacedWindows) {
     test::held_file held(game.dir().wide("locked.dat"), test::held_file::access::write_sharing_read_write);
     ASSERT_TRUE(held.is_open());
     EXPECT_TRUE(run());
-    EXPECT_EQ(launcher->error_text, L"Failed to unpack 1 files\nFile: locked.dat");
+    EXPECT_EQ(launcher->error_text,
+              L"Failed to unpack 1 files\nFile: locked.dat" + refused_rename("locked.dat"));
     held.close();
     EXPECT_EQ(game.read("locked.dat"), "in use");
 }
@@ -213,11 +220,13 @@ TEST_F(Pipeline, AFullDiskLeavesTheOldFileAndNoPartialOne) {
         const char* what;
         const wchar_t* full_on; // what the writes that fill the disk end with
         const wchar_t* error;
+        const char* written; // the file that did not fit, below the game
     };
     const row rows[] = {
         // The only file of the pass: three failures in a row end the stage before a fourth.
-        {"downloading", L"data.bin.lzma2", L"Failed to download 3 files"},
-        {"unpacking", L".unp", L"Failed to unpack 1 files\nFile: data.bin"},
+        {"downloading", L"data.bin.lzma2", L"Failed to download 3 files",
+         ".temp/7c1e0d52-93ab-4f6e-b2d4-5a8e61f03c97/downloading/data.bin.lzma2"},
+        {"unpacking", L".unp", L"Failed to unpack 1 files\nFile: data.bin", "data.bin.unp"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
@@ -235,7 +244,7 @@ TEST_F(Pipeline, AFullDiskLeavesTheOldFileAndNoPartialOne) {
         };
         auto engine = install.launcher({served.base_url()}, &full);
         EXPECT_TRUE(engine->run(splash, restart));
-        EXPECT_EQ(engine->error_text, r.error);
+        EXPECT_EQ(engine->error_text, r.error + (L"\nWrite failed: " + install.dir().wide(r.written)));
         EXPECT_EQ(install.read("data.bin"), "old");
         EXPECT_FALSE(install.exists("data.bin.unp"));
         EXPECT_FALSE(install.exists(".temp/" + guid + "/downloading/data.bin.lzma2"));

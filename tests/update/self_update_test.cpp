@@ -1,5 +1,6 @@
 // The launcher replacing its own executable: the swap by two renames, its failures, and
 // the whole way through a run and the start after it.
+#include "update/executable_restore.hpp"
 #include "update/self_update.hpp"
 
 #include "tests/update/engine_harness.hpp"
@@ -10,6 +11,15 @@ namespace qz4 {
 namespace {
 
 using nlohmann::json;
+
+// The launcher and the copies a self-update names, in `dir`.
+void place_launchers(const test::temp_dir& dir, const char* exe, const char* new_copy, const char* old_copy) {
+    const std::pair<const char*, const char*> files[] = {
+        {"launcher.exe", exe}, {"new-launcher.exe", new_copy}, {"old-launcher.exe", old_copy}};
+    for (const auto& [name, content] : files)
+        if (content)
+            test::write_file(dir.native(name), content);
+}
 
 TEST(SelfUpdateStep, TheSwapAndEveryWayItCanGo) {
     enum class refuse { none, first, second };
@@ -37,11 +47,7 @@ TEST(SelfUpdateStep, TheSwapAndEveryWayItCanGo) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
         test::temp_dir dir;
-        test::write_file(dir.native("launcher.exe"), "running");
-        if (r.new_there)
-            test::write_file(dir.native("new-launcher.exe"), "new");
-        if (r.old_there)
-            test::write_file(dir.native("old-launcher.exe"), "old");
+        place_launchers(dir, "running", r.new_there ? "new" : nullptr, r.old_there ? "old" : nullptr);
         test::faulty_files files;
         int moves = 0;
         files.refuse_move = [&](const std::wstring&, const std::wstring&) {
@@ -51,6 +57,44 @@ TEST(SelfUpdateStep, TheSwapAndEveryWayItCanGo) {
         const auto layout = layout_for_executable(dir.wide("launcher.exe"));
         EXPECT_EQ(self_update_step(files, layout, r.ready, r.allowed), r.result);
         EXPECT_EQ(test::read_file(dir.native("launcher.exe")), r.exe);
+        EXPECT_EQ(std::filesystem::exists(dir.native("old-launcher.exe")), r.old_after);
+        EXPECT_EQ(std::filesystem::exists(dir.native("new-launcher.exe")), r.new_after);
+    }
+}
+
+// A start that finds the launcher's own file missing: the swap was cut between its renames,
+// or only a copy is left.
+TEST(ExecutableRestore, TheCopyThatComesBackAndTheFilesAfterwards) {
+    struct row {
+        const char* what;
+        bool exe_there, new_there, old_there;
+        restore_source source;
+        const char* exe; // at exe_path afterwards; null: nothing
+        bool old_after, new_after;
+    };
+    const row rows[] = {
+        {"nothing missing", true, true, true, restore_source::none, "running", true, true},
+        {"cut between the renames: the checked new one", false, true, true, restore_source::new_copy, "new",
+         true, false},
+        {"only the new one", false, true, false, restore_source::new_copy, "new", false, false},
+        {"only the old one", false, false, true, restore_source::old_copy, "old", false, false},
+        {"nothing left", false, false, false, restore_source::none, nullptr, false, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        EXPECT_EQ(restore_source_for(r.exe_there, r.new_there, r.old_there), r.source);
+        test::temp_dir dir;
+        place_launchers(dir, r.exe_there ? "running" : nullptr, r.new_there ? "new" : nullptr,
+                        r.old_there ? "old" : nullptr);
+        test::faulty_files files;
+        // Started from either copy, the layout is the launcher's own.
+        for (const char* started : {"old-launcher.exe", "new-launcher.exe", "launcher.exe"})
+            EXPECT_EQ(layout_for_executable(dir.wide(started)).exe_path, dir.wide("launcher.exe"));
+        const auto layout = layout_for_executable(dir.wide("old-launcher.exe"));
+        EXPECT_EQ(restore_executable(files, layout), r.exe != nullptr);
+        if (r.exe) {
+            EXPECT_EQ(test::read_file(dir.native("launcher.exe")), r.exe);
+        }
         EXPECT_EQ(std::filesystem::exists(dir.native("old-launcher.exe")), r.old_after);
         EXPECT_EQ(std::filesystem::exists(dir.native("new-launcher.exe")), r.new_after);
     }

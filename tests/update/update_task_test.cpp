@@ -22,14 +22,14 @@ json entry_for(std::string_view l) {
 
 TEST(UpdateTask, PackedFile) {
     const json entry = json::parse(R"({"u":"ignored","l":"Client\\Data\\Лес.pak","l_sha1":"A9993E36",
-        "l_size":4294967301,"r":"3/client/data/Лес.pak.lzma2","r_size":1234,"r_pack":"LZMA2","r_sha1":"DA39A3EE"})");
+        "l_size":5,"r":"3/client/data/Лес.pak.lzma2","r_size":1234,"r_pack":"LZMA2","r_sha1":"DA39A3EE"})");
     const auto task = make_update_task(entry, where);
     ASSERT_NE(task, nullptr);
     EXPECT_EQ(task->remote_path, "3/client/data/Лес.pak.lzma2");
     EXPECT_EQ(task->local_path, L"Client\\Data\\Лес.pak");
     EXPECT_EQ(task->target_path, L"C:\\Games\\Tarnwood\\Client\\Data\\Лес.pak");
     EXPECT_EQ(task->unpack_path, L"C:\\Games\\Tarnwood\\Client\\Data\\Лес.pak.unp");
-    EXPECT_EQ(task->local_size, 5U) << "the low 32 bits";
+    EXPECT_EQ(task->local_size, 5U);
     EXPECT_EQ(task->local_sha1, "a9993e36");
     EXPECT_EQ(task->download_path,
               L"C:\\Games\\Tarnwood\\.temp\\{guid}\\downloading\\Client\\Data\\Лес.pak.lzma2");
@@ -37,6 +37,11 @@ TEST(UpdateTask, PackedFile) {
     EXPECT_EQ(task->pack_format, "lzma2");
     EXPECT_EQ(task->download_sha1, "da39a3ee");
     EXPECT_FALSE(task->is_self);
+
+    json wrapping = entry;
+    wrapping["l_size"] = 4294967301ULL;
+    EXPECT_EQ(make_update_task(wrapping, where), nullptr)
+        << "a size beyond 32 bits is refused, not wrapped to 5";
 }
 
 TEST(UpdateTask, PlainFileAndUnknownFormat) {
@@ -67,6 +72,14 @@ TEST(UpdateTask, PlainFileAndUnknownFormat) {
         EXPECT_EQ(task->download_path, area + r.download_path);
         EXPECT_EQ(task->download_sha1, r.download_sha1);
     }
+}
+
+TEST(UpdateTask, SlashesBecomeBackslashes) {
+    const auto task = make_update_task(entry_for("Client/Data\\a/b.pak"), where);
+    ASSERT_NE(task, nullptr);
+    EXPECT_EQ(task->local_path, L"Client\\Data\\a\\b.pak");
+    EXPECT_EQ(task->download_path, where.download_dir + L"\\Client\\Data\\a\\b.pak.temp");
+    EXPECT_EQ(task->unpack_path, where.game_dir + L"\\Client\\Data\\a\\b.pak.unp");
 }
 
 TEST(UpdateTask, TheLauncherItselfIsWrittenBesideItself) {

@@ -1,0 +1,12 @@
+// The operation table through which the program's update engine changes the disk. The
+// product links program_files.cpp (the system's own); a test build of the program links a
+// definition of its own, to count the operations or stop the process at one of them.
+#pragma once
+
+#include "update/file_operations.hpp"
+
+namespace qz4 {
+
+[[nodiscard]] file_operations& program_file_operations();
+
+} // namespace qz4

@@ -1,0 +1,69 @@
+#include "tests/crash/counting_operations.hpp"
+
+namespace qz4::test {
+
+namespace {
+
+class counted_file final : public output_file {
+public:
+    counted_file(std::unique_ptr<output_file> inner, kill_point& counter)
+        : inner_(std::move(inner)), counter_(counter) {}
+    bool write(const void* data, std::size_t size) override {
+        const bool ok = inner_->write(data, size);
+        counter_.operation_done('w');
+        return ok;
+    }
+    bool finish() override {
+        const bool ok = inner_->finish();
+        counter_.operation_done('f');
+        return ok;
+    }
+
+private:
+    std::unique_ptr<output_file> inner_;
+    kill_point& counter_;
+};
+
+// Runs the operation, then counts it: a kill after it finds its effect on the disk.
+template <typename Operation> auto counted(kill_point& counter, char kind, Operation operation) {
+    auto result = operation();
+    counter.operation_done(kind);
+    return result;
+}
+
+} // namespace
+
+std::unique_ptr<output_file> counting_operations::create_file(const std::wstring& path,
+                                                              std::uint32_t& error) {
+    auto file = counted(counter_, 'c', [&] { return inner_.create_file(path, error); });
+    if (!file)
+        return nullptr;
+    return std::make_unique<counted_file>(std::move(file), counter_);
+}
+
+bool counting_operations::move_replace(const std::wstring& from, const std::wstring& to) {
+    return counted(counter_, 'm', [&] { return inner_.move_replace(from, to); });
+}
+
+bool counting_operations::delete_file(const std::wstring& path) {
+    return counted(counter_, 'd', [&] { return inner_.delete_file(path); });
+}
+
+bool counting_operations::create_directories(const std::wstring& path) {
+    return counted(counter_, 'k', [&] { return inner_.create_directories(path); });
+}
+
+bool counting_operations::remove_directory(const std::wstring& path, bool allow_files) {
+    return counted(counter_, 'r', [&] { return inner_.remove_directory(path, allow_files); });
+}
+
+bool counting_operations::mark_executable(const std::wstring& path) {
+    return counted(counter_, 'x', [&] { return inner_.mark_executable(path); });
+}
+
+bool counting_operations::make_durable(const std::wstring& directory,
+                                       const std::vector<std::wstring>& written) {
+    return counted(counter_, 's', [&] { return inner_.make_durable(directory, written); });
+}
+
+} // namespace qz4::test

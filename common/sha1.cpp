@@ -154,4 +154,17 @@ bool sha1_select_transform(sha1_transform_kind kind) {
     return true;
 }
 
+std::string sha1_text(std::string_view bytes) {
+    if (bytes.empty())
+        return {};
+    sha1_context context;
+    // update() counts in 32 bits.
+    constexpr std::size_t chunk = std::size_t{1} << 30;
+    for (std::size_t at = 0; at < bytes.size(); at += chunk)
+        context.update(bytes.data() + at, static_cast<std::uint32_t>(std::min(chunk, bytes.size() - at)));
+    sha1_digest digest{};
+    context.final(digest);
+    return digest_text(digest);
+}
+
 } // namespace qz4

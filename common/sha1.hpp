@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace qz4 {
 
@@ -31,6 +32,10 @@ struct sha1_context {
 };
 
 [[nodiscard]] std::string digest_text(const sha1_digest& digest);
+
+// Digest text of bytes in memory, as file_sha1 gives it for a file holding them (no bytes,
+// no digest: the empty text).
+[[nodiscard]] std::string sha1_text(std::string_view bytes);
 
 // Digest text of the file's whole content, read in bounded chunks through the caller's
 // buffer. The context must be in its initial state and is returned to it.

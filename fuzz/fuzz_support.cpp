@@ -4,7 +4,6 @@
 #include "common/encoding.hpp"
 #include "common/file_handle.hpp"
 #include "common/file_system.hpp"
-#include "common/sha1.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -72,16 +71,6 @@ std::string read_bytes(const std::wstring& path) {
 void fail(const char* condition, const char* file, int line) {
     std::fprintf(stderr, "==FUZZ CHECK FAILED== %s:%d: %s\n", file, line, condition);
     std::abort();
-}
-
-std::string sha1_text(std::string_view bytes) {
-    if (bytes.empty())
-        return {};
-    sha1_context context;
-    context.update(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-    sha1_digest digest;
-    context.final(digest);
-    return digest_text(digest);
 }
 
 } // namespace qz4::fuzz

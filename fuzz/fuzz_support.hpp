@@ -23,9 +23,6 @@ void write_bytes(const std::wstring& path, std::string_view bytes);
 // The whole file; an empty string when it is empty or does not exist.
 [[nodiscard]] std::string read_bytes(const std::wstring& path);
 
-// Lower-case SHA-1 text of the bytes, as the index writes digests (empty for no bytes).
-[[nodiscard]] std::string sha1_text(std::string_view bytes);
-
 [[nodiscard]] inline std::string_view as_text(const std::uint8_t* data, std::size_t size) {
     return {reinterpret_cast<const char*>(data), size};
 }

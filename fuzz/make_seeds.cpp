@@ -2,6 +2,7 @@
 // file, the documents as the patch maker and the launcher write them, real command lines.
 //   qz4_fuzz_seeds <directory>    (normally fuzz/corpus; one subdirectory per target)
 #include "common/lzma2_codec.hpp"
+#include "common/sha1.hpp"
 #include "fuzz/fuzz_support.hpp"
 #include "update/file_cache.hpp"
 #include "update/json_document.hpp"
@@ -147,7 +148,7 @@ int main(int argc, char** argv) {
             r.u = 1;
             r.l = local;
             r.l_size = static_cast<std::uint32_t>(content.size());
-            r.l_sha1 = pack ? fuzz::sha1_text(content) : "$SHA1";
+            r.l_sha1 = pack ? sha1_text(content) : "$SHA1";
             r.r = pack ? "1/a.lzma2" : "1/a";
             r.r_size = static_cast<std::uint32_t>(served.size());
             if (pack) {

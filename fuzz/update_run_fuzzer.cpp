@@ -7,6 +7,7 @@
 // written outside the game directory, and every file the run leaves in the game directory
 // is the launcher or carries a digest that the index names.
 #include "common/encoding.hpp"
+#include "common/sha1.hpp"
 #include "common/text.hpp"
 #include "fuzz/fuzz_support.hpp"
 #include "splash/splash_view.hpp"
@@ -129,7 +130,7 @@ void check_game_tree(const fs::path& game, const std::set<std::string>& named) {
             continue;
         std::ifstream in(it->path(), std::ios::binary);
         const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        FUZZ_CHECK(content == launcher_content || named.count(fuzz::sha1_text(content)) == 1);
+        FUZZ_CHECK(content == launcher_content || named.count(sha1_text(content)) == 1);
     }
 }
 
@@ -143,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::vector<std::string_view> parts = split_parts(fuzz::as_text(data, size));
     const std::string index =
-        replaced(replaced(replaced(std::string(parts[1]), "$HOST", base), "$SHA1", fuzz::sha1_text(parts[2])),
+        replaced(replaced(replaced(std::string(parts[1]), "$HOST", base), "$SHA1", sha1_text(parts[2])),
                  "$SIZE", std::to_string(parts[2].size()));
     publish(server, parts, index);
     fs::remove_all(game);

@@ -125,8 +125,19 @@ int unpack_to_file(file_operations& files, const std::wstring& source, const std
     return result;
 }
 
+std::wstring arriving_path(const std::wstring& path) {
+    return path + L".tmp";
+}
+
+bool replace_document(file_operations& files, const std::wstring& arriving, const std::wstring& path) {
+    if (files.move_replace(arriving, path))
+        return true;
+    files.delete_file(arriving);
+    return false;
+}
+
 bool write_document(file_operations& files, const std::wstring& path, std::string_view text) {
-    const std::wstring temporary = path + L".tmp";
+    const std::wstring temporary = arriving_path(path);
     std::uint32_t open_error = 0;
     auto file = files.create_file(temporary, open_error);
     if (!file)
@@ -134,10 +145,11 @@ bool write_document(file_operations& files, const std::wstring& path, std::strin
     bool ok = file->write(text.data(), text.size());
     ok = file->finish() && ok;
     file.reset();
-    if (ok && files.move_replace(temporary, path))
-        return true;
-    files.delete_file(temporary);
-    return false;
+    if (!ok) {
+        files.delete_file(temporary);
+        return false;
+    }
+    return replace_document(files, temporary, path);
 }
 
 } // namespace qz4

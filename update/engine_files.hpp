@@ -32,6 +32,14 @@ void prepare_transfer(downloader& transfer, long timeout_seconds);
                                  const std::wstring& target, std::uint64_t limit,
                                  std::string* digest = nullptr);
 
+// Where a document is made before it replaces the one at `path`.
+[[nodiscard]] std::wstring arriving_path(const std::wstring& path);
+
+// Renames the finished `arriving` over `path`, or, when that is refused, discards it: a
+// document is replaced whole or not at all. False when `path` was not replaced.
+[[nodiscard]] bool replace_document(file_operations& files, const std::wstring& arriving,
+                                    const std::wstring& path);
+
 // Writes the text beside `path` and renames it over the old document, so that a failed write
 // never leaves a half-written document where a good one was.
 [[nodiscard]] bool write_document(file_operations& files, const std::wstring& path, std::string_view text);

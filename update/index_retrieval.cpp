@@ -36,24 +36,16 @@ constexpr int host_change_limit = 4;
 bool fetch_document(downloader& transfer, file_operations& files, const std::string& url,
                     const std::wstring& path, std::uint64_t limit) {
     std::string error;
-    const std::wstring arriving = path + L".tmp";
-    if (!download_to_file(transfer, files, url, arriving, limit, error))
-        return false;
-    if (files.move_replace(arriving, path))
-        return true;
-    files.delete_file(arriving);
-    return false;
+    const std::wstring arriving = arriving_path(path);
+    return download_to_file(transfer, files, url, arriving, limit, error) &&
+           replace_document(files, arriving, path);
 }
 
 bool unpack_document(file_operations& files, const std::wstring& source, const std::wstring& path,
                      std::uint64_t limit) {
-    const std::wstring arriving = path + L".tmp";
-    if (unpack_to_file(files, source, arriving, limit) != lzma2_result::ok)
-        return false;
-    if (files.move_replace(arriving, path))
-        return true;
-    files.delete_file(arriving);
-    return false;
+    const std::wstring arriving = arriving_path(path);
+    return unpack_to_file(files, source, arriving, limit) == lzma2_result::ok &&
+           replace_document(files, arriving, path);
 }
 
 std::span<const std::uint8_t> content_of(const byte_buffer& buffer) {
@@ -159,8 +151,10 @@ bool game_launcher::fetch_from_host(downloader& transfer, const std::string& bas
             files_->delete_file(index_json_path); // an unpacked index whose signature failed
         return false;
     }
-    if (!is_regular_file(index_json_path))
+    if (!is_regular_file(index_json_path)) {
+        files_->delete_file(signature_path);
         return false;
+    }
     if (signed_only) {
         const bool holds = unpacked || index_signature_holds(number, index_bytes);
         files_->delete_file(signature_path);

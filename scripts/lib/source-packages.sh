@@ -45,10 +45,10 @@ remove_deb_src_lists() {
 # Debian tarball) into $sources unless it is there already. The deb-src twin of every enabled
 # deb entry exists only while downloading.
 fetch_sources() {
-  local spec missing=()
-  for spec in "$@"; do
-    local package=${spec%%=*} version=${spec#*=}
-    ls "$sources/${package}_${version#*:}.dsc" >/dev/null 2>&1 || missing+=("$spec")
+  local wanted missing=()
+  for wanted in "$@"; do
+    local package=${wanted%%=*} version=${wanted#*=}
+    ls "$sources/${package}_${version#*:}.dsc" >/dev/null 2>&1 || missing+=("$wanted")
   done
   ((${#missing[@]})) || return 0
   {
@@ -69,9 +69,9 @@ fetch_sources() {
   chmod a+r "$download"/* 2>/dev/null || true
   mkdir -p "$sources"
   mv -f "$download"/* "$sources"/
-  for spec in "${missing[@]}"; do
-    local package=${spec%%=*} version=${spec#*=}
-    ls "$sources/${package}_${version#*:}.dsc" >/dev/null 2>&1 || die "apt-get source did not deliver $spec"
+  for wanted in "${missing[@]}"; do
+    local package=${wanted%%=*} version=${wanted#*=}
+    ls "$sources/${package}_${version#*:}.dsc" >/dev/null 2>&1 || die "apt-get source did not deliver $wanted"
   done
 }
 

@@ -17,16 +17,6 @@ namespace fs = std::filesystem;
 using test::publisher_dir;
 using test::text_of;
 
-std::string sha1_of(const std::string& content) {
-    if (content.empty())
-        return {};
-    sha1_context context;
-    context.update(content.data(), static_cast<std::uint32_t>(content.size()));
-    sha1_digest digest{};
-    context.final(digest);
-    return digest_text(digest);
-}
-
 const nlohmann::json* record_for(const nlohmann::json& index, const std::string& l) {
     for (const auto& record : index.at("files"))
         if (record.at("l") == l)
@@ -101,10 +91,10 @@ TEST_F(PublishedTree, FirstRunPublishesEveryFileUnderUpdateOne) {
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(text->at("r"), "1/data/my%20file.txt.lzma2");
     EXPECT_EQ(text->at("r_pack"), "lzma2");
-    EXPECT_EQ(text->at("l_sha1"), sha1_of(text_of(100000)));
+    EXPECT_EQ(text->at("l_sha1"), sha1_text(text_of(100000)));
     EXPECT_EQ(test::unpack_to_string(publisher_.dir(), "output/1/data/my file.txt.lzma2"), text_of(100000));
     EXPECT_EQ(text->at("r_sha1"),
-              sha1_of(test::read_file(publisher_.dir().native("output/1/data/my file.txt.lzma2"))));
+              sha1_text(test::read_file(publisher_.dir().native("output/1/data/my file.txt.lzma2"))));
 
     const auto* game = record_for(index, "Bin\\Game.EXE");
     ASSERT_NE(game, nullptr);
@@ -115,7 +105,7 @@ TEST_F(PublishedTree, FirstRunPublishesEveryFileUnderUpdateOne) {
     ASSERT_NE(small, nullptr);
     EXPECT_EQ(*small, nlohmann::json({{"u", 1},
                                       {"l", "small.cfg"},
-                                      {"l_sha1", sha1_of("volume=7\n")},
+                                      {"l_sha1", sha1_text("volume=7\n")},
                                       {"l_size", 9},
                                       {"r", "1/small.cfg"},
                                       {"r_size", 9}}));

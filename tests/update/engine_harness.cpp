@@ -240,7 +240,7 @@ nlohmann::json served_tree::add_file(std::uint32_t u, const std::string& local_p
     file_record record;
     record.u = u;
     record.l = local_path;
-    record.l_sha1 = sha1_of(content);
+    record.l_sha1 = sha1_text(content);
     record.l_size = static_cast<std::uint32_t>(content.size());
     record.r = remote_path_text(u, wide_local, packed);
     std::string decoded = record.r;
@@ -255,7 +255,7 @@ nlohmann::json served_tree::add_file(std::uint32_t u, const std::string& local_p
         if (result != lzma2_result::ok)
             throw std::runtime_error("cannot pack " + local_path);
         record.r_pack = pack_format_lzma2;
-        record.r_sha1 = sha1_of(read_file(target));
+        record.r_sha1 = sha1_text(read_file(target));
         record.r_size = static_cast<std::uint32_t>(fs::file_size(target));
     } else {
         write_file(target, content);
@@ -298,16 +298,6 @@ nlohmann::json test_config(const std::vector<std::string>& hosts, const std::vec
         {"check",
          {{"hard_check", hard}, {"soft_check", soft}, {"acceptable_checksums", nlohmann::json::array()}}},
     };
-}
-
-std::string sha1_of(const std::string& content) {
-    if (content.empty())
-        return {};
-    sha1_context context;
-    context.update(content.data(), static_cast<std::uint32_t>(content.size()));
-    sha1_digest digest;
-    context.final(digest);
-    return digest_text(digest);
 }
 
 testing::AssertionResult same_files(const std::map<std::string, std::string>& actual,

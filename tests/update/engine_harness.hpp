@@ -130,8 +130,6 @@ private:
                                          const std::vector<std::string>& hard = {"*", "*\\*", "*\\*\\*"},
                                          const std::vector<std::string>& soft = {});
 
-[[nodiscard]] std::string sha1_of(const std::string& content);
-
 // Success when both trees hold the same files with the same content; otherwise the names of
 // the files that differ (never the content, which may be large).
 [[nodiscard]] testing::AssertionResult same_files(const std::map<std::string, std::string>& actual,

@@ -3,6 +3,7 @@
 // say, and numbers that would wrap. Canary files beside the game and in the system's
 // temporary folder must stay as they are, and nothing may appear outside the game.
 #include "common/encoding.hpp"
+#include "common/sha1.hpp"
 #include "update/json_document.hpp"
 #include "update/manifests.hpp"
 
@@ -339,7 +340,7 @@ TEST(HostileIndex, LongPackedFilesAndOverflowingNumbersAreRefused) {
             for (int i = 0; i < 8; ++i)
                 packed[4 + i] = static_cast<char>(declared >> (8 * i));
             test::write_file(tree.path("1/target.bin.lzma2"), packed);
-            target["r_sha1"] = test::sha1_of(packed);
+            target["r_sha1"] = sha1_text(packed);
             target["l_size"] = 29999;
         }
         tree.publish(1, config, json::array({target, tree.add_file(1, "other.bin", "other")}));

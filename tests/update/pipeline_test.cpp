@@ -2,6 +2,7 @@
 // their failure limits, faults of the file system, failover, and cancelling at each stage.
 #include "common/encoding.hpp"
 #include "common/lzma2_codec.hpp"
+#include "common/sha1.hpp"
 #include "update/json_document.hpp"
 
 #include "tests/support/http_test_server.hpp"
@@ -168,7 +169,7 @@ TEST_F(Pipeline, APackedFileThatWillNotUnpackLeavesTheInstalledFile) {
     for (std::size_t i = 40; i < packed.size(); i += 7)
         packed[i] = static_cast<char>(~packed[i]);
     test::write_file(tree.path("1/data/x.bin.lzma2"), packed);
-    entries[0]["r_sha1"] = test::sha1_of(packed);
+    entries[0]["r_sha1"] = sha1_text(packed);
     // And one whose header declares another size than the index gives.
     entries.push_back(tree.add_file(1, "data\\y.bin", std::string(30000, 'y'), true));
     entries[1]["l_size"] = 29999;
@@ -419,7 +420,7 @@ TEST_F(Pipeline, AnAcceptedEditIsKeptFromVersionThree) {
     game.write("config/user.cfg", "the player's own");
     json config = test::test_config({tree.base_url()}, {"config\\*.*"});
     config["check"]["acceptable_checksums"] =
-        json::array({{{"file", "config\\user.cfg"}, {"checksums", {test::sha1_of("the player's own")}}}});
+        json::array({{{"file", "config\\user.cfg"}, {"checksums", {sha1_text("the player's own")}}}});
     const json entries = json::array({tree.add_file(1, "config\\user.cfg", "published")});
     tree.publish(1, config, entries);
     ASSERT_TRUE(run());

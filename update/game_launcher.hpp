@@ -25,6 +25,11 @@ class downloader;
 struct check_rules;
 struct pass_state;
 
+// Transfers of the download stage at once, unless the command line says otherwise.
+inline constexpr std::uint32_t default_connections = 4;
+// The most "-connections=N" may ask for.
+inline constexpr std::uint32_t max_connections = 16;
+
 using pause_function = std::function<void(std::chrono::milliseconds)>;
 
 // What a launcher is built from: the program gives its own path and its built-in product
@@ -110,6 +115,10 @@ public:
     bool update_required = false;        // when set, the run's failure exits forbid the game start
     std::uint32_t transfer_timeout = 10; // seconds: connect time-out and low-speed time of downloads
     std::uint32_t max_attempts = 3;      // retrieval attempts; retries per file and stage
+    // Transfers of the download stage at once ("-connections=N"); 1 fetches file after file.
+    std::uint32_t connections = default_connections;
+    std::uint64_t max_rate = 0; // bytes per second over all transfers ("-maxrate=KiB/s"); 0: no cap
+    bool repair = false;        // "-repair": every checked file is hashed, the stamp cache rebuilt
     std::uint32_t retry_delay_ms = 1000; // before every retrieval attempt after the first
     // Seconds: connect time-out and low-speed time of version.json and the index.
     std::uint32_t retrieval_timeout = 10;

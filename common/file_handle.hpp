@@ -24,6 +24,9 @@ public:
     [[nodiscard]] static file_handle open_read(const std::wstring& path);
     // Created or truncated, for writing; other openers may read.
     [[nodiscard]] static file_handle create_write(const std::wstring& path);
+    // An existing file of at least `length` bytes, for writing on after its first `length`
+    // bytes: anything beyond them is cut off. Other openers may read.
+    [[nodiscard]] static file_handle continue_write(const std::wstring& path, std::uint64_t length);
 
     [[nodiscard]] bool is_open() const { return native_ != invalid_native; }
     // The system error of the failed open (0 after a successful one).

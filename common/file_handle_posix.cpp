@@ -53,6 +53,33 @@ file_handle file_handle::create_write(const std::wstring& path) {
     return file;
 }
 
+file_handle file_handle::continue_write(const std::wstring& path, std::uint64_t length) {
+    file_handle file;
+    int fd = -1;
+    do {
+        fd = ::open(to_native_path(path).c_str(), O_WRONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        file.open_error_ = static_cast<std::uint32_t>(errno);
+        return file;
+    }
+    file.native_ = fd;
+    struct stat info {};
+    const auto offset = static_cast<off_t>(length);
+    int error = 0;
+    if (::fstat(fd, &info) != 0)
+        error = errno;
+    else if (!S_ISREG(info.st_mode) || info.st_size < offset)
+        error = EINVAL; // a shorter file would be lengthened with zeros never received
+    else if (::ftruncate(fd, offset) != 0 || ::lseek(fd, offset, SEEK_SET) != offset)
+        error = errno;
+    if (error != 0) {
+        file.close();
+        file.open_error_ = static_cast<std::uint32_t>(error);
+    }
+    return file;
+}
+
 std::optional<std::size_t> file_handle::read_some(void* buffer, std::size_t size) {
     for (;;) {
         const ssize_t got = ::read(static_cast<int>(native_), buffer, size);

@@ -48,6 +48,27 @@ file_handle file_handle::create_write(const std::wstring& path) {
     return file;
 }
 
+file_handle file_handle::continue_write(const std::wstring& path, std::uint64_t length) {
+    file_handle file;
+    std::tie(file.native_, file.open_error_) =
+        create_file(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
+    if (!file.is_open())
+        return file;
+    LARGE_INTEGER size{};
+    LARGE_INTEGER offset{};
+    offset.QuadPart = static_cast<LONGLONG>(length);
+    // A shorter file would be lengthened with bytes that were never received.
+    const bool ok = ::GetFileSizeEx(as_handle(file.native_), &size) && size.QuadPart >= offset.QuadPart &&
+                    ::SetFilePointerEx(as_handle(file.native_), offset, nullptr, FILE_BEGIN) &&
+                    ::SetEndOfFile(as_handle(file.native_));
+    if (!ok) {
+        const DWORD error = ::GetLastError();
+        file.close();
+        file.open_error_ = error != 0 ? error : ERROR_HANDLE_EOF;
+    }
+    return file;
+}
+
 std::optional<std::size_t> file_handle::read_some(void* buffer, std::size_t size) {
     DWORD got = 0;
     const auto wanted = static_cast<DWORD>(std::min(size, max_bytes_per_call));

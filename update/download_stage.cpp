@@ -1,5 +1,6 @@
 #include "update/download_stage.hpp"
 
+#include "common/byte_buffer.hpp"
 #include "common/format.hpp"
 #include "common/paths.hpp"
 #include "common/text.hpp"
@@ -9,68 +10,176 @@
 #include "update/engine_files.hpp"
 #include "update/game_launcher.hpp"
 #include "update/host_list.hpp"
+#include "update/resumable_download.hpp"
+
+#include <algorithm>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace qz4 {
 
 namespace {
 
-class download_stage {
+// The bar and the percentage over all transfers of the stage. The bar belongs to the
+// verification until it has finished; from then on to this stage, which takes it at the
+// first file or progress report after the change.
+class stage_display {
 public:
-    explicit download_stage(pass_context& context)
-        : context_(context), launcher_(context.launcher), splash_(context.splash), state_(context.state) {
-        prepare_transfer(transfer_, static_cast<long>(launcher_.transfer_timeout));
+    stage_display(splash_view& splash, pass_state& state, const std::atomic<std::uint64_t>& in_flight)
+        : splash_(splash), state_(state), in_flight_(in_flight) {}
+
+    void take_over_if_due() {
+        const std::lock_guard lock(mutex_);
+        take_over_if_due_locked();
     }
 
-    void run() {
-        if (splash_.is_closed())
+    void show() {
+        const std::lock_guard lock(mutex_);
+        take_over_if_due_locked();
+        if (!owns_bar_)
             return;
-        for (;;) {
-            if (state_.abort_downloads || state_.failure_limit_reached() ||
-                state_.consecutive_limit_reached())
-                return; // what is still queued stays unfetched in this pass
-            auto task = state_.download_queue.pop();
-            if (!task) {
-                if (!state_.checks_done) {
-                    state_.download_wake.wait();
-                    if (splash_.is_closed())
-                        return;
-                    continue;
-                }
-                // The last task may have been queued between the look at the queue and the
-                // look at the flag.
-                task = state_.download_queue.pop();
-                if (!task)
-                    return;
-            }
-            process(task);
-            if (splash_.is_closed())
-                return;
+        const auto progress = pass_download_progress(
+            state_.bytes_done, static_cast<double>(in_flight_.load()), state_.bytes_total);
+        if (!progress)
+            return;
+        const bool bar_changed = static_cast<std::int64_t>(progress->bar) != last_bar_;
+        last_bar_ = progress->bar;
+        if (progress->percent != last_percent_) {
+            last_percent_ = progress->percent;
+            splash_.set_status_text(
+                format_wide(localized_text(text_id::downloading_updates).c_str(), progress->percent));
         }
+        if (bar_changed)
+            splash_.set_progress_value(progress->bar);
     }
 
 private:
-    void process(const std::shared_ptr<update_task>& shared) {
+    void take_over_if_due_locked() {
+        if (owns_bar_ || state_.phase != progress_phase::check_finished)
+            return;
+        owns_bar_ = true;
+        const auto progress = pass_download_progress(state_.bytes_done, 0, state_.bytes_total);
+        // Nothing queued has a size: there is no share to show.
+        splash_.set_progress(progress ? progress->bar : 0, progress ? download_bar_units : 0);
+    }
+
+    splash_view& splash_;
+    pass_state& state_;
+    const std::atomic<std::uint64_t>& in_flight_;
+    std::mutex mutex_; // guards the three fields below and orders the splash calls
+    bool owns_bar_ = false;
+    std::int64_t last_bar_ = -1;
+    int last_percent_ = -1;
+};
+
+// What one transfer of the stage owns. Touched only by its own thread (the progress
+// callbacks run in it).
+struct transfer_slot {
+    downloader transfer;
+    byte_buffer buffer;
+    std::uint64_t counted = 0; // this transfer's bytes in the stage's in-flight sum
+};
+
+class download_stage {
+public:
+    explicit download_stage(pass_context& context)
+        : context_(context), launcher_(context.launcher), splash_(context.splash), state_(context.state),
+          display_(context.splash, context.state, in_flight_) {}
+
+    // Runs the transfers, `count` at once at most, one of them on the calling thread, and
+    // returns when all have ended.
+    void run(std::uint32_t count) {
+        if (splash_.is_closed())
+            return;
+        std::vector<std::thread> others;
+        others.reserve(count - 1);
+        try {
+            for (std::uint32_t i = 1; i < count; ++i)
+                others.emplace_back([this] { transfer_body(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the transfers already started carry the stage.
+        }
+        transfer_body();
+        for (std::thread& other : others)
+            other.join();
+    }
+
+private:
+    void transfer_body() noexcept {
+        try {
+            transfer_slot slot;
+            prepare_transfer(slot.transfer, static_cast<long>(launcher_.transfer_timeout));
+            for (;;) {
+                const auto task = next_task();
+                if (!task)
+                    break;
+                process(slot, task);
+            }
+        } catch (const std::exception& error) {
+            // Setting a downloader up failed (or memory ran out): this transfer fetches
+            // nothing more, and the pass counts as failed so that the next host is tried or
+            // the failure reported.
+            ++state_.download_failures;
+            launcher_.add_download_error(format_wide(L"Download stage stopped (%S)", error.what()));
+        } catch (...) {
+            ++state_.download_failures;
+        }
+        // A transfer waiting for work must see that this one ended, and why.
+        state_.download_wake.raise();
+    }
+
+    [[nodiscard]] bool must_stop() const {
+        return state_.abort_downloads || state_.failure_limit_reached() ||
+               state_.consecutive_limit_reached() || splash_.is_closed();
+    }
+
+    // Null when this transfer is to end: the stage stops (what is still queued stays
+    // unfetched in this pass), or nothing is left to fetch.
+    std::shared_ptr<update_task> next_task() {
+        for (;;) {
+            if (must_stop())
+                return nullptr;
+            if (auto task = state_.download_queue.pop()) {
+                // One raise wakes one waiting transfer; it may take the next file.
+                if (!state_.download_queue.empty())
+                    state_.download_wake.raise();
+                return task;
+            }
+            if (state_.checks_done)
+                // The last task may have been queued between the look at the queue and the
+                // look at the flag. A retry that another transfer still puts back is that
+                // transfer's own to fetch.
+                return state_.download_queue.pop();
+            state_.download_wake.wait();
+        }
+    }
+
+    void process(transfer_slot& slot, const std::shared_ptr<update_task>& shared) {
         update_task& task = *shared;
-        prepare_progress();
+        display_.take_over_if_due();
         launcher_.files().create_directories(parent_directory(task.download_path));
         std::string error;
         std::string digest;
-        bool ok = fetch(task, error, digest);
-        transfer_.on_progress = nullptr;
+        bool ok = fetch(slot, task, error, digest);
+        slot.transfer.on_progress = nullptr;
         if (ok && !equals_ci(digest, task.download_sha1)) {
             ok = false;
             error = "SHA-1 mismatch";
             // Another attempt fetches the file again; a copy known to be wrong is no use.
-            launcher_.files().delete_file(task.download_path);
+            forget_download(launcher_.files(), task.download_path);
         }
         if (ok) {
+            // Counted as done before it leaves the in-flight sum, so the bar never steps back.
             state_.bytes_done += task.remote_size;
+            count_in_flight(slot, 0);
             state_.consecutive_failures = 0;
             task.attempts = 0;
             state_.unpack_queue.push(shared);
             state_.unpack_wake.raise();
             return;
         }
+        count_in_flight(slot, 0);
         if (splash_.is_closed())
             return; // the player's cancel is no failure of the file
         ++state_.download_failures;
@@ -85,83 +194,60 @@ private:
             format_wide(failure_text::download_entry, task.local_path.c_str(), error.c_str()));
     }
 
-    bool fetch(const update_task& task, std::string& error, std::string& digest) {
+    bool fetch(transfer_slot& slot, const update_task& task, std::string& error, std::string& digest) {
         if (launcher_.hosts.empty()) {
             error = "No update host";
             return false;
         }
         const std::string& base =
             launcher_.hosts[download_host_index(context_.host_index, launcher_.hosts.size())];
-        return download_to_file(transfer_, launcher_.files(), base + task.remote_path, task.download_path,
-                                task.remote_size, error, &digest);
-    }
-
-    // The bar belongs to the verification until it has finished; from then on to this
-    // stage, which takes it at the first file or progress report after the change.
-    void prepare_progress() {
-        last_bar_ = -1;
-        last_percent_ = -1;
-        owns_bar_ = false;
-        if (state_.phase == progress_phase::check_finished)
-            take_over_bar();
-        transfer_.on_progress = [this](int, double, double, double, double received) {
-            if (!owns_bar_ && state_.phase == progress_phase::check_finished)
-                take_over_bar();
-            if (owns_bar_)
-                show_progress(received);
+        resumable_download download(
+            slot.transfer, launcher_.files(), task.download_path,
+            server_file{base + task.remote_path, task.remote_path, task.download_sha1, task.remote_size},
+            slot.buffer);
+        slot.transfer.on_progress = [this, &slot, &download](int, double, double, double, double received) {
+            count_in_flight(slot,
+                            download.continued_from() + static_cast<std::uint64_t>(std::max(received, 0.0)));
+            display_.show();
             // Also while the verification still runs, so that a closed splash ends the
             // transfer at once rather than at the end of a large file.
             return splash_.is_closed() ? 1 : 0;
         };
+        return download.run(error, digest);
     }
 
-    void take_over_bar() {
-        owns_bar_ = true;
-        const auto progress = pass_download_progress(state_.bytes_done, 0, state_.bytes_total);
-        // Nothing queued has a size: there is no share to show.
-        splash_.set_progress(progress ? progress->bar : 0, progress ? download_bar_units : 0);
-    }
-
-    void show_progress(double received) {
-        const auto progress = pass_download_progress(state_.bytes_done, received, state_.bytes_total);
-        if (!progress)
-            return;
-        const bool bar_changed = static_cast<std::int64_t>(progress->bar) != last_bar_;
-        last_bar_ = progress->bar;
-        if (progress->percent != last_percent_) {
-            last_percent_ = progress->percent;
-            splash_.set_status_text(
-                format_wide(localized_text(text_id::downloading_updates).c_str(), progress->percent));
-        }
-        if (bar_changed)
-            splash_.set_progress_value(progress->bar);
+    // Makes this transfer's share of the in-flight sum `bytes`. Unsigned arithmetic wraps,
+    // so one addition serves both directions.
+    void count_in_flight(transfer_slot& slot, std::uint64_t bytes) {
+        in_flight_ += bytes - slot.counted;
+        slot.counted = bytes;
     }
 
     pass_context& context_;
     game_launcher& launcher_;
     splash_view& splash_;
     pass_state& state_;
-    downloader transfer_;
-    // The file in transfer; touched only by this stage's thread (the callbacks run in it).
-    std::int64_t last_bar_ = -1;
-    int last_percent_ = -1;
-    bool owns_bar_ = false;
+    // Bytes received by the transfers running now (a continued file with the part it
+    // continues), for the bar over the whole pass.
+    std::atomic<std::uint64_t> in_flight_{0};
+    stage_display display_;
 };
 
 } // namespace
 
+std::uint32_t transfers_at_once(std::uint32_t connections) {
+    return std::clamp<std::uint32_t>(connections, 1, max_connections);
+}
+
 void download_worker(pass_context& context) noexcept {
     try {
         download_stage stage(context);
-        stage.run();
-    } catch (const std::exception& error) {
-        // Setting the downloader up failed (or memory ran out): this pass downloads nothing
-        // more, and counts as failed so that the next host is tried or the failure reported.
-        ++context.state.download_failures;
-        context.launcher.add_download_error(format_wide(L"Download stage stopped (%S)", error.what()));
+        stage.run(transfers_at_once(context.launcher.connections));
     } catch (...) {
+        // Only memory for the stage itself can be missing here; the pass then counts as failed.
         ++context.state.download_failures;
     }
+    context.splash.set_transfer_figures(0, 0);
     context.state.phase = progress_phase::downloads_finished;
 }
 

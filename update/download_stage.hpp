@@ -1,13 +1,21 @@
-// The download stage of a pass: fetches each queued file from the host in use into the
-// download area, checks its digest and hands it to the unpack stage; retries, stops when
-// failures pile up, and draws the progress once the verification has finished.
+// The download stage of a pass: up to `connections` transfers at once, each on a thread of
+// its own with a downloader of its own, fetch the queued files from the host in use into the
+// download area (continuing what an earlier attempt left), check their digests and hand them
+// to the unpack stage; failed files are retried, the stage stops when failures pile up, and
+// the progress over all transfers is drawn once the verification has finished.
 #pragma once
 
 #include "update/pass_state.hpp"
 
+#include <cstdint>
+
 namespace qz4 {
 
-// The body of the stage's thread; ends by itself (always in phase downloads_finished).
+// The body of the stage's thread; ends by itself (always in phase downloads_finished) once
+// every transfer has ended.
 void download_worker(pass_context& context) noexcept;
+
+// How many transfers a setting of `connections` runs at once.
+[[nodiscard]] std::uint32_t transfers_at_once(std::uint32_t connections);
 
 } // namespace qz4

@@ -2,66 +2,11 @@
 
 #include "common/format.hpp"
 #include "common/lzma2_codec.hpp"
-#include "common/sha1.hpp"
-
-#include <algorithm>
+#include "update/engine_sinks.hpp"
 
 namespace qz4 {
 
 namespace {
-
-// Passes bytes on until the limit would be passed, then refuses them and remembers why.
-class capped_sink final : public byte_sink {
-public:
-    capped_sink(byte_sink& target, std::uint64_t limit) : target_(target), limit_(limit) {}
-    bool write(const void* data, std::size_t size) override {
-        if (size > limit_ - written_) {
-            overflow_ = true;
-            return false;
-        }
-        written_ += size;
-        return target_.write(data, size);
-    }
-    [[nodiscard]] bool overflowed() const { return overflow_; }
-
-private:
-    byte_sink& target_;
-    std::uint64_t limit_;
-    std::uint64_t written_ = 0;
-    bool overflow_ = false;
-};
-
-// Hashes what passes through, so that a file just written need not be read back for its
-// digest.
-class hashing_sink final : public byte_sink {
-public:
-    explicit hashing_sink(byte_sink& target) : target_(target) {}
-    bool write(const void* data, std::size_t size) override {
-        if (!target_.write(data, size))
-            return false;
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        for (std::size_t done = 0; done < size;) {
-            const std::size_t step = std::min<std::size_t>(size - done, 1U << 30);
-            context_.update(bytes + done, static_cast<std::uint32_t>(step));
-            done += step;
-        }
-        written_ += size;
-        return true;
-    }
-    // The empty text for an empty file, as file_sha1 gives it.
-    [[nodiscard]] std::string text() {
-        if (written_ == 0)
-            return {};
-        sha1_digest digest;
-        context_.final(digest);
-        return digest_text(digest);
-    }
-
-private:
-    byte_sink& target_;
-    sha1_context context_;
-    std::uint64_t written_ = 0;
-};
 
 std::size_t discard_headers(char*, std::size_t size, std::size_t count, void*) noexcept {
     return size * count;

@@ -9,8 +9,6 @@
 
 #include <algorithm>
 
-#include <algorithm>
-
 namespace qz4 {
 
 namespace {
@@ -28,16 +26,23 @@ private:
     file_handle file_;
 };
 
+std::unique_ptr<output_file> output_of(file_handle file, std::uint32_t& error) {
+    if (!file.is_open()) {
+        error = file.open_error();
+        return nullptr;
+    }
+    error = 0;
+    return std::make_unique<system_output_file>(std::move(file));
+}
+
 class system_operations final : public file_operations {
 public:
     std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override {
-        file_handle file = file_handle::create_write(path);
-        if (!file.is_open()) {
-            error = file.open_error();
-            return nullptr;
-        }
-        error = 0;
-        return std::make_unique<system_output_file>(std::move(file));
+        return output_of(file_handle::create_write(path), error);
+    }
+    std::unique_ptr<output_file> continue_file(const std::wstring& path, std::uint64_t length,
+                                               std::uint32_t& error) override {
+        return output_of(file_handle::continue_write(path, length), error);
     }
     bool move_replace(const std::wstring& from, const std::wstring& to) override {
         return move_file_replace(from, to);
@@ -84,6 +89,11 @@ private:
 
 } // namespace
 
+std::unique_ptr<output_file> file_operations::continue_file(const std::wstring& path, std::uint64_t length,
+                                                            std::uint32_t& error) {
+    return system_file_operations().continue_file(path, length, error);
+}
+
 // One flush of the volume is far cheaper than one per file; where the volume cannot be had
 // (no administrator rights, a network share) the files are flushed one by one.
 bool file_operations::make_durable(const std::wstring& directory, const std::vector<std::wstring>& written) {
@@ -100,6 +110,16 @@ std::unique_ptr<output_file> reporting_file_operations::create_file(const std::w
         report_(format_wide(failure_text::cannot_create_file, path.c_str(), static_cast<unsigned>(error)));
         return nullptr;
     }
+    return std::make_unique<reporting_output_file>(std::move(file), path, report_);
+}
+
+// A copy that cannot be continued is fetched again from the start: nothing to report.
+std::unique_ptr<output_file> reporting_file_operations::continue_file(const std::wstring& path,
+                                                                      std::uint64_t length,
+                                                                      std::uint32_t& error) {
+    auto file = inner_.continue_file(path, length, error);
+    if (!file)
+        return nullptr;
     return std::make_unique<reporting_output_file>(std::move(file), path, report_);
 }
 

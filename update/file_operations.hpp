@@ -32,6 +32,11 @@ public:
     // Created or truncated; null on failure, with `error` set to the system's error number.
     [[nodiscard]] virtual std::unique_ptr<output_file> create_file(const std::wstring& path,
                                                                    std::uint32_t& error) = 0;
+    // An existing file kept up to its first `length` bytes, to be written on after them;
+    // null on failure (also for a shorter file). Tables of tests that do not care inherit
+    // the system's.
+    [[nodiscard]] virtual std::unique_ptr<output_file>
+    continue_file(const std::wstring& path, std::uint64_t length, std::uint32_t& error);
     // Renames a file, replacing an existing destination on the same volume.
     [[nodiscard]] virtual bool move_replace(const std::wstring& from, const std::wstring& to) = 0;
     // No effect (and false) when the file is missing.
@@ -63,6 +68,8 @@ public:
         : inner_(inner), report_(std::move(report)) {}
 
     std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override;
+    std::unique_ptr<output_file> continue_file(const std::wstring& path, std::uint64_t length,
+                                               std::uint32_t& error) override;
     bool move_replace(const std::wstring& from, const std::wstring& to) override;
     bool delete_file(const std::wstring& path) override { return inner_.delete_file(path); }
     bool create_directories(const std::wstring& path) override;

@@ -41,6 +41,14 @@ std::unique_ptr<output_file> counting_operations::create_file(const std::wstring
     return std::make_unique<counted_file>(std::move(file), counter_);
 }
 
+std::unique_ptr<output_file> counting_operations::continue_file(const std::wstring& path,
+                                                                std::uint64_t length, std::uint32_t& error) {
+    auto file = counted(counter_, 'c', [&] { return inner_.continue_file(path, length, error); });
+    if (!file)
+        return nullptr;
+    return std::make_unique<counted_file>(std::move(file), counter_);
+}
+
 bool counting_operations::move_replace(const std::wstring& from, const std::wstring& to) {
     return counted(counter_, 'm', [&] { return inner_.move_replace(from, to); });
 }

@@ -12,6 +12,8 @@ public:
     counting_operations(file_operations& inner, kill_point& counter) : inner_(inner), counter_(counter) {}
 
     std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override;
+    std::unique_ptr<output_file> continue_file(const std::wstring& path, std::uint64_t length,
+                                               std::uint32_t& error) override;
     bool move_replace(const std::wstring& from, const std::wstring& to) override;
     bool delete_file(const std::wstring& path) override;
     bool create_directories(const std::wstring& path) override;

@@ -3,6 +3,7 @@
 // changed client, keeping accepted edits, replacing itself, failing over, and going on
 // without a server.
 #include "common/sha1.hpp"
+#include "update/game_launcher.hpp"
 #include "update/manifests.hpp"
 
 #include "tests/e2e/e2e_support.hpp"
@@ -233,7 +234,9 @@ TEST_F(EndToEnd, TheSecondHostServesWhatTheFirstFails) {
         served_by_second += request.path.rfind("/qz4/1/", 0) == 0 && request.status == 200 &&
                             request.path.find("/index.json") == std::string::npos;
     }
-    EXPECT_EQ(failed_on_first, 3u) << "three failures in a row end the first pass";
+    // Three failures in a row end the first pass; the other transfers in flight then end theirs.
+    EXPECT_GE(failed_on_first, 3u);
+    EXPECT_LE(failed_on_first, 3u + default_connections - 1);
     EXPECT_EQ(served_by_second, client_.size());
 }
 

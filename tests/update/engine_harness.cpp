@@ -1,7 +1,9 @@
 #include "tests/update/engine_harness.hpp"
 
 #include "common/encoding.hpp"
+#include "common/file_system.hpp"
 #include "common/lzma2_codec.hpp"
+#include "common/paths.hpp"
 #include "common/sha1.hpp"
 #include "update/json_document.hpp"
 #include "update/manifests.hpp"
@@ -104,7 +106,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<output_file> faulty_files::create_file(const std::wstring& path, std::uint32_t& error) {
+template <typename Open>
+std::unique_ptr<output_file> faulty_files::opened(const std::wstring& path, std::uint32_t& error, Open open) {
     {
         const std::lock_guard lock(mutex_);
         created_.push_back(path);
@@ -115,12 +118,21 @@ std::unique_ptr<output_file> faulty_files::create_file(const std::wstring& path,
             error = *refusal;
             return nullptr;
         }
-    auto file = system_file_operations().create_file(path, error);
+    auto file = open();
     const auto limit = file && disk_full_after ? disk_full_after(path) : std::nullopt;
     const bool finish_fails = file && fail_finish && fail_finish(path);
     if (limit || finish_fails)
         return std::make_unique<limited_file>(std::move(file), limit, finish_fails);
     return file;
+}
+
+std::unique_ptr<output_file> faulty_files::create_file(const std::wstring& path, std::uint32_t& error) {
+    return opened(path, error, [&] { return system_file_operations().create_file(path, error); });
+}
+
+std::unique_ptr<output_file> faulty_files::continue_file(const std::wstring& path, std::uint64_t length,
+                                                         std::uint32_t& error) {
+    return opened(path, error, [&] { return system_file_operations().continue_file(path, length, error); });
 }
 
 bool faulty_files::move_replace(const std::wstring& from, const std::wstring& to) {
@@ -147,8 +159,14 @@ bool faulty_files::create_directories(const std::wstring& path) {
         const std::lock_guard lock(mutex_);
         ++operations_;
     }
-    if (refuse_directory && refuse_directory(path))
-        return false;
+    // A refused folder that does not exist yet cannot hold the folders below it either.
+    if (refuse_directory)
+        for (std::wstring folder = path; !folder.empty(); folder = parent_directory(folder)) {
+            if (refuse_directory(folder) && !is_directory(folder))
+                return false;
+            if (folder == parent_directory(folder))
+                break;
+        }
     return system_file_operations().create_directories(path);
 }
 

@@ -61,6 +61,9 @@ private:
 class faulty_files final : public file_operations {
 public:
     std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override;
+    // Continued files count as created and take the same faults.
+    std::unique_ptr<output_file> continue_file(const std::wstring& path, std::uint64_t length,
+                                               std::uint32_t& error) override;
     bool move_replace(const std::wstring& from, const std::wstring& to) override;
     bool delete_file(const std::wstring& path) override;
     bool create_directories(const std::wstring& path) override;
@@ -84,6 +87,9 @@ public:
     [[nodiscard]] std::size_t operations() const;
 
 private:
+    template <typename Open>
+    std::unique_ptr<output_file> opened(const std::wstring& path, std::uint32_t& error, Open open);
+
     mutable std::mutex mutex_; // guards the logs
     std::vector<std::wstring> created_;
     std::size_t moves_ = 0;

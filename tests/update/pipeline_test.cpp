@@ -28,9 +28,14 @@ class Pipeline : public testing::Test {
 protected:
     bool run(const std::vector<std::string>& hosts) {
         launcher = game.launcher(hosts, &files);
+        launcher->connections = connections;
         return launcher->run(splash, restart);
     }
     bool run() { return run({tree.base_url()}); }
+    // The counts of attempts and failures below are those of one file after another; with
+    // several transfers at once the files in flight when a limit is reached add theirs, and
+    // files arrive in another order.
+    void one_at_a_time() { connections = 1; }
     void publish(const json& entries, std::uint32_t n = 1) {
         tree.publish(n, test::test_config({tree.base_url()}), entries);
     }
@@ -57,6 +62,7 @@ protected:
     test::recording_splash splash;
     test::faulty_files files;
     std::unique_ptr<game_launcher> launcher;
+    std::uint32_t connections = default_connections;
     bool restart = false;
 };
 
@@ -121,6 +127,7 @@ json missing_file(test::served_tree& tree, const std::string& name) {
 }
 
 TEST_F(Pipeline, AFileTheServerLacksGetsFourAttemptsAndOneEntry) {
+    one_at_a_time();
     json entries = json::array({missing_file(tree, "missing.dat")});
     entries.push_back(tree.add_file(1, "one.dat", "1"));
     entries.push_back(tree.add_file(1, "two.dat", "2"));
@@ -135,6 +142,7 @@ TEST_F(Pipeline, AFileTheServerLacksGetsFourAttemptsAndOneEntry) {
 }
 
 TEST_F(Pipeline, ThreeFailuresInARowStopTheStage) {
+    one_at_a_time();
     json entries = json::array();
     for (const char* name : {"x.dat", "y.dat", "z.dat"}) {
         entries.push_back(tree.add_file(1, name, name));
@@ -149,6 +157,7 @@ TEST_F(Pipeline, ThreeFailuresInARowStopTheStage) {
 }
 
 TEST_F(Pipeline, TenFailuresStopThePass) {
+    one_at_a_time();
     json entries = json::array();
     // Eight failures each followed by a success, then two retries in a row.
     for (int i = 0; i < 8; ++i) {
@@ -161,6 +170,7 @@ TEST_F(Pipeline, TenFailuresStopThePass) {
 }
 
 TEST_F(Pipeline, APackedFileThatWillNotUnpackLeavesTheInstalledFile) {
+    one_at_a_time(); // the files are named in the order they arrive
     game.write("data/x.bin", "installed");
     json entries = json::array({tree.add_file(1, "data\\x.bin", test::random_bytes(50000, 5), true)});
     // Damage the stream behind the header, and publish the damaged copy's digest, so that
@@ -273,6 +283,7 @@ TEST_F(Pipeline, MoreThanTheIndexAnnouncesIsRefused) {
         served.publish(1, test::test_config({served.base_url()}), entries);
         test::game_install install;
         auto engine = install.launcher({served.base_url()}, &files);
+        engine->connections = 1;
         EXPECT_TRUE(engine->run(splash, restart));
         EXPECT_EQ(engine->download_errors(), std::vector<std::wstring>{r.entry});
         EXPECT_FALSE(install.exists("big.dat"));

@@ -26,6 +26,7 @@ enum class text_id {
     unpacking_files,
     unpack_failed_status,
     files_updated,
+    time_left,
 };
 
 // The English or the Russian form of a text.

@@ -7,6 +7,7 @@
 
 #include "common/encoding.hpp"
 #include "common/terminal_status.hpp"
+#include "common/texts.hpp"
 #include "splash/splash_wnd.hpp"
 #include "splash/status_line.hpp"
 
@@ -108,9 +109,9 @@ private:
     void draw_if_changed() {
         const CSplashWnd::snapshot state = splash_.take_snapshot();
         if (is_terminal_) {
-            std::string line =
-                render_status_line(state.status_text, state.progress_value, state.progress_total,
-                                   splash_.site_label, terminal_columns());
+            std::string line = render_status_line(
+                state.status_text, state.progress_value, state.progress_total, splash_.site_label,
+                terminal_columns(), describe_transfer(state.bytes_per_second, state.seconds_left, russian_));
             if (line != last_line_) {
                 terminal_status_line::instance().show(line);
                 last_line_ = std::move(line);
@@ -124,6 +125,7 @@ private:
 
     CSplashWnd& splash_;
     const bool is_terminal_;
+    const bool russian_ = use_russian(); // the language of the status texts the engine sets
     sigset_t previous_mask_{};
     std::atomic<bool> stop_{false};
     std::thread thread_;

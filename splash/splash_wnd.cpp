@@ -27,6 +27,9 @@ void CSplashWnd::set_progress(std::uint32_t value, std::uint32_t total) {
     {
         // Under the painter's lock, so that no frame shows the new value on the old total.
         std::lock_guard lock(state_mutex_);
+        // The figures belong to the download's bar; a bar of another total is another stage's.
+        if (total != progress_total)
+            bytes_per_second_ = seconds_left_ = 0;
         progress_total = total;
         progress_value = value;
     }
@@ -38,6 +41,17 @@ void CSplashWnd::set_progress_value(std::uint32_t value) {
     repaint();
 }
 
+void CSplashWnd::set_transfer_figures(double bytes_per_second, double seconds_left) {
+    {
+        std::lock_guard lock(state_mutex_);
+        // NaN fails the test too, so that nothing but a real rate is ever shown.
+        const bool shown = bytes_per_second > 0;
+        bytes_per_second_ = shown ? bytes_per_second : 0;
+        seconds_left_ = shown ? seconds_left : 0;
+    }
+    repaint();
+}
+
 void CSplashWnd::repaint() {
     if (display_)
         display_->request_repaint();
@@ -45,5 +59,5 @@ void CSplashWnd::repaint() {
 
 CSplashWnd::snapshot CSplashWnd::take_snapshot() const {
     std::lock_guard lock(state_mutex_);
-    return {status_text_, progress_value.load(), progress_total.load()};
+    return {status_text_, progress_value.load(), progress_total.load(), bytes_per_second_, seconds_left_};
 }

@@ -30,6 +30,8 @@ public:
     void set_status_text(const std::wstring& text) override;
     void set_progress(std::uint32_t value, std::uint32_t total) override;
     void set_progress_value(std::uint32_t value) override;
+    // Kept until a rate of 0 or less clears them, or the bar changes hands (a new total).
+    void set_transfer_figures(double bytes_per_second, double seconds_left) override;
     [[nodiscard]] bool is_closed() const override { return closed; }
     // Asks for a repaint after progress_value or progress_total changed. Any thread.
     void repaint();
@@ -39,6 +41,8 @@ public:
         std::wstring status_text;
         std::uint32_t progress_value = 0;
         std::uint32_t progress_total = 0;
+        double bytes_per_second = 0; // 0: no figures to show
+        double seconds_left = 0;
     };
     [[nodiscard]] snapshot take_snapshot() const;
 
@@ -51,7 +55,9 @@ public:
     std::wstring site_label;
 
 private:
-    mutable std::mutex state_mutex_; // guards status_text_
+    mutable std::mutex state_mutex_; // guards status_text_, bytes_per_second_, seconds_left_
     std::wstring status_text_;
+    double bytes_per_second_ = 0;
+    double seconds_left_ = 0;
     std::unique_ptr<qz4::splash_display> display_; // what shows the splash; declared last, destroyed first
 };

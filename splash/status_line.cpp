@@ -25,25 +25,46 @@ std::wstring render_bar(std::uint32_t value, std::uint32_t total, std::size_t in
     return L"[" + std::wstring(filled, L'#') + std::wstring(inner - filled, L'.') + L"]";
 }
 
+// The figures that fit beside the bar without cutting a status of `status_size` characters.
+std::wstring fitting_figures(const transfer_figures_text& figures, std::size_t status_size,
+                             std::size_t bar_size, std::size_t width) {
+    const auto fits = [&](const std::wstring& text) {
+        return status_size + 1 + bar_size + 1 + text.size() <= width;
+    };
+    const std::wstring rate = printable(figures.rate);
+    if (rate.empty())
+        return {};
+    const std::wstring both = figures.time_left.empty() ? rate : rate + L", " + printable(figures.time_left);
+    if (fits(both))
+        return both;
+    return fits(rate) ? rate : std::wstring();
+}
+
 } // namespace
 
 std::string render_status_line(const std::wstring& status, std::uint32_t progress_value,
                                std::uint32_t progress_total, const std::wstring& site_label,
-                               std::size_t columns) {
+                               std::size_t columns, const transfer_figures_text& figures) {
     const std::size_t width = std::max(columns, narrowest_line) - 1;
+    std::wstring left = printable(status);
     std::wstring right;
+    std::wstring shown_figures;
     if (progress_total != 0) {
         const std::size_t inner = std::clamp<std::size_t>(width / 4, 8, 40);
         right = render_bar(progress_value, progress_total, inner);
+        shown_figures = fitting_figures(figures, left.size(), right.size(), width);
+        if (!shown_figures.empty())
+            right += L" " + shown_figures;
     }
-    // The site label goes when the line is too narrow for it; the bar and status stay.
+    // The site label goes when the line is too narrow for it; the bar and status stay. Beside
+    // figures it must also leave the status whole, which they were made to fit beside.
     const std::wstring site = printable(site_label);
-    if (!site.empty() && right.size() + 1 + site.size() < width)
+    const std::size_t status_room = shown_figures.empty() ? 0 : left.size() + 1;
+    if (!site.empty() && status_room + right.size() + 1 + site.size() < width)
         right += (right.empty() ? L"" : L" ") + site;
     if (right.size() >= width)
         right.clear();
 
-    std::wstring left = printable(status);
     const std::size_t room = right.empty() ? width : width - std::min(width, right.size() + 1);
     if (left.size() > room)
         left.resize(room);

@@ -29,6 +29,7 @@ constexpr text_id all_texts[] = {
     text_id::unpacking_files,
     text_id::unpack_failed_status,
     text_id::files_updated,
+    text_id::time_left,
 };
 
 bool is_cyrillic(wchar_t c) {

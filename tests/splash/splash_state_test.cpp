@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
@@ -34,6 +35,27 @@ TEST(SplashState, WritersAndThePainterShareTheStateSafely) {
     for (auto& writer : writers)
         writer.join();
     EXPECT_FALSE(splash.closed);
+}
+
+// The figures reach the painter with the rest of the state, and go when they are cleared or
+// when the bar changes hands.
+TEST(SplashState, TransferFiguresLastAsLongAsTheDownloadsBar) {
+    CSplashWnd splash;
+    splash.set_progress(10, 550);
+    splash.set_transfer_figures(2048, 30);
+    EXPECT_EQ(splash.take_snapshot().bytes_per_second, 2048);
+    EXPECT_EQ(splash.take_snapshot().seconds_left, 30);
+    splash.set_progress(20, 550);
+    splash.set_status_text(L"Downloading updates (4%)");
+    EXPECT_EQ(splash.take_snapshot().bytes_per_second, 2048) << "the same bar keeps them";
+    splash.set_transfer_figures(0, 30);
+    EXPECT_EQ(splash.take_snapshot().bytes_per_second, 0);
+    EXPECT_EQ(splash.take_snapshot().seconds_left, 0);
+    splash.set_transfer_figures(std::numeric_limits<double>::quiet_NaN(), 1);
+    EXPECT_EQ(splash.take_snapshot().bytes_per_second, 0);
+    splash.set_transfer_figures(4096, 5);
+    splash.set_progress(0, 0); // the unpack stage takes the line
+    EXPECT_EQ(splash.take_snapshot().bytes_per_second, 0);
 }
 
 TEST(SplashState, StartsAndStopsWithoutATerminal) {

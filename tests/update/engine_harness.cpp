@@ -5,6 +5,7 @@
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
 #include "common/sha1.hpp"
+#include "update/engine_files.hpp"
 #include "update/json_document.hpp"
 #include "update/manifests.hpp"
 
@@ -14,6 +15,8 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
+#include <stdexcept>
 
 namespace qz4::test {
 
@@ -76,6 +79,37 @@ std::size_t downloads_started(const faulty_files& files) {
     for (const auto& path : files.created())
         count += path.find(L"\\downloading\\") != std::wstring::npos;
     return count;
+}
+
+namespace {
+
+class text_sink final : public byte_sink {
+public:
+    bool write(const void* data, std::size_t size) override {
+        text.append(static_cast<const char*>(data), size);
+        return true;
+    }
+    std::string text;
+};
+
+} // namespace
+
+std::vector<std::string> server_log(const std::string& log_path) {
+    downloader transfer;
+    prepare_transfer(transfer, 10);
+    text_sink sink;
+    if (!transfer.download(http_server().url(log_path), sink))
+        throw std::runtime_error("no server log " + log_path + ": " + transfer.last_error);
+    std::vector<std::string> lines;
+    std::istringstream in(sink.text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::string routed_url(const served_tree& tree, const std::string& route) {
+    const std::string& server = http_server().base_url;
+    return server + route + tree.base_url().substr(server.size());
 }
 
 namespace {

@@ -101,6 +101,9 @@ private:
 
 [[nodiscard]] bool ends_with_path(const std::wstring& path, const std::wstring& suffix);
 
+// The lines of one of the test server's logs ("_/chaos-log/<run>", "_/resume-log/<run>").
+[[nodiscard]] std::vector<std::string> server_log(const std::string& log_path);
+
 // One host's update tree, in a directory of the test server's root that belongs to the
 // running test alone.
 class served_tree {
@@ -130,6 +133,9 @@ private:
     std::string url_path_;         // the request path of the base URL, "/engine/.../"
     std::streamoff log_start_ = 0; // where the server's log stood when this tree was made
 };
+
+// The base URL of `tree` through one of the test server's routes ("_/chaos/<options>/").
+[[nodiscard]] std::string routed_url(const served_tree& tree, const std::string& route);
 
 // A version 3 configuration for our product with the given hosts and check rules.
 [[nodiscard]] nlohmann::json test_config(const std::vector<std::string>& hosts,

@@ -32,7 +32,6 @@
 #include <cstdlib>
 #include <iostream>
 #include <random>
-#include <sstream>
 
 namespace qz4 {
 namespace {
@@ -107,15 +106,6 @@ private:
     std::map<std::wstring, std::uint64_t> most_;
 };
 
-class string_sink final : public byte_sink {
-public:
-    bool write(const void* data, std::size_t size) override {
-        text.append(static_cast<const char*>(data), size);
-        return true;
-    }
-    std::string text;
-};
-
 std::string env_or(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0' ? value : fallback;
@@ -166,23 +156,13 @@ protected:
     }
 
     // The base URL of a host through the server's chaos mode with these options.
-    std::string chaos_url(const test::served_tree& tree, const std::string& options) const {
-        const std::string& server = test::http_server().base_url;
-        return server + "_/chaos/" + options + "/" + tree.base_url().substr(server.size());
+    static std::string chaos_url(const test::served_tree& tree, const std::string& options) {
+        return test::routed_url(tree, "_/chaos/" + options + "/");
     }
 
     // One line per request that the chaos mode served in this run: "<fault> <path>".
     static std::vector<std::string> served(const std::string& run) {
-        downloader transfer;
-        prepare_transfer(transfer, 10);
-        string_sink sink;
-        if (!transfer.download(test::http_server().url("_/chaos-log/" + run), sink))
-            throw std::runtime_error("no chaos log: " + transfer.last_error);
-        std::vector<std::string> lines;
-        std::istringstream in(sink.text);
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
-        return lines;
+        return test::server_log("_/chaos-log/" + run);
     }
 
     // The most a request may take. A fault that delivers slowly or nothing is given up by the

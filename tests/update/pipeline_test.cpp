@@ -169,6 +169,125 @@ TEST_F(Pipeline, TenFailuresStopThePass) {
     EXPECT_EQ(launcher->error_text, L"Failed to download 10 files");
 }
 
+// The system's operations, watching how many downloads are being written at once.
+class concurrency_watch final : public file_operations {
+public:
+    std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override {
+        return watched(path, system_file_operations().create_file(path, error));
+    }
+    std::unique_ptr<output_file> continue_file(const std::wstring& path, std::uint64_t length,
+                                               std::uint32_t& error) override {
+        return watched(path, system_file_operations().continue_file(path, length, error));
+    }
+    bool move_replace(const std::wstring& from, const std::wstring& to) override {
+        return system_file_operations().move_replace(from, to);
+    }
+    bool delete_file(const std::wstring& path) override { return system_file_operations().delete_file(path); }
+    bool create_directories(const std::wstring& path) override {
+        return system_file_operations().create_directories(path);
+    }
+    bool remove_directory(const std::wstring& path, bool allow_files) override {
+        return system_file_operations().remove_directory(path, allow_files);
+    }
+    bool mark_executable(const std::wstring& path) override {
+        return system_file_operations().mark_executable(path);
+    }
+
+    std::atomic<int> open{0};
+    std::atomic<int> most{0};
+
+private:
+    class open_download final : public output_file {
+    public:
+        open_download(std::unique_ptr<output_file> inner, concurrency_watch& owner)
+            : inner_(std::move(inner)), owner_(owner) {
+            const int now = ++owner_.open;
+            for (int most = owner_.most; now > most && !owner_.most.compare_exchange_weak(most, now);) {
+            }
+        }
+        ~open_download() override { --owner_.open; }
+        open_download(const open_download&) = delete;
+        open_download& operator=(const open_download&) = delete;
+        bool write(const void* data, std::size_t size) override { return inner_->write(data, size); }
+        bool finish() override { return inner_->finish(); }
+
+    private:
+        std::unique_ptr<output_file> inner_;
+        concurrency_watch& owner_;
+    };
+
+    std::unique_ptr<output_file> watched(const std::wstring& path, std::unique_ptr<output_file> file) {
+        if (!file || path.find(L"\\downloading\\") == std::wstring::npos)
+            return file;
+        return std::make_unique<open_download>(std::move(file), *this);
+    }
+};
+
+TEST_F(Pipeline, UpToTheSettingOfTransfersRunAtOnce) {
+    json entries = json::array();
+    std::map<std::string, std::string> expected;
+    for (int i = 0; i < 8; ++i) {
+        const std::string name = "slow" + std::to_string(i) + ".dat";
+        expected[name] = test::random_bytes(3000, static_cast<std::uint32_t>(i));
+        entries.push_back(tree.add_file(1, name, expected[name]));
+        // Slowly delivered, so that the transfers overlap however the threads are scheduled.
+        entries.back()["r"] = entries.back()["r"].get<std::string>() + "?rate=12000&chunk=1000";
+    }
+    publish(entries);
+    for (const std::uint32_t k : {1U, 2U, 4U}) {
+        SCOPED_TRACE(k);
+        test::game_install install;
+        concurrency_watch watch;
+        auto engine = install.launcher({tree.base_url()}, &watch);
+        engine->connections = k;
+        EXPECT_TRUE(engine->run(splash, restart));
+        EXPECT_EQ(engine->error_text, L"");
+        EXPECT_TRUE(test::same_files(install.client_files(), [&] {
+            auto all = expected;
+            all["launcher.exe"] = install.read("launcher.exe");
+            return all;
+        }()));
+        EXPECT_LE(watch.most, static_cast<int>(k));
+        EXPECT_GE(watch.most, k == 1 ? 1 : 2);
+    }
+}
+
+// With several transfers the limits still end the stage; the transfers in flight when a limit
+// is reached end theirs, so the count may pass the limit by one less than the transfers.
+TEST_F(Pipeline, TheFailureLimitsEndTheStageWithSeveralTransfers) {
+    struct row {
+        const char* what;
+        int missing;
+        int good_between;
+        std::uint32_t limit;
+    };
+    const row rows[] = {{"three in a row", 6, 0, 3}, {"ten in all", 8, 1, 10}};
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        test::served_tree served(std::string("limits-") + std::to_string(&r - rows));
+        json entries = json::array();
+        for (int i = 0; i < r.missing; ++i) {
+            entries.push_back(missing_file(served, "missing" + std::to_string(i) + ".dat"));
+            for (int g = 0; g < r.good_between; ++g)
+                entries.push_back(served.add_file(1, "good" + std::to_string(i) + ".dat", "good"));
+        }
+        served.publish(1, test::test_config({served.base_url()}), entries);
+        test::game_install install;
+        auto engine = install.launcher({served.base_url()});
+        ASSERT_EQ(engine->connections, default_connections);
+        EXPECT_TRUE(engine->run(splash, restart));
+        const std::wstring prefix = L"Failed to download ";
+        ASSERT_EQ(engine->error_text.rfind(prefix, 0), 0u) << wide_to_utf8(engine->error_text);
+        const auto failures =
+            static_cast<std::uint32_t>(std::stoul(engine->error_text.substr(prefix.size())));
+        EXPECT_GE(failures, r.limit);
+        EXPECT_LE(failures, r.limit + default_connections - 1);
+        EXPECT_LT(served.requests().size(),
+                  2 + static_cast<std::size_t>(r.missing) * 4 + r.missing * r.good_between)
+            << "the stage stopped before every file used its attempts";
+    }
+}
+
 TEST_F(Pipeline, APackedFileThatWillNotUnpackLeavesTheInstalledFile) {
     one_at_a_time(); // the files are named in the order they arrive
     game.write("data/x.bin", "installed");

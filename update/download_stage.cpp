@@ -6,13 +6,16 @@
 #include "common/text.hpp"
 #include "common/texts.hpp"
 #include "net/downloader.hpp"
+#include "update/bandwidth_limit.hpp"
 #include "update/download_progress.hpp"
 #include "update/engine_files.hpp"
 #include "update/game_launcher.hpp"
 #include "update/host_list.hpp"
 #include "update/resumable_download.hpp"
+#include "update/transfer_meter.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -26,8 +29,9 @@ namespace {
 // first file or progress report after the change.
 class stage_display {
 public:
-    stage_display(splash_view& splash, pass_state& state, const std::atomic<std::uint64_t>& in_flight)
-        : splash_(splash), state_(state), in_flight_(in_flight) {}
+    stage_display(splash_view& splash, pass_state& state, const std::atomic<std::uint64_t>& in_flight,
+                  const std::atomic<std::uint64_t>& received)
+        : splash_(splash), state_(state), in_flight_(in_flight), received_(received) {}
 
     void take_over_if_due() {
         const std::lock_guard lock(mutex_);
@@ -52,9 +56,22 @@ public:
         }
         if (bar_changed)
             splash_.set_progress_value(progress->bar);
+        show_figures();
     }
 
 private:
+    // The rate counts what came over the network only; a continued file's part already on
+    // disk shortens the time left instead. The meter sees the pass as the bytes received so
+    // far plus those still to come.
+    void show_figures() {
+        const std::uint64_t received = received_;
+        const std::uint64_t counted = state_.bytes_done + in_flight_;
+        const std::uint64_t total = state_.bytes_total;
+        const std::uint64_t remaining = total > counted ? total - counted : 0;
+        if (const auto figures = meter_.record(transfer_meter::clock::now(), received, received + remaining))
+            splash_.set_transfer_figures(figures->bytes_per_second, figures->seconds_left);
+    }
+
     void take_over_if_due_locked() {
         if (owns_bar_ || state_.phase != progress_phase::check_finished)
             return;
@@ -67,6 +84,8 @@ private:
     splash_view& splash_;
     pass_state& state_;
     const std::atomic<std::uint64_t>& in_flight_;
+    const std::atomic<std::uint64_t>& received_;
+    transfer_meter meter_;
     std::mutex mutex_; // guards the three fields below and orders the splash calls
     bool owns_bar_ = false;
     std::int64_t last_bar_ = -1;
@@ -78,24 +97,25 @@ private:
 struct transfer_slot {
     downloader transfer;
     byte_buffer buffer;
-    std::uint64_t counted = 0; // this transfer's bytes in the stage's in-flight sum
+    std::uint64_t counted = 0;  // this transfer's bytes in the stage's in-flight sum
+    std::uint64_t received = 0; // what the transfer under way had received at its last report
 };
 
 class download_stage {
 public:
     explicit download_stage(pass_context& context)
         : context_(context), launcher_(context.launcher), splash_(context.splash), state_(context.state),
-          display_(context.splash, context.state, in_flight_) {}
+          transfers_(transfers_at_once(context.launcher.connections)), limit_(context.launcher.max_rate),
+          display_(context.splash, context.state, in_flight_, received_) {}
 
-    // Runs the transfers, `count` at once at most, one of them on the calling thread, and
-    // returns when all have ended.
-    void run(std::uint32_t count) {
+    // Runs the transfers, one of them on the calling thread, and returns when all have ended.
+    void run() {
         if (splash_.is_closed())
             return;
         std::vector<std::thread> others;
-        others.reserve(count - 1);
+        others.reserve(transfers_ - 1);
         try {
-            for (std::uint32_t i = 1; i < count; ++i)
+            for (std::uint32_t i = 1; i < transfers_; ++i)
                 others.emplace_back([this] { transfer_body(); });
         } catch (const std::system_error&) {
             // No thread to be had: the transfers already started carry the stage.
@@ -110,6 +130,8 @@ private:
         try {
             transfer_slot slot;
             prepare_transfer(slot.transfer, static_cast<long>(launcher_.transfer_timeout));
+            if (launcher_.max_rate > 0)
+                slot.transfer.easy.add<CURLOPT_LOW_SPEED_LIMIT>(low_speed_limit());
             for (;;) {
                 const auto task = next_task();
                 if (!task)
@@ -205,15 +227,45 @@ private:
             slot.transfer, launcher_.files(), task.download_path,
             server_file{base + task.remote_path, task.remote_path, task.download_sha1, task.remote_size},
             slot.buffer);
-        slot.transfer.on_progress = [this, &slot, &download](int, double, double, double, double received) {
-            count_in_flight(slot,
-                            download.continued_from() + static_cast<std::uint64_t>(std::max(received, 0.0)));
+        slot.received = 0;
+        slot.transfer.on_progress = [this, &slot, &download](int, double, double, double, double reported) {
+            const auto received = static_cast<std::uint64_t>(std::max(reported, 0.0));
+            // A transfer that starts the file afresh counts from 0 again.
+            const std::uint64_t arrived = received >= slot.received ? received - slot.received : received;
+            slot.received = received;
+            received_ += arrived;
+            count_in_flight(slot, download.continued_from() + received);
             display_.show();
+            pace(arrived);
             // Also while the verification still runs, so that a closed splash ends the
             // transfer at once rather than at the end of a large file.
             return splash_.is_closed() ? 1 : 0;
         };
         return download.run(error, digest);
+    }
+
+    // Holds the transfer back (libcurl reads nothing while its callback runs) until the bytes
+    // that arrived fit the cap over all transfers; in slices, so that a cancel is still seen
+    // at once.
+    void pace(std::uint64_t arrived) {
+        if (launcher_.max_rate == 0 || arrived == 0)
+            return;
+        auto wait = limit_.take(static_cast<std::size_t>(arrived), bandwidth_limit::clock::now());
+        constexpr std::chrono::nanoseconds slice = std::chrono::milliseconds(50);
+        while (wait > std::chrono::nanoseconds::zero() && !splash_.is_closed()) {
+            const auto step = std::min(wait, slice);
+            launcher_.pause(std::chrono::ceil<std::chrono::milliseconds>(step));
+            wait -= step;
+        }
+    }
+
+    // Each transfer's share of a cap may lie below the low-speed limit of an open link;
+    // the limit then follows the share, so that a capped transfer is not taken for a stalled
+    // one.
+    [[nodiscard]] long low_speed_limit() const {
+        constexpr std::uint64_t open_link_limit = 65536;
+        const std::uint64_t share = launcher_.max_rate / transfers_;
+        return static_cast<long>(std::clamp<std::uint64_t>(share / 2, 1, open_link_limit));
     }
 
     // Makes this transfer's share of the in-flight sum `bytes`. Unsigned arithmetic wraps,
@@ -227,9 +279,12 @@ private:
     game_launcher& launcher_;
     splash_view& splash_;
     pass_state& state_;
+    const std::uint32_t transfers_; // at once
+    bandwidth_limit limit_;         // shared by the transfers; its own lock
     // Bytes received by the transfers running now (a continued file with the part it
     // continues), for the bar over the whole pass.
     std::atomic<std::uint64_t> in_flight_{0};
+    std::atomic<std::uint64_t> received_{0}; // over the network in this pass, for the rate
     stage_display display_;
 };
 
@@ -242,7 +297,7 @@ std::uint32_t transfers_at_once(std::uint32_t connections) {
 void download_worker(pass_context& context) noexcept {
     try {
         download_stage stage(context);
-        stage.run(transfers_at_once(context.launcher.connections));
+        stage.run();
     } catch (...) {
         // Only memory for the stage itself can be missing here; the pass then counts as failed.
         ++context.state.download_failures;

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace qz4::test {
 
@@ -418,7 +419,9 @@ std::unique_ptr<game_launcher> game_install::launcher(const std::vector<std::str
     settings.built_in_hosts = hosts;
     settings.files = files;
     settings.update_keys = keys;
-    settings.pause = [this](std::chrono::milliseconds duration) {
+    settings.pause = [this, wait = pauses_take_time](std::chrono::milliseconds duration) {
+        if (wait)
+            std::this_thread::sleep_for(duration);
         const std::lock_guard lock(mutex_);
         pauses_.push_back(duration);
     };

@@ -172,6 +172,8 @@ public:
                                                           file_operations* files = nullptr,
                                                           const std::vector<public_key>& keys = {});
     [[nodiscard]] std::vector<std::chrono::milliseconds> pauses() const;
+    // Set before launcher(): the pauses are also waited, for a test that needs their time to pass.
+    bool pauses_take_time = false;
 
 private:
     [[nodiscard]] std::filesystem::path native(const std::string& relative) const;

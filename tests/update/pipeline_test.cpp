@@ -288,6 +288,25 @@ TEST_F(Pipeline, TheFailureLimitsEndTheStageWithSeveralTransfers) {
     }
 }
 
+// However fast the server, the transfers together take the bytes no faster than the cap,
+// less the one burst it allows.
+TEST_F(Pipeline, ABandwidthCapHoldsTheTransfersTogetherAtTheRate) {
+    constexpr std::uint64_t rate = 512 * 1024;
+    json entries = json::array();
+    for (int i = 0; i < 4; ++i)
+        entries.push_back(tree.add_file(1, "capped" + std::to_string(i) + ".bin",
+                                        test::random_bytes(512 * 1024, static_cast<std::uint32_t>(i))));
+    publish(entries);
+    game.pauses_take_time = true;
+    launcher = game.launcher({tree.base_url()}, &files);
+    launcher->max_rate = rate;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(launcher->run(splash, restart));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(launcher->error_text, L"");
+    EXPECT_GE(took, std::chrono::milliseconds(3000)) << "2 MiB at 512 KiB/s, less a burst of 128 KiB";
+}
+
 TEST_F(Pipeline, APackedFileThatWillNotUnpackLeavesTheInstalledFile) {
     one_at_a_time(); // the files are named in the order they arrive
     game.write("data/x.bin", "installed");

@@ -8,7 +8,8 @@
 //       until it holds the file: the bytes sent after the cut as a share of the file (goal
 //       <= 12 %);
 //   (4) the small files again from nginx behind a delaying proxy: K = 1 against K = 4.
-//   qz4_bench_transfers [--files N] [--big-mib M] [--resume-mib M] [--only 1|2|3|4]
+//   qz4_bench_transfers [--files N | --tree DIR] [--big-mib M] [--resume-mib M] [--only 1|2|3|4]
+// (--tree: any directory as the client/ folder in place of the generated small files)
 #include "bench/bench_support.hpp"
 #include "bench/delay_proxy.hpp"
 #include "common/encoding.hpp"
@@ -23,6 +24,7 @@
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/test_process.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -91,7 +93,10 @@ void add_file(update_tree& tree, const std::string& local_path, const std::strin
     record.l_size = static_cast<std::uint32_t>(content.size());
     record.r = remote_path_text(1, utf8_to_wide(local_path), false);
     record.r_size = record.l_size;
-    test::write_file(tree.dir / record.r, content);
+    std::string on_disk = record.r; // the server unquotes "%20"
+    for (std::size_t at; (at = on_disk.find("%20")) != std::string::npos;)
+        on_disk.replace(at, 3, " ");
+    test::write_file(tree.dir / on_disk, content);
     tree.records.push_back(file_record_json(record));
     tree.remote_paths.push_back(record.r);
     ++tree.files;
@@ -127,6 +132,21 @@ update_tree small_files(const fs::path& dir, std::size_t count) {
         char name[64];
         std::snprintf(name, sizeof name, "client\\data\\d%02zu\\file_%04zu.bin", i % 40, i);
         add_file(tree, name, test::random_bytes(size, static_cast<std::uint32_t>(i + 1)));
+    }
+    return tree;
+}
+
+// Any directory as the game's client/ folder (a Debian game data tree, as the install
+// benchmark takes).
+update_tree files_of(const fs::path& dir, const fs::path& source) {
+    update_tree tree;
+    tree.dir = dir;
+    for (const auto& entry : fs::recursive_directory_iterator(source)) {
+        if (!entry.is_regular_file())
+            continue;
+        std::string local = "client/" + fs::relative(entry.path(), source).generic_string();
+        std::replace(local.begin(), local.end(), '/', '\\');
+        add_file(tree, local, test::read_file(entry.path()));
     }
     return tree;
 }
@@ -287,14 +307,20 @@ struct options {
     std::size_t big_mib = 512;
     std::size_t resume_mib = 256;
     int only = 0;
+    fs::path tree; // instead of the generated small files
 };
+
+constexpr char usage_text[] =
+    "usage: qz4_bench_transfers [--files N | --tree DIR] [--big-mib M] [--resume-mib M] [--only 1|2|3|4]";
 
 options read_options(int argc, char** argv) {
     options result;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
         const auto value = static_cast<std::size_t>(std::atoll(argv[i + 1]));
-        if (name == "--files")
+        if (name == "--tree")
+            result.tree = argv[i + 1];
+        else if (name == "--files")
             result.files = value;
         else if (name == "--big-mib")
             result.big_mib = value;
@@ -303,10 +329,10 @@ options read_options(int argc, char** argv) {
         else if (name == "--only")
             result.only = static_cast<int>(value);
         else
-            fail("usage: qz4_bench_transfers [--files N] [--big-mib M] [--resume-mib M] [--only 1|2|3|4]");
+            fail(usage_text);
     }
     if (argc % 2 == 0)
-        fail("usage: qz4_bench_transfers [--files N] [--big-mib M] [--resume-mib M] [--only 1|2|3|4]");
+        fail(usage_text);
     return result;
 }
 
@@ -333,8 +359,9 @@ int main(int argc, char** argv) {
 
         update_tree small;
         if (wanted(1) || wanted(4)) {
-            small = small_files(root / "small", chosen.files);
-            std::printf("%zu small files, %.1f MiB\n", small.files,
+            small = chosen.tree.empty() ? small_files(root / "small", chosen.files)
+                                        : files_of(root / "small", chosen.tree);
+            std::printf("%zu %s files, %.1f MiB\n", small.files, chosen.tree.empty() ? "small" : "tree",
                         static_cast<double>(small.bytes) / mebibyte);
         }
         if (wanted(1)) {

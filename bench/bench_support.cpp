@@ -6,6 +6,7 @@
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <thread>
 
 namespace qz4::bench {
 
@@ -60,6 +61,20 @@ void write_random_file(const std::filesystem::path& path, std::size_t size, unsi
     }
     if (!out)
         throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string wait_for_base_url(const std::filesystem::path& state_dir) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::ifstream in(state_dir / "server.txt");
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("base_url=", 0) == 0)
+                return line.substr(9);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    throw std::runtime_error("the server did not start: no base URL in " +
+                             (state_dir / "server.txt").string());
 }
 
 } // namespace qz4::bench

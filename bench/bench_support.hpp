@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -44,5 +45,25 @@ struct process_figures {
 };
 [[nodiscard]] process_figures run_measured(const std::vector<std::string>& argv,
                                            const std::filesystem::path& directory);
+
+// The base URL a server started with `--state-dir DIR` writes into DIR/server.txt, once it
+// is there (at most 10 seconds).
+[[nodiscard]] std::string wait_for_base_url(const std::filesystem::path& state_dir);
+
+// nginx on 127.0.0.1:`port` serving `state`/www, through the end-to-end tests' fixture
+// script (run by `python`); it also ends when this process does.
+class nginx_process {
+public:
+    nginx_process(const std::string& python, const std::string& fixture, const std::filesystem::path& state,
+                  std::uint16_t port);
+    ~nginx_process();
+    nginx_process(const nginx_process&) = delete;
+    nginx_process& operator=(const nginx_process&) = delete;
+
+private:
+    std::string python_;
+    std::string fixture_;
+    std::filesystem::path state_;
+};
 
 } // namespace qz4::bench

@@ -1,6 +1,8 @@
-// Process figures on POSIX: posix_spawn, then wait4 for the child's own resource usage.
+// Process figures on POSIX (posix_spawn, then wait4 for the child's own resource usage), and
+// nginx through the fixture script.
 #include "bench/bench_support.hpp"
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdexcept>
@@ -46,6 +48,21 @@ process_figures run_measured(const std::vector<std::string>& argv, const std::fi
     figures.cpu_seconds = figures.user_seconds + figures.system_seconds;
     figures.peak_mib = static_cast<double>(usage.ru_maxrss) / 1024.0; // Linux reports KiB
     return figures;
+}
+
+nginx_process::nginx_process(const std::string& python, const std::string& fixture,
+                             const std::filesystem::path& state, std::uint16_t port)
+    : python_(python), fixture_(fixture), state_(state) {
+    const std::string command = python_ + " " + fixture_ + " start --state-dir '" + state_.string() +
+                                "' --port " + std::to_string(port) + " --watch-pid " +
+                                std::to_string(::getpid()) + " >/dev/null";
+    if (std::system(command.c_str()) != 0)
+        throw std::runtime_error("nginx did not start on port " + std::to_string(port));
+}
+
+nginx_process::~nginx_process() {
+    const std::string command = python_ + " " + fixture_ + " stop --state-dir '" + state_.string() + "'";
+    (void)std::system(command.c_str());
 }
 
 } // namespace qz4::bench

@@ -174,28 +174,6 @@ void measure_durability(const fs::path& game, double first_install) {
                 flushed, stubbed, 100.0 * (flushed - stubbed) / stubbed);
 }
 
-class nginx_process {
-public:
-    explicit nginx_process(const fs::path& state) : state_(state) {
-        const std::string command = std::string(QZ4_PYTHON) + " " + QZ4_NGINX_FIXTURE +
-                                    " start --state-dir '" + state.string() + "' --port " +
-                                    std::to_string(QZ4_E2E_PORT) + " --watch-pid " +
-                                    std::to_string(::getpid()) + " >/dev/null";
-        if (std::system(command.c_str()) != 0)
-            fail("nginx did not start on port " + std::to_string(QZ4_E2E_PORT));
-    }
-    ~nginx_process() {
-        const std::string command =
-            std::string(QZ4_PYTHON) + " " + QZ4_NGINX_FIXTURE + " stop --state-dir '" + state_.string() + "'";
-        (void)std::system(command.c_str());
-    }
-    nginx_process(const nginx_process&) = delete;
-    nginx_process& operator=(const nginx_process&) = delete;
-
-private:
-    fs::path state_;
-};
-
 // The same update, served with every file hard-checked: the launcher then hashes them all.
 void serve_hard_checked(const fs::path& www, std::uint32_t update, const nlohmann::json& patterns) {
     const fs::path directory = www / "qz4" / std::to_string(update);
@@ -240,7 +218,7 @@ int main(int argc, char** argv) {
         const std::string base = "http://127.0.0.1:" + std::to_string(QZ4_E2E_PORT) + "/qz4/";
         const nlohmann::json patterns = patterns_for(deepest_level(tree));
 
-        nginx_process nginx(state);
+        bench::nginx_process nginx(QZ4_PYTHON, QZ4_NGINX_FIXTURE, state, QZ4_E2E_PORT);
         configure(publisher, base, patterns);
         std::printf("Publishing %s\n", tree.string().c_str());
         const published served = publish(publisher, state / "www");

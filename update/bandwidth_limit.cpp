@@ -32,7 +32,11 @@ std::chrono::nanoseconds bandwidth_limit::take(std::size_t bytes, clock::time_po
         return std::chrono::nanoseconds::zero();
     // The debt is the whole queue's: each caller waits until everything taken so far is paid
     // off at the rate, so that callers arriving together are spread out, not let through.
-    return std::chrono::nanoseconds(static_cast<std::int64_t>(std::ceil(-tokens_ / rate_ * 1e9)));
+    // The debt is reckoned from the latest reading; a caller whose clock reading came before
+    // another's (it read the clock, then waited for the lock) waits that much longer.
+    const auto paid_off =
+        std::chrono::nanoseconds(static_cast<std::int64_t>(std::ceil(-tokens_ / rate_ * 1e9)));
+    return paid_off + std::max(last_ - now, clock::duration::zero());
 }
 
 } // namespace qz4

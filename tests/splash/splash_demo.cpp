@@ -1,7 +1,8 @@
 // Shows the splash like the launcher: "status text" and "value/total" from the arguments,
 // says how long the start waited for the splash to show, then waits until the splash is closed (printing
-// "closed" on standard output) or until the given number of milliseconds has passed.
-//   qz4_splash_demo <status> <value> <total> <wait-ms> [<second status>]
+// "closed" on standard output) or until the given number of milliseconds has passed; with a
+// rate (bytes per second) and the seconds left, shows them as the download's figures.
+//   qz4_splash_demo <status> <value> <total> <wait-ms> [<second status> [<rate> <seconds left>]]
 #include "common/encoding.hpp"
 #include "splash/splash_wnd.hpp"
 
@@ -13,7 +14,10 @@
 
 int main(int argc, char** argv) {
     if (argc < 5) {
-        std::fputs("usage: qz4_splash_demo <status> <value> <total> <wait-ms> [<second status>]\n", stderr);
+        std::fputs(
+            "usage: qz4_splash_demo <status> <value> <total> <wait-ms> [<second status> [<rate> <seconds "
+            "left>]]\n",
+            stderr);
         return 2;
     }
     CSplashWnd splash;
@@ -21,6 +25,8 @@ int main(int argc, char** argv) {
     splash.set_status_text(qz4::utf8_to_wide(argv[1]));
     splash.progress_value = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10));
     splash.progress_total = static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10));
+    if (argc >= 8)
+        splash.set_transfer_figures(std::strtod(argv[6], nullptr), std::strtod(argv[7], nullptr));
     const auto starting = std::chrono::steady_clock::now();
     splash.start();
     const auto waited =

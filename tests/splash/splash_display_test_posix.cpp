@@ -1,5 +1,6 @@
 // The splash as a terminal shows it: the demo program runs with standard error on a
 // pseudo-terminal (or a pipe), and the test reads what it drew.
+#include "common/texts.hpp"
 #include "splash/status_line.hpp"
 
 #include <gtest/gtest.h>
@@ -130,20 +131,25 @@ struct pseudo_terminal {
 const std::wstring site = L"\u00ABtarnwood-game.net\u00BB";
 
 // The bytes that draw one status line in place.
-std::string drawn(const std::wstring& status, std::uint32_t value, std::uint32_t total) {
+std::string drawn(const std::wstring& status, std::uint32_t value, std::uint32_t total,
+                  const transfer_figures_text& figures = {}) {
     std::string bytes = "\r";
-    bytes += render_status_line(status, value, total, site, columns);
+    bytes += render_status_line(status, value, total, site, columns, figures);
     bytes += "\033[K";
     return bytes;
 }
 
 TEST(SplashTerminalPosix, DrawsTheLineInPlaceAndClearsItAtTheEnd) {
     pseudo_terminal terminal;
-    demo_process demo({"Checking files", "1", "3", "600", "Files updated"}, terminal.slave.fd);
+    demo_process demo(
+        {"Downloading updates (42%)", "231", "550", "600", "Downloading updates (43%)", "3565158", "83"},
+        terminal.slave.fd);
     terminal.slave.close(); // the demo holds its own copy
     std::string screen;
-    const std::string first = drawn(L"Checking files", 1, 3);
-    const std::string second = drawn(L"Files updated", 1, 3);
+    const transfer_figures_text figures =
+        describe_transfer(3565158, 83, use_russian()); // 3.4 MiB/s, 1:23 left
+    const std::string first = drawn(L"Downloading updates (42%)", 231, 550, figures);
+    const std::string second = drawn(L"Downloading updates (43%)", 231, 550, figures);
     EXPECT_TRUE(demo_process::read_until(terminal.master.fd, screen, first, 5s)) << screen;
     EXPECT_TRUE(demo_process::read_until(terminal.master.fd, screen, second, 5s)) << screen;
     EXPECT_EQ(demo.wait_exit(), 0);
@@ -170,13 +176,13 @@ TEST(SplashTerminalPosix, WithoutATerminalEachStatusIsOnePlainLine) {
     ASSERT_EQ(::pipe2(pipe_fds, O_CLOEXEC), 0);
     fd_owner read_end(pipe_fds[0]);
     {
-        demo_process demo({"Starting...", "1", "2", "600", "Files updated"}, pipe_fds[1]);
+        demo_process demo({"Starting...", "1", "2", "600", "Files updated", "3565158", "83"}, pipe_fds[1]);
         ::close(pipe_fds[1]);
         EXPECT_EQ(demo.wait_exit(), 0);
     }
     std::string text;
     (void)demo_process::read_until(read_end.fd, text, "\x01never", 2s);
-    EXPECT_EQ(text, "Starting...\nFiles updated\n");
+    EXPECT_EQ(text, "Starting...\nFiles updated\n") << "the figures are for the terminal's line only";
 }
 
 TEST(SplashWindowWindows, SkippedOnPosix) {

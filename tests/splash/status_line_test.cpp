@@ -114,7 +114,8 @@ TEST(StatusLine, TransferFiguresBesideTheBarGiveWayToTheStatus) {
         {80, 550, L"3.4 MiB/s, 1:23 left", false}, // the site would cut the status
         {60, 550, L"3.4 MiB/s", false},
         {40, 550, nullptr, true}, // no room for figures: the line as it always was
-        {120, 0, nullptr, true},  // no bar, no figures
+        {20, 550, nullptr, false},
+        {120, 0, nullptr, true}, // no bar, no figures
     };
     for (const row& r : rows) {
         SCOPED_TRACE(testing::Message() << r.columns << " columns, total " << r.total);

@@ -177,6 +177,10 @@ TEST(BandwidthLimit, NoCapAndOneHugeWrite) {
     bandwidth_limit limit(1 << 20);
     EXPECT_EQ(limit.take(100 * 1024, start), std::chrono::nanoseconds::zero()) << "one buffer always fits";
     EXPECT_NEAR(std::chrono::duration<double>(limit.take(1 << 20, start)).count(), 1.0 - 156.0 / 1024, 1e-6);
+    // A caller whose clock reading is older than the last one waits from the later reading.
+    const auto later = limit.take(1024, start + 10ms);
+    EXPECT_NEAR(std::chrono::duration<double>(limit.take(1024, start) - later).count(),
+                0.010 + 1024.0 / (1 << 20), 1e-8);
 }
 
 } // namespace

@@ -354,8 +354,6 @@ int main(int argc, char** argv) {
                                                (work / "server-state").string()},
                                               work);
         const std::string base = bench::wait_for_base_url(work / "server-state");
-        std::printf("Until the download stage runs several transfers and resumes, every K fetches file "
-                    "after file and a cut file is fetched again whole.\n");
 
         update_tree small;
         if (wanted(1) || wanted(4)) {

@@ -15,24 +15,21 @@ bool capped_sink::write(const void* data, std::size_t size) {
     return target_.write(data, size);
 }
 
-bool hashing_sink::write(const void* data, std::size_t size) {
-    if (!target_.write(data, size))
-        return false;
-    hash(data, size);
-    return true;
-}
+namespace {
 
-void hashing_sink::hash(const void* data, std::size_t size) {
+void hash(sha1_context& context, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     for (std::size_t done = 0; done < size;) {
         const std::size_t step = std::min<std::size_t>(size - done, 1U << 30);
-        context_.update(bytes + done, static_cast<std::uint32_t>(step));
+        context.update(bytes + done, static_cast<std::uint32_t>(step));
         done += step;
     }
-    hashed_ += size;
 }
 
-bool hashing_sink::take_existing(const std::wstring& path, std::uint64_t length, byte_buffer& buffer) {
+} // namespace
+
+bool hash_file_start(const std::wstring& path, std::uint64_t length, byte_buffer& buffer,
+                     sha1_context& context) {
     file_handle file = file_handle::open_read(path);
     if (!file.is_open())
         return false;
@@ -43,9 +40,17 @@ bool hashing_sink::take_existing(const std::wstring& path, std::uint64_t length,
         const auto got = read_fully(file, buffer.data(), wanted);
         if (!got || *got != wanted)
             return false;
-        hash(buffer.data(), wanted);
+        hash(context, buffer.data(), wanted);
         length -= wanted;
     }
+    return true;
+}
+
+bool hashing_sink::write(const void* data, std::size_t size) {
+    if (!target_.write(data, size))
+        return false;
+    hash(context_, data, size);
+    hashed_ += size;
     return true;
 }
 

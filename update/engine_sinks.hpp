@@ -26,19 +26,22 @@ private:
     bool overflow_ = false;
 };
 
+// Takes the first `length` bytes of the file at `path` into `context`: the start of a file
+// whose transfer goes on. False when they cannot all be read.
+[[nodiscard]] bool hash_file_start(const std::wstring& path, std::uint64_t length, byte_buffer& buffer,
+                                   sha1_context& context);
+
 class hashing_sink final : public byte_sink {
 public:
     explicit hashing_sink(byte_sink& target) : target_(target) {}
+    // Goes on from `start`, the state after the `hashed` bytes that came before.
+    hashing_sink(byte_sink& target, const sha1_context& start, std::uint64_t hashed)
+        : target_(target), context_(start), hashed_(hashed) {}
     bool write(const void* data, std::size_t size) override;
-    // Takes in the first `length` bytes of the file at `path` as if they had passed through:
-    // the start of a file whose transfer goes on. False when they cannot all be read.
-    [[nodiscard]] bool take_existing(const std::wstring& path, std::uint64_t length, byte_buffer& buffer);
     // The digest text of everything taken; the empty text for nothing, as file_sha1 gives it.
     [[nodiscard]] std::string text();
 
 private:
-    void hash(const void* data, std::size_t size);
-
     byte_sink& target_;
     sha1_context context_;
     std::uint64_t hashed_ = 0;

@@ -178,18 +178,20 @@ void resumable_download::write_proof() {
 
 resumable_download::outcome resumable_download::transfer(std::uint64_t offset, std::string& error,
                                                          std::string& digest) {
+    // Read before the copy is opened for writing, which on Windows shuts readers out.
+    sha1_context start;
+    if (offset > 0 && !hash_file_start(path_, offset, buffer_, start))
+        return outcome::range_refused; // the copy cannot be read: start afresh
     std::uint32_t open_error = 0;
     auto out =
         offset > 0 ? files_.continue_file(path_, offset, open_error) : files_.create_file(path_, open_error);
     if (!out) {
         if (offset > 0)
-            return outcome::range_refused; // the copy cannot be written on: start afresh
+            return outcome::range_refused; // nor written on
         error = format_narrow("Open failed: %u", static_cast<unsigned>(open_error));
         return outcome::failed;
     }
-    hashing_sink hashed(*out);
-    if (offset > 0 && !hashed.take_existing(path_, offset, buffer_))
-        return outcome::range_refused;
+    hashing_sink hashed(*out, start, offset);
 
     response_head head;
     continuation_sink continued(hashed, head, offset);

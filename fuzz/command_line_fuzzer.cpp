@@ -1,4 +1,4 @@
-// The program's command line: split, matched against the four flags, and passed on to the
+// The program's command line: split, matched against the flags, and passed on to the
 // game. Input bytes are the command line in UTF-8.
 #include "app/command_line.hpp"
 #include "app/game_start.hpp"
@@ -67,6 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(options.sleep_after == names_flag(split, L"-sleep"));
     FUZZ_CHECK(options.no_update == names_flag(split, L"-noupdate"));
     FUZZ_CHECK(options.self_update_allowed == !names_flag(split, L"-noselfupdate"));
+    FUZZ_CHECK(options.repair == names_flag(split, L"-repair"));
+    FUZZ_CHECK(options.connections >= 1 && options.connections <= max_connections);
+    FUZZ_CHECK(options.max_rate % 1024 == 0 && options.max_rate <= max_rate_kib * 1024);
 
     // The game gets the launcher's arguments behind its quoted path, not quoted again: they
     // come back whole unless they hold a space, a quote or a backslash, and with spaces alone

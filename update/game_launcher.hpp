@@ -8,6 +8,7 @@
 #include "update/file_cache.hpp"
 #include "update/file_operations.hpp"
 #include "update/launcher_layout.hpp"
+#include "update/transfer_limits.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -24,11 +25,6 @@ namespace qz4 {
 class downloader;
 struct check_rules;
 struct pass_state;
-
-// Transfers of the download stage at once, unless the command line says otherwise.
-inline constexpr std::uint32_t default_connections = 4;
-// The most "-connections=N" may ask for.
-inline constexpr std::uint32_t max_connections = 16;
 
 using pause_function = std::function<void(std::chrono::milliseconds)>;
 
@@ -117,8 +113,8 @@ public:
     std::uint32_t max_attempts = 3;      // retrieval attempts; retries per file and stage
     // Transfers of the download stage at once ("-connections=N"); 1 fetches file after file.
     std::uint32_t connections = default_connections;
-    std::uint64_t max_rate = 0; // bytes per second over all transfers ("-maxrate=KiB/s"); 0: no cap
-    bool repair = false;        // "-repair": every checked file is hashed, the stamp cache rebuilt
+    std::uint64_t max_rate = 0;          // bytes per second over all transfers ("-maxrate=KiB/s"); 0: no cap
+    bool repair = false;                 // "-repair": every checked file is hashed, the stamp cache rebuilt
     std::uint32_t retry_delay_ms = 1000; // before every retrieval attempt after the first
     // Seconds: connect time-out and low-speed time of version.json and the index.
     std::uint32_t retrieval_timeout = 10;

@@ -22,8 +22,8 @@ verification_outcome verify_file(const update_task& task, const verification_rul
     bool digest_taken = false;
     if (file.size() == task.local_size) {
         // A soft-checked file whose stamp is unchanged since it was last found right is
-        // trusted without hashing, within one update.
-        if (!hard && !rules.version_changed && file.cached_as(task.local_sha1))
+        // trusted without hashing, within one update and unless a repair was asked for.
+        if (!hard && !rules.version_changed && !rules.repair && file.cached_as(task.local_sha1))
             return verification_outcome::up_to_date;
         digest = file.digest();
         digest_taken = true;

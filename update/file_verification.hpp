@@ -41,6 +41,9 @@ struct verification_rules {
     const check_rules& rules;
     std::int32_t version = 0;     // the configuration's schema version
     bool version_changed = false; // the server announces another update than last time
+    // The player asked for a repair: a stamp vouches for nothing, so soft-checked files are
+    // hashed as hard-checked ones are. Unnamed files and accepted edits stay the player's.
+    bool repair = false;
 };
 
 [[nodiscard]] verification_outcome verify_file(const update_task& task, const verification_rules& rules,

@@ -94,7 +94,8 @@ const nlohmann::json& files_of(const nlohmann::json& index) {
 void game_launcher::verify_and_queue(splash_view& splash, const retrieved_update& update,
                                      const check_rules& rules, pass_state& state, bool& declined) {
     const task_locations where{game_dir, download_dir, exe_path, new_exe_path};
-    const verification_rules verification{rules, update.version, update.update_number != local_update};
+    const verification_rules verification{rules, update.version, update.update_number != local_update,
+                                          repair};
     const nlohmann::json& entries = files_of(update.index);
     splash.set_progress(0, static_cast<std::uint32_t>(std::min<std::size_t>(
                                entries.size(), std::numeric_limits<std::uint32_t>::max())));

@@ -31,7 +31,10 @@ bool game_launcher::run(splash_view& splash, bool& restart_requested) {
 
 bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
     try {
-        file_cache.load(cache_json_path);
+        // A repair trusts no stamp: the cache starts empty and is saved with what this run
+        // finds, so the stamps of files the player damaged are gone for later runs too.
+        if (!repair)
+            file_cache.load(cache_json_path);
         if (!is_directory(temp_dir)) {
             error_text = failure_text::cannot_create_temp;
             return !update_required;

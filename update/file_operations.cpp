@@ -9,8 +9,6 @@
 
 #include <algorithm>
 
-#include <algorithm>
-
 namespace qz4 {
 
 namespace {
@@ -91,6 +89,10 @@ bool file_operations::make_durable(const std::wstring& directory, const std::vec
         return true;
     return std::all_of(written.begin(), written.end(),
                        [](const std::wstring& path) { return flush_file(path); });
+}
+
+std::optional<std::uint64_t> file_operations::free_space(const std::wstring& directory) {
+    return free_disk_space(directory);
 }
 
 std::unique_ptr<output_file> reporting_file_operations::create_file(const std::wstring& path,

@@ -39,6 +39,17 @@ verification_outcome verify_file(const update_task& task, const verification_rul
     return verification_outcome::needs_update;
 }
 
+bool size_shows_update(const update_task& task, const verification_rules& rules,
+                       std::optional<std::uint64_t> installed_size) {
+    if (!installed_size)
+        return true;
+    const bool checked = rules.rules.hard_patterns.matches(task.local_path) ||
+                         rules.rules.soft_patterns.matches(task.local_path);
+    if (!checked || *installed_size == task.local_size)
+        return false;
+    return rules.version < 3 || !accepts_edits_of(rules.rules.accepted, task.target_path);
+}
+
 installed_file_on_disk::installed_file_on_disk(const update_task& task, const file_cache& cache,
                                                byte_buffer& buffer, sha1_context& context)
     : task_(task), cache_(cache), buffer_(buffer), context_(context) {}

@@ -5,6 +5,7 @@
 #include "common/byte_buffer.hpp"
 #include "common/signatures.hpp"
 #include "splash/splash_view.hpp"
+#include "update/disk_space.hpp"
 #include "update/file_cache.hpp"
 #include "update/file_operations.hpp"
 #include "update/launcher_layout.hpp"
@@ -25,6 +26,8 @@ namespace qz4 {
 class downloader;
 struct check_rules;
 struct pass_state;
+struct task_locations;
+struct verification_rules;
 
 using pause_function = std::function<void(std::chrono::milliseconds)>;
 
@@ -131,7 +134,8 @@ private:
         bool self_update_ready = false;
         std::uint32_t download_failures = 0;
         std::uint32_t unpack_failures = 0;
-        std::vector<std::wstring> placed; // files moved into place
+        std::vector<std::wstring> placed;       // files moved into place
+        std::optional<space_shortage> no_space; // the volume lacks room; nothing was fetched
     };
 
     retrieval_status retrieve_update(splash_view& splash, std::uint32_t& host_index,
@@ -144,6 +148,9 @@ private:
     bool index_signature_holds(std::uint32_t update_number, byte_buffer& index_bytes);
     bool refuse(std::wstring detail);
     pass_result run_pass(splash_view& splash, const retrieved_update& update, std::uint32_t host_index);
+    [[nodiscard]] task_locations task_locations_of() const;
+    [[nodiscard]] verification_rules verification_for(const retrieved_update& update,
+                                                      const check_rules& rules) const;
     void verify_and_queue(splash_view& splash, const retrieved_update& update, const check_rules& rules,
                           pass_state& state, bool& declined);
     void save_cache(bool files_durable);

@@ -7,6 +7,7 @@
 #include "common/text.hpp"
 #include "common/texts.hpp"
 #include "update/check_rules.hpp"
+#include "update/disk_space.hpp"
 #include "update/download_stage.hpp"
 #include "update/engine_files.hpp"
 #include "update/file_verification.hpp"
@@ -79,6 +80,25 @@ std::wstring file_identity(std::wstring_view local_path) {
     return identity;
 }
 
+// The index entries a pass examines, each as a task: valid entries outside the work area,
+// every file once.
+class examined_entries {
+public:
+    explicit examined_entries(const task_locations& where) : where_(where) {}
+
+    // Null when the entry is skipped.
+    std::shared_ptr<update_task> take(const nlohmann::json& entry) {
+        auto task = make_update_task(entry, where_);
+        if (!task || in_work_area(task->local_path) || !seen_.insert(file_identity(task->local_path)).second)
+            return nullptr;
+        return task;
+    }
+
+private:
+    const task_locations& where_;
+    std::unordered_set<std::wstring> seen_;
+};
+
 const nlohmann::json& files_of(const nlohmann::json& index) {
     static const nlohmann::json none;
     if (!index.is_object())
@@ -89,26 +109,51 @@ const nlohmann::json& files_of(const nlohmann::json& index) {
     return *found;
 }
 
+// What the sizes alone show the pass will fetch: one size query per file, no hashing. The
+// launcher's own file is not freed by the pass (it moves aside), so it replaces nothing.
+space_estimate estimate_space(const nlohmann::json& entries, const task_locations& where,
+                              const verification_rules& rules) {
+    space_estimate estimate;
+    examined_entries examined(where);
+    for (const auto& entry : entries) {
+        const auto task = examined.take(entry);
+        if (!task)
+            continue;
+        const auto size = stat_file_size(task->target_path);
+        if (size_shows_update(*task, rules, size))
+            estimate.add(task->remote_size, task->local_size, task->is_self ? 0 : size.value_or(0));
+    }
+    return estimate;
+}
+
 } // namespace
+
+task_locations game_launcher::task_locations_of() const {
+    return {game_dir, download_dir, exe_path, new_exe_path};
+}
+
+verification_rules game_launcher::verification_for(const retrieved_update& update,
+                                                   const check_rules& rules) const {
+    return {rules, update.version, update.update_number != local_update, repair};
+}
 
 void game_launcher::verify_and_queue(splash_view& splash, const retrieved_update& update,
                                      const check_rules& rules, pass_state& state, bool& declined) {
-    const task_locations where{game_dir, download_dir, exe_path, new_exe_path};
-    const verification_rules verification{rules, update.version, update.update_number != local_update,
-                                          repair};
+    const task_locations where = task_locations_of();
+    const verification_rules verification = verification_for(update, rules);
     const nlohmann::json& entries = files_of(update.index);
     splash.set_progress(0, static_cast<std::uint32_t>(std::min<std::size_t>(
                                entries.size(), std::numeric_limits<std::uint32_t>::max())));
     byte_buffer buffer;
     sha1_context digest;
-    std::unordered_set<std::wstring> seen;
+    examined_entries examined(where);
     std::uint32_t counter = 1;
     bool instances_closed = false;
     for (const auto& entry : entries) {
         if (splash.is_closed() || declined)
             return;
-        const auto task = make_update_task(entry, where);
-        if (!task || in_work_area(task->local_path) || !seen.insert(file_identity(task->local_path)).second)
+        const auto task = examined.take(entry);
+        if (!task)
             continue;
         if (state.phase == progress_phase::checking)
             splash.set_progress_value(counter++);
@@ -152,6 +197,14 @@ game_launcher::pass_result game_launcher::run_pass(splash_view& splash, const re
         return result;
     }
     (void)write_document(files(), config_json_path, json_text_pretty(update.config));
+    // Before anything is fetched: a disk that fills up halfway leaves the player waiting for
+    // an update that cannot finish.
+    const space_estimate estimate =
+        estimate_space(files_of(update.index), task_locations_of(), verification_for(update, rules));
+    if (const auto shortage = find_space_shortage(files(), game_dir, estimate)) {
+        result.no_space = shortage;
+        return result;
+    }
 
     pass_state state;
     pass_context context{*this, splash, state, host_index};

@@ -57,6 +57,14 @@ bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
                 error_text = failure_text::config_invalid;
                 return !update_required;
             }
+            // Another host would not bring more room.
+            if (pass.no_space) {
+                const failure_report report =
+                    make_space_report(pass.no_space->needed, pass.no_space->free, game_dir, use_russian());
+                splash.set_status_text(report.status_text);
+                error_text = report.error_text;
+                return !update_required;
+            }
             // One flush for all the pass wrote: the new launcher must be on disk before it takes
             // the old one's name (unflushed, it waits for a later start), and every file before
             // its stamp is recorded.

@@ -1,0 +1,33 @@
+#include "update/disk_space.hpp"
+
+#include "update/file_operations.hpp"
+
+#include <algorithm>
+
+namespace qz4 {
+
+void space_estimate::add(std::uint64_t remote_size, std::uint64_t local_size, std::uint64_t replaced_size) {
+    const std::uint64_t growth = local_size > replaced_size ? local_size - replaced_size : 0;
+    held_ += std::max(remote_size, growth);
+    largest_ = std::max(largest_, local_size);
+    ++files_;
+}
+
+std::uint64_t space_estimate::needed() const {
+    if (files_ == 0)
+        return 0;
+    return held_ + largest_ + files_ * allocation_slack_per_file + disk_space_margin;
+}
+
+std::optional<space_shortage> find_space_shortage(file_operations& files, const std::wstring& directory,
+                                                  const space_estimate& estimate) {
+    if (estimate.empty())
+        return std::nullopt;
+    const auto free = files.free_space(directory);
+    const std::uint64_t needed = estimate.needed();
+    if (!free || *free >= needed)
+        return std::nullopt;
+    return space_shortage{needed, *free};
+}
+
+} // namespace qz4

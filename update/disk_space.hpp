@@ -1,0 +1,55 @@
+// Whether the game's volume has room for an update before any of it is fetched. Only files
+// whose sizes already show that they will be fetched are counted: knowing more would take
+// hashing, and a disk that fills up later still fails its file cleanly.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace qz4 {
+
+class file_operations;
+
+// Room kept beyond the estimate for what it cannot see: the documents a pass writes (the index
+// and its packed copy, config.json, cache.json, which for an index of many thousand files take
+// a few MiB together), the files that only their digest shows to be changed, and the file
+// system's own bookkeeping (folders, journal, metadata).
+inline constexpr std::uint64_t disk_space_margin = 16ull << 20;
+// A file takes whole allocation units (4 KiB by default on NTFS and ext4): up to one more for
+// its download and one for the file in place. Thousands of small files need far more room
+// than their sizes add up to.
+inline constexpr std::uint64_t allocation_slack_per_file = 2 * 4096;
+
+class space_estimate {
+public:
+    // One file sure to be fetched: the size of its server copy, its size once in place, and
+    // the size of the file it replaces there (0 when there is none).
+    void add(std::uint64_t remote_size, std::uint64_t local_size, std::uint64_t replaced_size);
+    [[nodiscard]] bool empty() const { return files_ == 0; }
+    [[nodiscard]] std::uint64_t files() const { return files_; }
+    // The most the volume must hold at once for these files, margin included; 0 without any.
+    [[nodiscard]] std::uint64_t needed() const;
+
+private:
+    // Per file the larger of its download and what it adds once in place. At any moment each
+    // file not yet in place holds at most its download, and each file in place what it grew
+    // by, so the sum bounds both at once, in whatever order the stages take the files.
+    std::uint64_t held_ = 0;
+    // The largest file in place: unpacked beside the file it replaces until the rename.
+    std::uint64_t largest_ = 0;
+    std::uint64_t files_ = 0;
+};
+
+struct space_shortage {
+    std::uint64_t needed = 0;
+    std::uint64_t free = 0;
+};
+
+// A shortage when the volume that holds `directory` has less room than the estimate needs;
+// nothing when it has enough, when nothing is counted (an update that fetches nothing must not
+// fail on a full disk), or when the system does not say how much is free.
+[[nodiscard]] std::optional<space_shortage>
+find_space_shortage(file_operations& files, const std::wstring& directory, const space_estimate& estimate);
+
+} // namespace qz4

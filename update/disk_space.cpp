@@ -1,7 +1,5 @@
 #include "update/disk_space.hpp"
 
-#include "update/file_operations.hpp"
-
 #include <algorithm>
 
 namespace qz4 {
@@ -19,15 +17,11 @@ std::uint64_t space_estimate::needed() const {
     return held_ + largest_ + files_ * allocation_slack_per_file + disk_space_margin;
 }
 
-std::optional<space_shortage> find_space_shortage(file_operations& files, const std::wstring& directory,
-                                                  const space_estimate& estimate) {
-    if (estimate.empty())
-        return std::nullopt;
-    const auto free = files.free_space(directory);
+std::optional<space_shortage> find_space_shortage(const space_estimate& estimate, std::uint64_t free) {
     const std::uint64_t needed = estimate.needed();
-    if (!free || *free >= needed)
+    if (estimate.empty() || free >= needed)
         return std::nullopt;
-    return space_shortage{needed, *free};
+    return space_shortage{needed, free};
 }
 
 } // namespace qz4

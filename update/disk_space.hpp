@@ -5,11 +5,8 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 
 namespace qz4 {
-
-class file_operations;
 
 // Room kept beyond the estimate for what it cannot see: the documents a pass writes (the index
 // and its packed copy, config.json, cache.json, which for an index of many thousand files take
@@ -46,10 +43,9 @@ struct space_shortage {
     std::uint64_t free = 0;
 };
 
-// A shortage when the volume that holds `directory` has less room than the estimate needs;
-// nothing when it has enough, when nothing is counted (an update that fetches nothing must not
-// fail on a full disk), or when the system does not say how much is free.
-[[nodiscard]] std::optional<space_shortage>
-find_space_shortage(file_operations& files, const std::wstring& directory, const space_estimate& estimate);
+// A shortage when `free` bytes are less than the estimate needs; nothing when they suffice, or
+// when nothing is counted (an update that fetches nothing must not fail on a full disk).
+[[nodiscard]] std::optional<space_shortage> find_space_shortage(const space_estimate& estimate,
+                                                                std::uint64_t free);
 
 } // namespace qz4

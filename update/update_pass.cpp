@@ -198,12 +198,15 @@ game_launcher::pass_result game_launcher::run_pass(splash_view& splash, const re
     }
     (void)write_document(files(), config_json_path, json_text_pretty(update.config));
     // Before anything is fetched: a disk that fills up halfway leaves the player waiting for
-    // an update that cannot finish.
-    const space_estimate estimate =
-        estimate_space(files_of(update.index), task_locations_of(), verification_for(update, rules));
-    if (const auto shortage = find_space_shortage(files(), game_dir, estimate)) {
-        result.no_space = shortage;
-        return result;
+    // an update that cannot finish. Where the system does not say what is free, the sizes
+    // are not worth asking for.
+    if (const auto free = files().free_space(game_dir)) {
+        const space_estimate estimate =
+            estimate_space(files_of(update.index), task_locations_of(), verification_for(update, rules));
+        if (const auto shortage = find_space_shortage(estimate, *free)) {
+            result.no_space = shortage;
+            return result;
+        }
     }
 
     pass_state state;

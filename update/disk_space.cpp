@@ -1,5 +1,9 @@
 #include "update/disk_space.hpp"
 
+#include "common/file_system.hpp"
+#include "update/file_verification.hpp"
+#include "update/index_entries.hpp"
+
 #include <algorithm>
 
 namespace qz4 {
@@ -22,6 +26,22 @@ std::optional<space_shortage> find_space_shortage(const space_estimate& estimate
     if (estimate.empty() || free >= needed)
         return std::nullopt;
     return space_shortage{needed, free};
+}
+
+// The launcher's own file is not freed by the pass (it moves aside), so it replaces nothing.
+space_estimate estimate_space(const nlohmann::json& entries, const task_locations& where,
+                              const verification_rules& rules) {
+    space_estimate estimate;
+    examined_entries examined(where);
+    for (const auto& entry : entries) {
+        const auto task = examined.take(entry);
+        if (!task)
+            continue;
+        const auto size = stat_file_size(task->target_path);
+        if (size_shows_update(*task, rules, size))
+            estimate.add(task->remote_size, task->local_size, task->is_self ? 0 : size.value_or(0));
+    }
+    return estimate;
 }
 
 } // namespace qz4

@@ -3,10 +3,15 @@
 // hashing, and a disk that fills up later still fails its file cleanly.
 #pragma once
 
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <optional>
 
 namespace qz4 {
+
+struct task_locations;
+struct verification_rules;
 
 // Room kept beyond the estimate for what it cannot see: the documents a pass writes (the index
 // and its packed copy, config.json, cache.json, which for an index of many thousand files take
@@ -47,5 +52,10 @@ struct space_shortage {
 // when nothing is counted (an update that fetches nothing must not fail on a full disk).
 [[nodiscard]] std::optional<space_shortage> find_space_shortage(const space_estimate& estimate,
                                                                 std::uint64_t free);
+
+// What the sizes alone show a pass will fetch among the index's `files`: one size query per
+// examined entry, no hashing.
+[[nodiscard]] space_estimate estimate_space(const nlohmann::json& entries, const task_locations& where,
+                                            const verification_rules& rules);
 
 } // namespace qz4

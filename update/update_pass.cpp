@@ -4,7 +4,6 @@
 #include "common/encoding.hpp"
 #include "common/file_system.hpp"
 #include "common/sha1.hpp"
-#include "common/text.hpp"
 #include "common/texts.hpp"
 #include "update/check_rules.hpp"
 #include "update/disk_space.hpp"
@@ -12,6 +11,7 @@
 #include "update/engine_files.hpp"
 #include "update/file_verification.hpp"
 #include "update/game_launcher.hpp"
+#include "update/index_entries.hpp"
 #include "update/json_document.hpp"
 #include "update/pass_state.hpp"
 #include "update/unpack_stage.hpp"
@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <limits>
 #include <thread>
-#include <unordered_set>
 
 namespace qz4 {
 
@@ -67,65 +66,6 @@ private:
     std::thread unpack_;
 };
 
-// The launcher's own work area is not the index's to write into.
-bool in_work_area(std::wstring_view local_path) {
-    const std::size_t end = local_path.find_first_of(L"\\/");
-    return equals_ci(local_path.substr(0, end), work_area_name);
-}
-
-// Two entries for one file would have their downloads and unpacked copies share names.
-std::wstring file_identity(std::wstring_view local_path) {
-    std::wstring identity = to_lower(local_path);
-    std::replace(identity.begin(), identity.end(), L'/', L'\\');
-    return identity;
-}
-
-// The index entries a pass examines, each as a task: valid entries outside the work area,
-// every file once.
-class examined_entries {
-public:
-    explicit examined_entries(const task_locations& where) : where_(where) {}
-
-    // Null when the entry is skipped.
-    std::shared_ptr<update_task> take(const nlohmann::json& entry) {
-        auto task = make_update_task(entry, where_);
-        if (!task || in_work_area(task->local_path) || !seen_.insert(file_identity(task->local_path)).second)
-            return nullptr;
-        return task;
-    }
-
-private:
-    const task_locations& where_;
-    std::unordered_set<std::wstring> seen_;
-};
-
-const nlohmann::json& files_of(const nlohmann::json& index) {
-    static const nlohmann::json none;
-    if (!index.is_object())
-        return none;
-    const auto found = index.find("files");
-    if (found == index.end() || !(found->is_array() || found->is_object()))
-        return none;
-    return *found;
-}
-
-// What the sizes alone show the pass will fetch: one size query per file, no hashing. The
-// launcher's own file is not freed by the pass (it moves aside), so it replaces nothing.
-space_estimate estimate_space(const nlohmann::json& entries, const task_locations& where,
-                              const verification_rules& rules) {
-    space_estimate estimate;
-    examined_entries examined(where);
-    for (const auto& entry : entries) {
-        const auto task = examined.take(entry);
-        if (!task)
-            continue;
-        const auto size = stat_file_size(task->target_path);
-        if (size_shows_update(*task, rules, size))
-            estimate.add(task->remote_size, task->local_size, task->is_self ? 0 : size.value_or(0));
-    }
-    return estimate;
-}
-
 } // namespace
 
 task_locations game_launcher::task_locations_of() const {
@@ -141,7 +81,7 @@ void game_launcher::verify_and_queue(splash_view& splash, const retrieved_update
                                      const check_rules& rules, pass_state& state, bool& declined) {
     const task_locations where = task_locations_of();
     const verification_rules verification = verification_for(update, rules);
-    const nlohmann::json& entries = files_of(update.index);
+    const nlohmann::json& entries = index_files(update.index);
     splash.set_progress(0, static_cast<std::uint32_t>(std::min<std::size_t>(
                                entries.size(), std::numeric_limits<std::uint32_t>::max())));
     byte_buffer buffer;
@@ -202,7 +142,7 @@ game_launcher::pass_result game_launcher::run_pass(splash_view& splash, const re
     // are not worth asking for.
     if (const auto free = files().free_space(game_dir)) {
         const space_estimate estimate =
-            estimate_space(files_of(update.index), task_locations_of(), verification_for(update, rules));
+            estimate_space(index_files(update.index), task_locations_of(), verification_for(update, rules));
         if (const auto shortage = find_space_shortage(estimate, *free)) {
             result.no_space = shortage;
             return result;

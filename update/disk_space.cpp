@@ -3,6 +3,7 @@
 #include "common/file_system.hpp"
 #include "update/file_verification.hpp"
 #include "update/index_entries.hpp"
+#include "update/json_document.hpp"
 
 #include <algorithm>
 
@@ -42,6 +43,27 @@ space_estimate estimate_space(const nlohmann::json& entries, const task_location
             estimate.add(task->remote_size, task->local_size, task->is_self ? 0 : size.value_or(0));
     }
     return estimate;
+}
+
+space_estimate estimate_space_all_missing(const nlohmann::json& entries) {
+    space_estimate estimate;
+    for (const auto& entry : entries) {
+        try {
+            // An entry without readable sizes is one make_update_task skips too.
+            const std::uint32_t local = json_number_exact_u32(json_member(entry, "l_size"));
+            const std::uint32_t remote = json_number_exact_u32(json_member(entry, "r_size"));
+            estimate.add(remote, local, 0);
+        } catch (const nlohmann::json::exception&) {
+        }
+    }
+    return estimate;
+}
+
+std::optional<space_shortage> find_space_shortage(const nlohmann::json& entries, const task_locations& where,
+                                                  const verification_rules& rules, std::uint64_t free) {
+    if (!find_space_shortage(estimate_space_all_missing(entries), free))
+        return std::nullopt;
+    return find_space_shortage(estimate_space(entries, where, rules), free);
 }
 
 } // namespace qz4

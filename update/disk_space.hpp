@@ -58,4 +58,16 @@ struct space_shortage {
 [[nodiscard]] space_estimate estimate_space(const nlohmann::json& entries, const task_locations& where,
                                             const verification_rules& rules);
 
+// Every entry with readable sizes as if its file were missing: a bound on estimate_space that
+// asks the disk nothing.
+[[nodiscard]] space_estimate estimate_space_all_missing(const nlohmann::json& entries);
+
+// The shortage of room for what a pass will fetch, if any. When `free` holds even the bound
+// with every file missing, as it does wherever the disk has room for the whole game, no
+// installed file's size is asked for.
+[[nodiscard]] std::optional<space_shortage> find_space_shortage(const nlohmann::json& entries,
+                                                                const task_locations& where,
+                                                                const verification_rules& rules,
+                                                                std::uint64_t free);
+
 } // namespace qz4

@@ -141,12 +141,10 @@ game_launcher::pass_result game_launcher::run_pass(splash_view& splash, const re
     // an update that cannot finish. Where the system does not say what is free, the sizes
     // are not worth asking for.
     if (const auto free = files().free_space(game_dir)) {
-        const space_estimate estimate =
-            estimate_space(index_files(update.index), task_locations_of(), verification_for(update, rules));
-        if (const auto shortage = find_space_shortage(estimate, *free)) {
-            result.no_space = shortage;
+        result.no_space = find_space_shortage(index_files(update.index), task_locations_of(),
+                                              verification_for(update, rules), *free);
+        if (result.no_space)
             return result;
-        }
     }
 
     pass_state state;

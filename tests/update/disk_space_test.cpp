@@ -57,6 +57,12 @@ TEST(SpaceEstimate, AShortageOnlyBelowWhatIsNeeded) {
         << "an update that fetches nothing runs on a full disk";
 }
 
+TEST(SpaceEstimate, TheBoundWithEveryFileMissingTakesEachEntryWithReadableSizes) {
+    const json entries = json::parse(R"([{"l_size": 300, "r_size": 100}, {"l_size": "300", "r_size": 100},
+        {"l_size": -1, "r_size": 5}, {"r_size": 5}, 7, {"l_size": 20, "r_size": 40}])");
+    EXPECT_EQ(estimate_space_all_missing(entries).needed(), 300 + 40 + 300 + 2 * slack + fixed);
+}
+
 TEST(SpaceEstimate, OnlySizesThatSurelyMeanAnUpdateCount) {
     check_rules rules;
     rules.hard_patterns.add_pattern("client\\*.*");
@@ -110,6 +116,7 @@ TEST(DiskSpace, ARunWithoutRoomStopsBeforeAnyDownloadAndSaysHowMuchIsNeeded) {
         {"next to nothing free", kib, L"1.0 KiB"},
         {"one byte short", needed - 1, L"16.1 MiB"},
         {"just enough", needed, nullptr},
+        {"room for the whole game: no size asked for", 1ull << 40, nullptr},
         {"the system does not say", std::nullopt, nullptr},
     };
     for (const auto& r : rows) {

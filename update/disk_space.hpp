@@ -29,7 +29,6 @@ public:
     // the size of the file it replaces there (0 when there is none).
     void add(std::uint64_t remote_size, std::uint64_t local_size, std::uint64_t replaced_size);
     [[nodiscard]] bool empty() const { return files_ == 0; }
-    [[nodiscard]] std::uint64_t files() const { return files_; }
     // The most the volume must hold at once for these files, margin included; 0 without any.
     [[nodiscard]] std::uint64_t needed() const;
 

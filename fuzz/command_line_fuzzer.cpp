@@ -47,6 +47,35 @@ bool names_flag(const tokens& split, std::wstring_view flag) {
         });
 }
 
+wchar_t folded(wchar_t c) {
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c;
+}
+
+// The value of the last token that is `prefix` (letters folded) and digits alone worth 1 to
+// `top`; `none` without one.
+std::uint64_t last_value(const tokens& split, std::wstring_view prefix, std::uint64_t top,
+                         std::uint64_t none) {
+    std::uint64_t result = none;
+    for (std::size_t i = 1; i < split.size(); ++i) {
+        const std::wstring& token = split[i];
+        if (token.size() <= prefix.size())
+            continue;
+        bool matches = true;
+        for (std::size_t k = 0; k < prefix.size() && matches; ++k)
+            matches = folded(token[k]) == prefix[k];
+        const std::wstring digits = token.substr(prefix.size());
+        if (!matches || digits.find_first_not_of(L"0123456789") != std::wstring::npos)
+            continue;
+        const std::size_t first = std::min(digits.find_first_not_of(L'0'), digits.size());
+        if (digits.size() - first > 19)
+            continue; // beyond any top
+        const std::uint64_t value = first == digits.size() ? 0 : std::stoull(digits.substr(first));
+        if (value >= 1 && value <= top)
+            result = value;
+    }
+    return result;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -68,8 +97,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(options.no_update == names_flag(split, L"-noupdate"));
     FUZZ_CHECK(options.self_update_allowed == !names_flag(split, L"-noselfupdate"));
     FUZZ_CHECK(options.repair == names_flag(split, L"-repair"));
-    FUZZ_CHECK(options.connections >= 1 && options.connections <= max_connections);
-    FUZZ_CHECK(options.max_rate % 1024 == 0 && options.max_rate <= max_rate_kib * 1024);
+    FUZZ_CHECK(options.connections ==
+               last_value(split, L"-connections=", max_connections, default_connections));
+    FUZZ_CHECK(options.max_rate == last_value(split, L"-maxrate=", max_rate_kib, 0) * 1024);
 
     // The game gets the launcher's arguments behind its quoted path, not quoted again: they
     // come back whole unless they hold a space, a quote or a backslash, and with spaces alone

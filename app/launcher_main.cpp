@@ -91,6 +91,9 @@ int run_launcher_mode(const start_options& options, const std::vector<std::wstri
     const std::wstring game_exe_path = join_path(module_directory(), L"client\\Client.exe");
     game_launcher launcher(built_in_launcher_settings());
     launcher.self_update_allowed = options.self_update_allowed;
+    launcher.repair = options.repair;
+    launcher.connections = options.connections;
+    launcher.max_rate = options.max_rate;
     // Without an update, or without a host to ask, the installed files are what the game gets.
     if (options.no_update || !launcher.init())
         return start_game_or_report(game_exe_path, tokens);

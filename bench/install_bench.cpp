@@ -2,7 +2,8 @@
 // is made of: (a) the curl tool fetching the same server files one after another over one
 // connection, and (b) our codec decoding the packed ones alone. The three stages overlap
 // when the install takes little more than the slower of the two. Then the up-to-date rerun
-// against sha1sum over the installed tree (soft-checked, and hard-checked), and the
+// against sha1sum over the installed tree (soft-checked, and hard-checked), the soft rerun
+// without the disk-space check, with its scan of every size, and as it is; and the
 // launcher's peak memory, also with a 1 GiB file in the tree.
 //   qz4_bench_install <tree> [--big] [--keep DIR]
 // The tree is any directory (scripts/bench-install.sh takes a Debian game data package);
@@ -139,11 +140,15 @@ double decode_alone(const published& tree, const fs::path& www, const fs::path& 
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-bench::process_figures run_launcher(const fs::path& game, bool flushes = true) {
+// `environment` ("NAME=value", LD_PRELOAD with a library of stubs among them) changes what
+// the launcher gets from the system.
+bench::process_figures run_launcher(const fs::path& game, const std::vector<std::string>& environment = {}) {
     settle();
     std::vector<std::string> command = {(game / "qz4launcher").string()};
-    if (!flushes)
-        command.insert(command.begin(), {"env", std::string("LD_PRELOAD=") + QZ4_NO_FLUSH_PRELOAD});
+    if (!environment.empty()) {
+        command.insert(command.begin(), environment.begin(), environment.end());
+        command.insert(command.begin(), "env");
+    }
     const auto run = bench::run_measured(command, game);
     if (run.exit_code != 0)
         fail("the launcher ended with " + std::to_string(run.exit_code));
@@ -164,7 +169,8 @@ void measure_durability(const fs::path& game, double first_install) {
     double stubbed = 1e9;
     for (int round = 0; round < 2; ++round) {
         clear_game(game);
-        stubbed = std::min(stubbed, run_launcher(game, false).wall_seconds);
+        stubbed = std::min(
+            stubbed, run_launcher(game, {std::string("LD_PRELOAD=") + QZ4_NO_FLUSH_PRELOAD}).wall_seconds);
         clear_game(game);
         flushed = std::min(flushed, run_launcher(game).wall_seconds);
     }
@@ -172,6 +178,26 @@ void measure_durability(const fs::path& game, double first_install) {
     std::printf("  fastest install with flushes %.2f s, with flushes stubbed out %.2f s: cost %+.1f %% "
                 "(goal < 10 %%)\n",
                 flushed, stubbed, 100.0 * (flushed - stubbed) / stubbed);
+}
+
+struct space_check_figures {
+    double unchecked = 1e9; // fastest soft rerun with the free space hidden: no check
+    double scanned = 1e9;   // with 1 MiB free: every installed file's size asked for
+    double bounded = 1e9;   // as it is, the disk having room for the whole game
+};
+
+// The soft-checked rerun again, in turns without the disk-space check, with its size scan,
+// and as it is; the fastest of each.
+space_check_figures measure_space_check(const fs::path& game) {
+    const std::string preload = std::string("LD_PRELOAD=") + QZ4_FREE_SPACE_PRELOAD;
+    space_check_figures figures;
+    for (int round = 0; round < 7; ++round) {
+        figures.unchecked = std::min(figures.unchecked, run_launcher(game, {preload}).wall_seconds);
+        figures.scanned = std::min(
+            figures.scanned, run_launcher(game, {preload, "QZ4_BENCH_FREE_SPACE=1048576"}).wall_seconds);
+        figures.bounded = std::min(figures.bounded, run_launcher(game).wall_seconds);
+    }
+    return figures;
 }
 
 // The same update, served with every file hard-checked: the launcher then hashes them all.
@@ -247,6 +273,7 @@ int main(int argc, char** argv) {
         const auto sha1sum = bench::run_measured(
             {"sh", "-c", "find client -type f -print0 | xargs -0 sha1sum >/dev/null"}, game);
         const auto soft = run_launcher(game);
+        const space_check_figures space_check = measure_space_check(game);
         serve_hard_checked(state / "www", served.update, patterns);
         (void)run_launcher(game); // takes the new rules in
         const auto hard = run_launcher(game);
@@ -255,6 +282,13 @@ int main(int argc, char** argv) {
         print_run("launcher, hard-checked", hard);
         std::printf("  sha1sum / soft rerun %8.1f (goal >= 50); sha1sum / hard rerun %8.2f\n",
                     sha1sum.wall_seconds / soft.wall_seconds, sha1sum.wall_seconds / hard.wall_seconds);
+        const auto cost = [&](double with) {
+            return 100.0 * (with - space_check.unchecked) / space_check.unchecked;
+        };
+        std::printf("  disk-space check, fastest soft rerun: %.3f s without it, %.3f s scanning every size "
+                    "(cost %+.1f %%), %.3f s with room for the whole game (cost %+.1f %%, goal < 5 %%)\n",
+                    space_check.unchecked, space_check.scanned, cost(space_check.scanned),
+                    space_check.bounded, cost(space_check.bounded));
 
         std::printf("Peak memory of the launcher: %.1f MiB during the install (goal <= 64)\n",
                     install.peak_mib);

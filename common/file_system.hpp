@@ -87,6 +87,15 @@ struct directory_entry {
 [[nodiscard]] bool make_directory(const std::wstring& path);
 bool remove_empty_directory(const std::wstring& path);
 
+// The size of a regular file as the system keeps it beside the name, without opening the
+// file: cheap enough to ask for every file of a large tree. Nullopt when there is no such
+// file, or a directory. POSIX follows links; a Windows link answers for itself.
+[[nodiscard]] std::optional<std::uint64_t> stat_file_size(const std::wstring& path);
+
+// The bytes this process may still write on the volume that holds `directory` (quotas and a
+// reserve for the administrator taken off); nullopt when the system does not say.
+[[nodiscard]] std::optional<std::uint64_t> free_disk_space(const std::wstring& directory);
+
 // The wildcard rule that find_entries applies, shared so every platform agrees.
 [[nodiscard]] bool name_matches_pattern(std::wstring_view name, std::wstring_view pattern);
 

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace qz4 {
@@ -61,6 +62,23 @@ std::optional<std::vector<directory_entry>> find_entries(const std::wstring& dir
     std::sort(entries.begin(), entries.end(),
               [](const directory_entry& a, const directory_entry& b) { return a.name < b.name; });
     return entries;
+}
+
+std::optional<std::uint64_t> stat_file_size(const std::wstring& path) {
+    struct stat info {};
+    if (::stat(to_native_path(path).c_str(), &info) != 0 || S_ISDIR(info.st_mode))
+        return std::nullopt;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::optional<std::uint64_t> free_disk_space(const std::wstring& directory) {
+    struct statvfs info {};
+    if (::statvfs(to_native_path(directory).c_str(), &info) != 0)
+        return std::nullopt;
+    // f_bavail leaves out the blocks reserved for root; the fragment size is their unit
+    // (f_bsize is only the preferred transfer size, and may differ).
+    const std::uint64_t unit = info.f_frsize != 0 ? info.f_frsize : info.f_bsize;
+    return static_cast<std::uint64_t>(info.f_bavail) * unit;
 }
 
 bool make_directory(const std::wstring& path) {

@@ -89,6 +89,25 @@ std::optional<std::vector<directory_entry>> find_entries(const std::wstring& dir
     return entries;
 }
 
+std::optional<std::uint64_t> stat_file_size(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return std::nullopt;
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::optional<std::uint64_t> free_disk_space(const std::wstring& directory) {
+    // A share's name must end with a backslash, and any other directory may.
+    std::wstring name = directory;
+    if (name.empty() || name.back() != L'\\')
+        name += L'\\';
+    ULARGE_INTEGER available{};
+    if (!::GetDiskFreeSpaceExW(name.c_str(), &available, nullptr, nullptr))
+        return std::nullopt;
+    return available.QuadPart;
+}
+
 bool make_directory(const std::wstring& path) {
     return ::CreateDirectoryW(path.c_str(), nullptr) != FALSE;
 }

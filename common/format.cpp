@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
+#include <iterator>
 #include <string_view>
 #include <type_traits>
 
@@ -378,6 +379,22 @@ std::string format_narrow(const char* format, ...) {
     std::string result = vformat_narrow(format, args);
     va_end(args);
     return result;
+}
+
+std::wstring format_byte_size(std::uint64_t bytes) {
+    static constexpr const wchar_t* units[] = {L"KiB", L"MiB", L"GiB", L"TiB", L"PiB", L"EiB"};
+    if (bytes < 1024)
+        return format_wide(L"%llu B", static_cast<unsigned long long>(bytes));
+    std::uint64_t unit = 1024;
+    for (std::size_t i = 0;; ++i, unit *= 1024) {
+        // In integers: a double would round sizes near 2^64. The remainder times ten stays
+        // below 2^64 for every unit up to EiB.
+        const std::uint64_t remainder = bytes % unit;
+        const std::uint64_t tenths = bytes / unit * 10 + (remainder * 10 + unit / 2) / unit;
+        if (tenths < 10240 || i + 1 == std::size(units))
+            return format_wide(L"%llu.%llu %s", static_cast<unsigned long long>(tenths / 10),
+                               static_cast<unsigned long long>(tenths % 10), units[i]);
+    }
 }
 
 } // namespace qz4

@@ -7,12 +7,17 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstdint>
 #include <string>
 
 namespace qz4 {
 
 [[nodiscard]] std::wstring format_wide(const wchar_t* format, ...);
 [[nodiscard]] std::string format_narrow(const char* format, ...);
+
+// A size for people: bytes below 1 KiB, otherwise one decimal of the largest binary unit
+// that keeps the number below 1024 ("300.5 MiB", "1.2 GiB"), rounded to the nearest tenth.
+[[nodiscard]] std::wstring format_byte_size(std::uint64_t bytes);
 
 [[nodiscard]] std::wstring vformat_wide(const wchar_t* format, std::va_list args);
 [[nodiscard]] std::string vformat_narrow(const char* format, std::va_list args);

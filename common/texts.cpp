@@ -15,7 +15,7 @@ struct text_pair {
 };
 
 // Indexed by text_id; the English texts that end in a space keep it, the Russian ones have none.
-constexpr std::array<text_pair, 17> texts = {{
+constexpr std::array<text_pair, 18> texts = {{
     {L"Starting...", L"Запуск..."},
     {L"Update Required", L"Требуется обновление"},
     {L"To apply the update, all running instances of the game must be closed.\n\nWould you like to close all "
@@ -41,6 +41,7 @@ constexpr std::array<text_pair, 17> texts = {{
     {L"Unpack failed for %u files", L"Ошибка распаковки %u файлов"},
     {L"Files updated", L"Обновление завершено"},
     {L"%s left", L"осталось %s"},
+    {L"Not enough disk space: %s needed, %s free", L"Недостаточно места на диске: нужно %s, свободно %s"},
 }};
 
 } // namespace

@@ -27,6 +27,7 @@ enum class text_id {
     unpack_failed_status,
     files_updated,
     time_left,
+    not_enough_space,
 };
 
 // The English or the Russian form of a text.
@@ -55,6 +56,9 @@ inline constexpr wchar_t invalid_version[] = L"Invalid version number";
 inline constexpr wchar_t config_invalid[] = L"Remote config is invalid";
 inline constexpr wchar_t guid_mismatch[] = L"GUID mismatch";
 inline constexpr wchar_t cancelled[] = L"Cancelled by user";
+// The space the update needs, the space free (both as format_byte_size gives them), the game's folder.
+inline constexpr wchar_t not_enough_space[] =
+    L"Not enough disk space: the update needs %s, %s is free on %s.";
 inline constexpr wchar_t download_failed[] = L"Failed to download %u files";
 inline constexpr wchar_t unpack_failed[] = L"Failed to unpack %u files";
 inline constexpr wchar_t file_line[] = L"\nFile: %s";

@@ -1,4 +1,4 @@
-// The program's command line: split, matched against the four flags, and passed on to the
+// The program's command line: split, matched against the flags, and passed on to the
 // game. Input bytes are the command line in UTF-8.
 #include "app/command_line.hpp"
 #include "app/game_start.hpp"
@@ -47,6 +47,35 @@ bool names_flag(const tokens& split, std::wstring_view flag) {
         });
 }
 
+wchar_t folded(wchar_t c) {
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c;
+}
+
+// The value of the last token that is `prefix` (letters folded) and digits alone worth 1 to
+// `top`; `none` without one.
+std::uint64_t last_value(const tokens& split, std::wstring_view prefix, std::uint64_t top,
+                         std::uint64_t none) {
+    std::uint64_t result = none;
+    for (std::size_t i = 1; i < split.size(); ++i) {
+        const std::wstring& token = split[i];
+        if (token.size() <= prefix.size())
+            continue;
+        bool matches = true;
+        for (std::size_t k = 0; k < prefix.size() && matches; ++k)
+            matches = folded(token[k]) == prefix[k];
+        const std::wstring digits = token.substr(prefix.size());
+        if (!matches || digits.find_first_not_of(L"0123456789") != std::wstring::npos)
+            continue;
+        const std::size_t first = std::min(digits.find_first_not_of(L'0'), digits.size());
+        if (digits.size() - first > 19)
+            continue; // beyond any top
+        const std::uint64_t value = first == digits.size() ? 0 : std::stoull(digits.substr(first));
+        if (value >= 1 && value <= top)
+            result = value;
+    }
+    return result;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -67,6 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(options.sleep_after == names_flag(split, L"-sleep"));
     FUZZ_CHECK(options.no_update == names_flag(split, L"-noupdate"));
     FUZZ_CHECK(options.self_update_allowed == !names_flag(split, L"-noselfupdate"));
+    FUZZ_CHECK(options.repair == names_flag(split, L"-repair"));
+    FUZZ_CHECK(options.connections ==
+               last_value(split, L"-connections=", max_connections, default_connections));
+    FUZZ_CHECK(options.max_rate == last_value(split, L"-maxrate=", max_rate_kib, 0) * 1024);
 
     // The game gets the launcher's arguments behind its quoted path, not quoted again: they
     // come back whole unless they hold a space, a quote or a backslash, and with spaces alone

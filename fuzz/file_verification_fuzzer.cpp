@@ -61,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     task.target_path = L"c:\\game\\" + task.local_path;
     task.local_size = input.ConsumeIntegralInRange<std::uint32_t>(0, 3);
     task.local_sha1 = digests[input.ConsumeIntegralInRange<std::size_t>(0, 2)];
-    const verification_rules given{rules, input.ConsumeIntegralInRange<std::int32_t>(0, 4),
-                                   input.ConsumeBool()};
+    verification_rules given{rules, input.ConsumeIntegralInRange<std::int32_t>(0, 4), input.ConsumeBool()};
     scripted_file file(input);
+    given.repair = input.ConsumeBool();
 
     const verification_outcome outcome = verify_file(task, given, file);
 
@@ -73,11 +73,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool checked = hard || rules.soft_patterns.matches(task.local_path);
     if (!file.exists_)
         FUZZ_CHECK(outcome == verification_outcome::needs_update);
-    if (hard)
+    if (hard || given.repair)
         FUZZ_CHECK(file.cached_asked == 0);
     const bool size_right = file.size_ == task.local_size;
     const bool digest_right = equals_ci(file.digest_, task.local_sha1);
-    const bool stamp_right = !hard && !given.version_changed && file.cached_ && digest_right;
+    const bool stamp_right = !hard && !given.version_changed && !given.repair && file.cached_ && digest_right;
     if (outcome == verification_outcome::up_to_date && file.exists_ && checked)
         FUZZ_CHECK(size_right && (digest_right || stamp_right));
     if (file.exists_ && checked && size_right && digest_right)

@@ -125,6 +125,8 @@ int main(int argc, char** argv) {
     seed("command_line", "plain", "\"C:\\Games\\Tarnwood\\qz4launcher.exe\" -noupdate");
     seed("command_line", "mixed",
          "qz4launcher.exe -NoSelfUpdate \"a b\" c\\\\d \\\"e -patchmaker -sleep x\\");
+    seed("command_line", "values",
+         "qz4launcher.exe -Repair -connections=8 -MAXRATE=512 -connections=99 -maxrate=0");
 
     const auto pattern_and_path = [](std::string_view pattern, std::string_view path) {
         return std::string(pattern) + '\0' + std::string(path);

@@ -5,6 +5,7 @@
 #include "common/paths.hpp"
 #include "common/text.hpp"
 
+#include <algorithm>
 #include <vector>
 
 namespace qz4 {
@@ -196,6 +197,12 @@ bool digest_accepted(const accepted_digests& accepted, std::wstring_view target_
         return false; // only the first matching pattern counts
     }
     return false;
+}
+
+bool accepts_edits_of(const accepted_digests& accepted, std::wstring_view target_path) {
+    const std::wstring path = normalize_path(target_path);
+    return std::any_of(accepted.begin(), accepted.end(),
+                       [&](const auto& entry) { return path_matches(entry.first, path); });
 }
 
 } // namespace qz4

@@ -60,4 +60,7 @@ struct check_rules {
 [[nodiscard]] bool digest_accepted(const accepted_digests& accepted, std::wstring_view target_path,
                                    std::string_view digest);
 
+// Whether any key matches the path, so that some digest could be accepted for the file.
+[[nodiscard]] bool accepts_edits_of(const accepted_digests& accepted, std::wstring_view target_path);
+
 } // namespace qz4

@@ -103,6 +103,10 @@ bool file_operations::make_durable(const std::wstring& directory, const std::vec
                        [](const std::wstring& path) { return flush_file(path); });
 }
 
+std::optional<std::uint64_t> file_operations::free_space(const std::wstring& directory) {
+    return free_disk_space(directory);
+}
+
 std::unique_ptr<output_file> reporting_file_operations::create_file(const std::wstring& path,
                                                                     std::uint32_t& error) {
     auto file = inner_.create_file(path, error);

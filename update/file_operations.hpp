@@ -1,7 +1,8 @@
 // Every change the update engine makes to the disk goes through one table of operations:
-// creating and writing files, renaming, deleting, creating and removing directories, and
-// marking programs executable, and flushing them to disk. Tests put a table of their own in its place to
-// refuse a rename, fill the disk or cut a write short at the call of their choosing.
+// creating and writing files, renaming, deleting, creating and removing directories, marking
+// programs executable and flushing them to disk; and the room the disk has left. Tests put a
+// table of their own in its place to refuse a rename, fill the disk or cut a write short at
+// the call of their choosing.
 #pragma once
 
 #include "common/byte_sink.hpp"
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,9 @@ public:
     // inherit the system's flush.
     [[nodiscard]] virtual bool make_durable(const std::wstring& directory,
                                             const std::vector<std::wstring>& written);
+    // The bytes that may still be written on the volume that holds `directory`; nullopt when
+    // the system does not say. Tables of tests that do not care inherit the system's answer.
+    [[nodiscard]] virtual std::optional<std::uint64_t> free_space(const std::wstring& directory);
 
 protected:
     file_operations() = default;
@@ -80,6 +85,9 @@ public:
     // A refused flush only costs the stamps, which the next start makes again: not reported.
     bool make_durable(const std::wstring& directory, const std::vector<std::wstring>& written) override {
         return inner_.make_durable(directory, written);
+    }
+    std::optional<std::uint64_t> free_space(const std::wstring& directory) override {
+        return inner_.free_space(directory);
     }
 
 private:

@@ -22,8 +22,8 @@ verification_outcome verify_file(const update_task& task, const verification_rul
     bool digest_taken = false;
     if (file.size() == task.local_size) {
         // A soft-checked file whose stamp is unchanged since it was last found right is
-        // trusted without hashing, within one update.
-        if (!hard && !rules.version_changed && file.cached_as(task.local_sha1))
+        // trusted without hashing, within one update and unless a repair was asked for.
+        if (!hard && !rules.version_changed && !rules.repair && file.cached_as(task.local_sha1))
             return verification_outcome::up_to_date;
         digest = file.digest();
         digest_taken = true;
@@ -37,6 +37,17 @@ verification_outcome verify_file(const update_task& task, const verification_rul
             return verification_outcome::accepted;
     }
     return verification_outcome::needs_update;
+}
+
+bool size_shows_update(const update_task& task, const verification_rules& rules,
+                       std::optional<std::uint64_t> installed_size) {
+    if (!installed_size)
+        return true;
+    const bool checked = rules.rules.hard_patterns.matches(task.local_path) ||
+                         rules.rules.soft_patterns.matches(task.local_path);
+    if (!checked || *installed_size == task.local_size)
+        return false;
+    return rules.version < 3 || !accepts_edits_of(rules.rules.accepted, task.target_path);
 }
 
 installed_file_on_disk::installed_file_on_disk(const update_task& task, const file_cache& cache,

@@ -41,10 +41,20 @@ struct verification_rules {
     const check_rules& rules;
     std::int32_t version = 0;     // the configuration's schema version
     bool version_changed = false; // the server announces another update than last time
+    // The player asked for a repair: a stamp vouches for nothing, so soft-checked files are
+    // hashed as hard-checked ones are. Unnamed files and accepted edits stay the player's.
+    bool repair = false;
 };
 
 [[nodiscard]] verification_outcome verify_file(const update_task& task, const verification_rules& rules,
                                                installed_file& file);
+
+// Whether the installed file's size alone (nullopt: no file there) shows that verify_file will
+// ask for an update, without hashing: the file is missing, or it is checked, its size is not
+// the index's, and no accepted digest could keep it. A file of the right size may still need
+// one; only its digest tells.
+[[nodiscard]] bool size_shows_update(const update_task& task, const verification_rules& rules,
+                                     std::optional<std::uint64_t> installed_size);
 
 // The installed file at the task's target, read from disk and looked up in the cache. Its
 // size and write time come from one open handle, taken at the first question; checking a

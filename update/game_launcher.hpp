@@ -5,9 +5,11 @@
 #include "common/byte_buffer.hpp"
 #include "common/signatures.hpp"
 #include "splash/splash_view.hpp"
+#include "update/disk_space.hpp"
 #include "update/file_cache.hpp"
 #include "update/file_operations.hpp"
 #include "update/launcher_layout.hpp"
+#include "update/transfer_limits.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -24,11 +26,8 @@ namespace qz4 {
 class downloader;
 struct check_rules;
 struct pass_state;
-
-// Transfers of the download stage at once, unless the command line says otherwise.
-inline constexpr std::uint32_t default_connections = 4;
-// The most "-connections=N" may ask for.
-inline constexpr std::uint32_t max_connections = 16;
+struct task_locations;
+struct verification_rules;
 
 using pause_function = std::function<void(std::chrono::milliseconds)>;
 
@@ -117,8 +116,8 @@ public:
     std::uint32_t max_attempts = 3;      // retrieval attempts; retries per file and stage
     // Transfers of the download stage at once ("-connections=N"); 1 fetches file after file.
     std::uint32_t connections = default_connections;
-    std::uint64_t max_rate = 0; // bytes per second over all transfers ("-maxrate=KiB/s"); 0: no cap
-    bool repair = false;        // "-repair": every checked file is hashed, the stamp cache rebuilt
+    std::uint64_t max_rate = 0;          // bytes per second over all transfers ("-maxrate=KiB/s"); 0: no cap
+    bool repair = false;                 // "-repair": every checked file is hashed, the stamp cache rebuilt
     std::uint32_t retry_delay_ms = 1000; // before every retrieval attempt after the first
     // Seconds: connect time-out and low-speed time of version.json and the index.
     std::uint32_t retrieval_timeout = 10;
@@ -135,7 +134,8 @@ private:
         bool self_update_ready = false;
         std::uint32_t download_failures = 0;
         std::uint32_t unpack_failures = 0;
-        std::vector<std::wstring> placed; // files moved into place
+        std::vector<std::wstring> placed;       // files moved into place
+        std::optional<space_shortage> no_space; // the volume lacks room; nothing was fetched
     };
 
     retrieval_status retrieve_update(splash_view& splash, std::uint32_t& host_index,
@@ -148,6 +148,9 @@ private:
     bool index_signature_holds(std::uint32_t update_number, byte_buffer& index_bytes);
     bool refuse(std::wstring detail);
     pass_result run_pass(splash_view& splash, const retrieved_update& update, std::uint32_t host_index);
+    [[nodiscard]] task_locations task_locations_of() const;
+    [[nodiscard]] verification_rules verification_for(const retrieved_update& update,
+                                                      const check_rules& rules) const;
     void verify_and_queue(splash_view& splash, const retrieved_update& update, const check_rules& rules,
                           pass_state& state, bool& declined);
     void save_cache(bool files_durable);

@@ -34,4 +34,13 @@ failure_report make_failure_report(std::uint32_t download_failures, std::uint32_
     return report;
 }
 
+failure_report make_space_report(std::uint64_t needed, std::uint64_t free, const std::wstring& game_dir,
+                                 bool russian) {
+    const std::wstring needed_text = format_byte_size(needed);
+    const std::wstring free_text = format_byte_size(free);
+    return {format_wide(text_for(text_id::not_enough_space, russian), needed_text.c_str(), free_text.c_str()),
+            format_wide(failure_text::not_enough_space, needed_text.c_str(), free_text.c_str(),
+                        game_dir.c_str())};
+}
+
 } // namespace qz4

@@ -22,4 +22,9 @@ struct failure_report {
                                                  const std::vector<std::wstring>& unpack_errors,
                                                  bool russian);
 
+// The volume lacks room for the files a pass would fetch: both sizes, and the game's folder
+// in the detail.
+[[nodiscard]] failure_report make_space_report(std::uint64_t needed, std::uint64_t free,
+                                               const std::wstring& game_dir, bool russian);
+
 } // namespace qz4

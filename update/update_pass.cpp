@@ -4,13 +4,14 @@
 #include "common/encoding.hpp"
 #include "common/file_system.hpp"
 #include "common/sha1.hpp"
-#include "common/text.hpp"
 #include "common/texts.hpp"
 #include "update/check_rules.hpp"
+#include "update/disk_space.hpp"
 #include "update/download_stage.hpp"
 #include "update/engine_files.hpp"
 #include "update/file_verification.hpp"
 #include "update/game_launcher.hpp"
+#include "update/index_entries.hpp"
 #include "update/json_document.hpp"
 #include "update/pass_state.hpp"
 #include "update/unpack_stage.hpp"
@@ -18,7 +19,6 @@
 #include <algorithm>
 #include <limits>
 #include <thread>
-#include <unordered_set>
 
 namespace qz4 {
 
@@ -66,48 +66,34 @@ private:
     std::thread unpack_;
 };
 
-// The launcher's own work area is not the index's to write into.
-bool in_work_area(std::wstring_view local_path) {
-    const std::size_t end = local_path.find_first_of(L"\\/");
-    return equals_ci(local_path.substr(0, end), work_area_name);
-}
-
-// Two entries for one file would have their downloads and unpacked copies share names.
-std::wstring file_identity(std::wstring_view local_path) {
-    std::wstring identity = to_lower(local_path);
-    std::replace(identity.begin(), identity.end(), L'/', L'\\');
-    return identity;
-}
-
-const nlohmann::json& files_of(const nlohmann::json& index) {
-    static const nlohmann::json none;
-    if (!index.is_object())
-        return none;
-    const auto found = index.find("files");
-    if (found == index.end() || !(found->is_array() || found->is_object()))
-        return none;
-    return *found;
-}
-
 } // namespace
+
+task_locations game_launcher::task_locations_of() const {
+    return {game_dir, download_dir, exe_path, new_exe_path};
+}
+
+verification_rules game_launcher::verification_for(const retrieved_update& update,
+                                                   const check_rules& rules) const {
+    return {rules, update.version, update.update_number != local_update, repair};
+}
 
 void game_launcher::verify_and_queue(splash_view& splash, const retrieved_update& update,
                                      const check_rules& rules, pass_state& state, bool& declined) {
-    const task_locations where{game_dir, download_dir, exe_path, new_exe_path};
-    const verification_rules verification{rules, update.version, update.update_number != local_update};
-    const nlohmann::json& entries = files_of(update.index);
+    const task_locations where = task_locations_of();
+    const verification_rules verification = verification_for(update, rules);
+    const nlohmann::json& entries = index_files(update.index);
     splash.set_progress(0, static_cast<std::uint32_t>(std::min<std::size_t>(
                                entries.size(), std::numeric_limits<std::uint32_t>::max())));
     byte_buffer buffer;
     sha1_context digest;
-    std::unordered_set<std::wstring> seen;
+    examined_entries examined(where);
     std::uint32_t counter = 1;
     bool instances_closed = false;
     for (const auto& entry : entries) {
         if (splash.is_closed() || declined)
             return;
-        const auto task = make_update_task(entry, where);
-        if (!task || in_work_area(task->local_path) || !seen.insert(file_identity(task->local_path)).second)
+        const auto task = examined.take(entry);
+        if (!task)
             continue;
         if (state.phase == progress_phase::checking)
             splash.set_progress_value(counter++);
@@ -151,6 +137,15 @@ game_launcher::pass_result game_launcher::run_pass(splash_view& splash, const re
         return result;
     }
     (void)write_document(files(), config_json_path, json_text_pretty(update.config));
+    // Before anything is fetched: a disk that fills up halfway leaves the player waiting for
+    // an update that cannot finish. Where the system does not say what is free, the sizes
+    // are not worth asking for.
+    if (const auto free = files().free_space(game_dir)) {
+        result.no_space = find_space_shortage(index_files(update.index), task_locations_of(),
+                                              verification_for(update, rules), *free);
+        if (result.no_space)
+            return result;
+    }
 
     pass_state state;
     pass_context context{*this, splash, state, host_index};

@@ -31,7 +31,10 @@ bool game_launcher::run(splash_view& splash, bool& restart_requested) {
 
 bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
     try {
-        file_cache.load(cache_json_path);
+        // A repair trusts no stamp: the cache starts empty and is saved with what this run
+        // finds, so the stamps of files the player damaged are gone for later runs too.
+        if (!repair)
+            file_cache.load(cache_json_path);
         if (!is_directory(temp_dir)) {
             error_text = failure_text::cannot_create_temp;
             return !update_required;
@@ -52,6 +55,14 @@ bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
             const pass_result pass = run_pass(splash, update, host_index);
             if (pass.rules_invalid) {
                 error_text = failure_text::config_invalid;
+                return !update_required;
+            }
+            // Another host would not bring more room.
+            if (pass.no_space) {
+                const failure_report report =
+                    make_space_report(pass.no_space->needed, pass.no_space->free, game_dir, use_russian());
+                splash.set_status_text(report.status_text);
+                error_text = report.error_text;
                 return !update_required;
             }
             // One flush for all the pass wrote: the new launcher must be on disk before it takes

@@ -42,23 +42,63 @@ TEST(SplitCommandLine, Table) {
     }
 }
 
+// The options a table row expects, from the defaults.
+start_options with(void (*change)(start_options&)) {
+    start_options options;
+    change(options);
+    return options;
+}
+
 TEST(StartOptions, FlagsMatchWholeTokensIgnoringAsciiCase) {
-    const auto options = parse_start_options({L"-noupdate", L"-NoSelfUpdate", L"-PATCHMAKER", L"-Sleep"});
+    struct row {
+        tokens arguments; // after the program's own path
+        start_options expected;
+    };
+    constexpr std::uint64_t kib = 1024;
+    const row rows[] = {
+        {{}, {}},
+        {{L"-noupdate", L"-NoSelfUpdate", L"-PATCHMAKER", L"-Sleep", L"-RePair"}, with([](start_options& o) {
+             o.no_update = o.patch_maker = o.sleep_after = o.repair = true;
+             o.self_update_allowed = false;
+         })},
+        {{L"--noupdate", L"/noupdate", L"-noupdate=1", L"noupdate", L"-noupdat", L"-noselfupdates",
+          L"-repair=1", L"-repairs"},
+         {}},
+        {{L"-NOUPDATE", L"x", L"-noupdate"}, with([](start_options& o) { o.no_update = true; })},
+        {{L"-connections=1"}, with([](start_options& o) { o.connections = 1; })},
+        {{L"-CONNECTIONS=16"}, with([](start_options& o) { o.connections = 16; })},
+        {{L"-connections=007"}, with([](start_options& o) { o.connections = 7; })},
+        {{L"-connections=3", L"-connections=9"}, with([](start_options& o) { o.connections = 9; })},
+        {{L"-connections=3", L"-connections=17"}, with([](start_options& o) { o.connections = 3; })},
+        // Out of range or no number: ignored, the default stays.
+        {{L"-connections=0", L"-connections=17", L"-connections=", L"-connections=-2", L"-connections=+2",
+          L"-connections= 2", L"-connections=2x", L"-connections=0x4", L"-connections=18446744073709551620",
+          L"-connections", L"-connections:2", L"--connections=2", L"-connection=2"},
+         {}},
+        {{L"-maxrate=1"}, with([](start_options& o) { o.max_rate = kib; })},
+        {{L"-MaxRate=512"}, with([](start_options& o) { o.max_rate = 512 * kib; })},
+        {{L"-maxrate=4194304"}, with([](start_options& o) { o.max_rate = 4194304 * kib; })},
+        {{L"-maxrate=0", L"-maxrate=4194305", L"-maxrate=", L"-maxrate=1.5", L"-maxrate=-1", L"-maxrate=1k",
+          L"-maxrate=99999999999999999999999", L"-max-rate=10", L"-maxrate"},
+         {}},
+        {{L"-patchmaker", L"-connections=2", L"-maxrate=8", L"-repair"}, with([](start_options& o) {
+             o.patch_maker = o.repair = true;
+             o.connections = 2;
+             o.max_rate = 8 * kib;
+         })},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::PrintToString(r.arguments));
+        tokens line = {L"prog"};
+        line.insert(line.end(), r.arguments.begin(), r.arguments.end());
+        const start_options got = parse_start_options(line);
+        EXPECT_EQ(got, r.expected) << "patch maker " << got.patch_maker << ", sleep " << got.sleep_after
+                                   << ", no update " << got.no_update << ", self-update "
+                                   << got.self_update_allowed << ", repair " << got.repair << ", connections "
+                                   << got.connections << ", max rate " << got.max_rate;
+    }
     // The first token is the program itself, never a flag.
-    EXPECT_FALSE(options.no_update);
-    EXPECT_FALSE(options.self_update_allowed);
-    EXPECT_TRUE(options.patch_maker);
-    EXPECT_TRUE(options.sleep_after);
-
-    const auto none = parse_start_options(
-        {L"prog", L"--noupdate", L"/noupdate", L"-noupdate=1", L"noupdate", L"-noupdat", L"-noselfupdates"});
-    EXPECT_FALSE(none.no_update);
-    EXPECT_TRUE(none.self_update_allowed);
-    EXPECT_FALSE(none.patch_maker);
-    EXPECT_FALSE(none.sleep_after);
-
-    const auto twice = parse_start_options({L"prog", L"-NOUPDATE", L"x", L"-noupdate"});
-    EXPECT_TRUE(twice.no_update);
+    EXPECT_EQ(parse_start_options({L"-noupdate"}), start_options{});
 }
 
 TEST(StartOptions, QuotedAndBackslashedFlagsFromARealCommandLine) {

@@ -35,12 +35,15 @@ protected:
 
 TEST_F(LauncherProgram, NoUpdateStartsTheClientWithTheLauncherArguments) {
     install_client();
-    const auto result = run({"-NoUpdate", "x", "a b"});
+    // The launcher's own flags reach the client too.
+    const std::vector<std::string> arguments = {"-NoUpdate",      "x",          "a b", "-Repair",
+                                                "-connections=2", "-maxrate=64"};
+    const auto result = run(arguments);
     EXPECT_EQ(result.exit_code, 0) << result.output;
     test::client_record record;
     ASSERT_TRUE(test::wait_for_client_record(dir_.native("client"), record));
     EXPECT_EQ(fs::path(record.working_directory), dir_.native("client"));
-    EXPECT_EQ(record.arguments, test::arguments_seen_by_client({"-NoUpdate", "x", "a b"}));
+    EXPECT_EQ(record.arguments, test::arguments_seen_by_client(arguments));
     EXPECT_EQ(record.marker, "(unset)");
 }
 

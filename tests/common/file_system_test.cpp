@@ -115,6 +115,10 @@ TEST(FileSystem, FileQueriesAndDeletion) {
     EXPECT_FALSE(is_regular_file(dir.wide("folder")));
     EXPECT_TRUE(is_directory(dir.wide("folder")));
     EXPECT_FALSE(is_directory(dir.wide("missing")));
+    EXPECT_EQ(stat_file_size(dir.wide("data.bin")), 10u);
+    EXPECT_EQ(stat_file_size(dir.wide("empty")), 0u);
+    EXPECT_EQ(stat_file_size(dir.wide("missing")), std::nullopt);
+    EXPECT_EQ(stat_file_size(dir.wide("folder")), std::nullopt);
 
     std::uint32_t count = 0;
     EXPECT_TRUE(read_file_part(dir.wide("data.bin"), nullptr, count));
@@ -138,6 +142,19 @@ TEST(FileSystem, FileQueriesAndDeletion) {
     EXPECT_FALSE(fs::exists(dir.native("data.bin")));
     EXPECT_FALSE(delete_file_now(dir.wide("data.bin")));
     EXPECT_FALSE(delete_file_now(dir.wide("folder")));
+}
+
+// Others write to the volume meanwhile, so the two answers are compared loosely; a wrong
+// block unit would be off by a factor.
+TEST(FileSystem, FreeSpaceAgreesWithTheStandardLibrary) {
+    test::temp_dir dir;
+    const auto free = free_disk_space(dir.wide());
+    ASSERT_TRUE(free.has_value());
+    const std::uint64_t expected = fs::space(dir.path()).available;
+    const std::uint64_t slack = 64ull << 20;
+    EXPECT_LE(*free, expected + slack);
+    EXPECT_GE(*free + slack, expected);
+    EXPECT_EQ(free_disk_space(dir.wide("missing\\deeper")), std::nullopt);
 }
 
 TEST(FileSystem, MoveReplacesAndCopyOverwrites) {

@@ -51,5 +51,27 @@ TEST(Format, EdgeCasesNeverReadWrongArguments) {
     EXPECT_EQ(format_wide(L"%s!", long_text.c_str()).size(), 10001u); // never truncated
 }
 
+TEST(Format, ByteSizesInTheLargestUnitBelow1024WithOneDecimal) {
+    struct row {
+        std::uint64_t bytes;
+        const wchar_t* text;
+    };
+    const row rows[] = {
+        {0, L"0 B"},
+        {1023, L"1023 B"},
+        {1024, L"1.0 KiB"},
+        {1536, L"1.5 KiB"},
+        {1075, L"1.0 KiB"},        // 1.0498 rounds down
+        {1076, L"1.1 KiB"},        // 1.0508 rounds up
+        {1048575, L"1.0 MiB"},     // 1023.999 KiB would print as 1024.0 KiB
+        {315097088, L"300.5 MiB"}, // 300.5 MiB exactly
+        {1288490189, L"1.2 GiB"},  // 1.2 GiB, rounded
+        {UINT64_MAX, L"16.0 EiB"}, // no overflow at the top
+        {1023ull << 50, L"1023.0 PiB"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(format_byte_size(r.bytes), r.text) << r.bytes;
+}
+
 } // namespace
 } // namespace qz4

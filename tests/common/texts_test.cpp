@@ -30,6 +30,7 @@ constexpr text_id all_texts[] = {
     text_id::unpack_failed_status,
     text_id::files_updated,
     text_id::time_left,
+    text_id::not_enough_space,
 };
 
 bool is_cyrillic(wchar_t c) {
@@ -68,6 +69,10 @@ TEST(Texts, FormatsTakeTheirArguments) {
               L"Download failed for 3 files");
     EXPECT_EQ(format_wide(failure_text::download_entry, L"Data\\a.txt", "CURL error: 22"),
               L"Data\\a.txt (CURL error: 22)");
+    EXPECT_EQ(format_wide(text_for(text_id::not_enough_space, false), L"1.2 GiB", L"300.5 MiB"),
+              L"Not enough disk space: 1.2 GiB needed, 300.5 MiB free");
+    EXPECT_EQ(format_wide(failure_text::not_enough_space, L"1.2 GiB", L"300.5 MiB", L"C:\\Games\\X"),
+              L"Not enough disk space: the update needs 1.2 GiB, 300.5 MiB is free on C:\\Games\\X.");
 }
 
 TEST(Texts, FailureBoxesAppendTheEnglishDetail) {

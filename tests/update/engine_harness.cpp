@@ -221,6 +221,12 @@ bool faulty_files::mark_executable(const std::wstring& path) {
     return system_file_operations().mark_executable(path);
 }
 
+std::optional<std::uint64_t> faulty_files::free_space(const std::wstring& directory) {
+    if (free_space_is)
+        return free_space_is(directory);
+    return file_operations::free_space(directory);
+}
+
 std::vector<std::wstring> faulty_files::created() const {
     const std::lock_guard lock(mutex_);
     return created_;

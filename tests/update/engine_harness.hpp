@@ -69,7 +69,10 @@ public:
     bool create_directories(const std::wstring& path) override;
     bool remove_directory(const std::wstring& path, bool allow_files) override;
     bool mark_executable(const std::wstring& path) override;
+    std::optional<std::uint64_t> free_space(const std::wstring& directory) override;
 
+    // What free_space answers instead of the system, when set.
+    std::function<std::optional<std::uint64_t>(const std::wstring& directory)> free_space_is;
     // Paths are compared by what they end with (backslashes, as the engine writes them).
     std::function<bool(const std::wstring& from, const std::wstring& to)> refuse_move;
     std::function<bool(const std::wstring& path)> refuse_directory;

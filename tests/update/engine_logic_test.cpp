@@ -192,6 +192,7 @@ TEST(FileVerification, PatternsSizesStampsDigestsAndAcceptedEdits) {
         fake_file file;
         verification_outcome expected;
         int hashes;
+        bool repair = false;
     };
     auto file = [](bool present, std::uint32_t length, bool stamp, std::string digest) {
         fake_file f;
@@ -224,6 +225,15 @@ TEST(FileVerification, PatternsSizesStampsDigestsAndAcceptedEdits) {
          v::needs_update, 1},
         {"an edit not accepted", L"config\\user.cfg", 3, false, file(true, 4, false, "dddd"), v::needs_update,
          1},
+        // A repair hashes what a stamp would have vouched for, and nothing else.
+        {"repair: soft, stamp, same update, damaged", L"config\\a.cfg", 3, false, file(true, 4, true, "zzzz"),
+         v::needs_update, 1, true},
+        {"repair: soft, stamp, same update, right", L"config\\a.cfg", 3, false, file(true, 4, true, "abcd"),
+         v::up_to_date, 1, true},
+        {"repair: no pattern", L"data\\x.bin", 3, false, file(true, 9, false, "ffff"), v::up_to_date, 0,
+         true},
+        {"repair: accepted edit", L"config\\user.cfg", 3, false, file(true, 4, true, "eeee"), v::accepted, 1,
+         true},
     };
     for (auto& r : rows) {
         SCOPED_TRACE(r.what);
@@ -232,7 +242,7 @@ TEST(FileVerification, PatternsSizesStampsDigestsAndAcceptedEdits) {
         task.target_path = L"C:\\Game\\" + r.local_path;
         task.local_size = 4;
         task.local_sha1 = "abcd";
-        const verification_rules with{rules, r.version, r.version_changed};
+        const verification_rules with{rules, r.version, r.version_changed, r.repair};
         EXPECT_EQ(verify_file(task, with, r.file), r.expected);
         EXPECT_EQ(r.file.hashed, r.hashes);
     }

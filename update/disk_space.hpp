@@ -1,0 +1,72 @@
+// Whether the game's volume has room for an update before any of it is fetched. Only files
+// whose sizes already show that they will be fetched are counted: knowing more would take
+// hashing, and a disk that fills up later still fails its file cleanly.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <optional>
+
+namespace qz4 {
+
+struct task_locations;
+struct verification_rules;
+
+// Room kept beyond the estimate for what it cannot see: the documents a pass writes (the index
+// and its packed copy, config.json, cache.json, which for an index of many thousand files take
+// a few MiB together), the files that only their digest shows to be changed, and the file
+// system's own bookkeeping (folders, journal, metadata).
+inline constexpr std::uint64_t disk_space_margin = 16ull << 20;
+// A file takes whole allocation units (4 KiB by default on NTFS and ext4): up to one more for
+// its download and one for the file in place. Thousands of small files need far more room
+// than their sizes add up to.
+inline constexpr std::uint64_t allocation_slack_per_file = 2 * 4096;
+
+class space_estimate {
+public:
+    // One file sure to be fetched: the size of its server copy, its size once in place, and
+    // the size of the file it replaces there (0 when there is none).
+    void add(std::uint64_t remote_size, std::uint64_t local_size, std::uint64_t replaced_size);
+    [[nodiscard]] bool empty() const { return files_ == 0; }
+    // The most the volume must hold at once for these files, margin included; 0 without any.
+    [[nodiscard]] std::uint64_t needed() const;
+
+private:
+    // Per file the larger of its download and what it adds once in place. At any moment each
+    // file not yet in place holds at most its download, and each file in place what it grew
+    // by, so the sum bounds both at once, in whatever order the stages take the files.
+    std::uint64_t held_ = 0;
+    // The largest file in place: unpacked beside the file it replaces until the rename.
+    std::uint64_t largest_ = 0;
+    std::uint64_t files_ = 0;
+};
+
+struct space_shortage {
+    std::uint64_t needed = 0;
+    std::uint64_t free = 0;
+};
+
+// A shortage when `free` bytes are less than the estimate needs; nothing when they suffice, or
+// when nothing is counted (an update that fetches nothing must not fail on a full disk).
+[[nodiscard]] std::optional<space_shortage> find_space_shortage(const space_estimate& estimate,
+                                                                std::uint64_t free);
+
+// What the sizes alone show a pass will fetch among the index's `files`: one size query per
+// examined entry, no hashing.
+[[nodiscard]] space_estimate estimate_space(const nlohmann::json& entries, const task_locations& where,
+                                            const verification_rules& rules);
+
+// Every entry with readable sizes as if its file were missing: a bound on estimate_space that
+// asks the disk nothing.
+[[nodiscard]] space_estimate estimate_space_all_missing(const nlohmann::json& entries);
+
+// The shortage of room for what a pass will fetch, if any. When `free` holds even the bound
+// with every file missing, as it does wherever the disk has room for the whole game, no
+// installed file's size is asked for.
+[[nodiscard]] std::optional<space_shortage> find_space_shortage(const nlohmann::json& entries,
+                                                                const task_locations& where,
+                                                                const verification_rules& rules,
+                                                                std::uint64_t free);
+
+} // namespace qz4

@@ -14,26 +14,17 @@ namespace {
 using nlohmann::json;
 
 // The system's operations, logging renames and flushes in the order they happen.
-class ordering_files final : public file_operations {
+class ordering_files final : public test::system_files {
 public:
-    std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override {
-        return system().create_file(path, error);
-    }
     bool move_replace(const std::wstring& from, const std::wstring& to) override {
         record(L"move " + to);
-        return system().move_replace(from, to);
+        return system_files::move_replace(from, to);
     }
-    bool delete_file(const std::wstring& path) override { return system().delete_file(path); }
-    bool create_directories(const std::wstring& path) override { return system().create_directories(path); }
-    bool remove_directory(const std::wstring& path, bool allow_files) override {
-        return system().remove_directory(path, allow_files);
-    }
-    bool mark_executable(const std::wstring& path) override { return system().mark_executable(path); }
     bool make_durable(const std::wstring& directory, const std::vector<std::wstring>& written) override {
         record(L"flush");
         for (const auto& path : written)
             record(L"flushed " + path);
-        return refuse_flush ? false : system().make_durable(directory, written);
+        return refuse_flush ? false : system_files::make_durable(directory, written);
     }
 
     bool refuse_flush = false;
@@ -49,7 +40,6 @@ private:
     }
     mutable std::mutex mutex_; // guards log_: the stages' threads rename too
     std::vector<std::wstring> log_;
-    static file_operations& system() { return system_file_operations(); }
 };
 
 // Where in the log the first entry with this ending stands; the log's size when none has.

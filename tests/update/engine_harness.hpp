@@ -56,6 +56,34 @@ private:
     std::atomic<bool> closed_{false};
 };
 
+// The system's operations, for tables that watch or change only some of them.
+class system_files : public file_operations {
+public:
+    std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override {
+        return system_file_operations().create_file(path, error);
+    }
+    std::unique_ptr<output_file> continue_file(const std::wstring& path, std::uint64_t length,
+                                               std::uint32_t& error) override {
+        return system_file_operations().continue_file(path, length, error);
+    }
+    bool move_replace(const std::wstring& from, const std::wstring& to) override {
+        return system_file_operations().move_replace(from, to);
+    }
+    bool delete_file(const std::wstring& path) override { return system_file_operations().delete_file(path); }
+    bool create_directories(const std::wstring& path) override {
+        return system_file_operations().create_directories(path);
+    }
+    bool remove_directory(const std::wstring& path, bool allow_files) override {
+        return system_file_operations().remove_directory(path, allow_files);
+    }
+    bool mark_executable(const std::wstring& path) override {
+        return system_file_operations().mark_executable(path);
+    }
+    bool make_durable(const std::wstring& directory, const std::vector<std::wstring>& written) override {
+        return system_file_operations().make_durable(directory, written);
+    }
+};
+
 // The system's operations, with faults where a test asks for them. Every call is counted.
 // The fault settings are set before the run and only read while it runs.
 class faulty_files final : public file_operations {

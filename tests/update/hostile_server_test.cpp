@@ -50,26 +50,13 @@ const char* const all_faults[] = {"404",     "500",     "503",    "cut0",      "
                                   "drip",    "stall",   "silent", "redirect",  "huge"};
 
 // The most bytes written to each file through one creation of it, whatever happened next.
-class byte_counting_files final : public file_operations {
+class byte_counting_files final : public test::system_files {
 public:
     std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override {
-        auto file = system_file_operations().create_file(path, error);
+        auto file = system_files::create_file(path, error);
         if (!file)
             return file;
         return std::make_unique<counted>(std::move(file), *this, path);
-    }
-    bool move_replace(const std::wstring& from, const std::wstring& to) override {
-        return system_file_operations().move_replace(from, to);
-    }
-    bool delete_file(const std::wstring& path) override { return system_file_operations().delete_file(path); }
-    bool create_directories(const std::wstring& path) override {
-        return system_file_operations().create_directories(path);
-    }
-    bool remove_directory(const std::wstring& path, bool allow_files) override {
-        return system_file_operations().remove_directory(path, allow_files);
-    }
-    bool mark_executable(const std::wstring& path) override {
-        return system_file_operations().mark_executable(path);
     }
 
     [[nodiscard]] std::map<std::wstring, std::uint64_t> most_written() const {

@@ -171,27 +171,14 @@ TEST_F(Pipeline, TenFailuresStopThePass) {
 }
 
 // The system's operations, watching how many downloads are being written at once.
-class concurrency_watch final : public file_operations {
+class concurrency_watch final : public test::system_files {
 public:
     std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override {
-        return watched(path, system_file_operations().create_file(path, error));
+        return watched(path, system_files::create_file(path, error));
     }
     std::unique_ptr<output_file> continue_file(const std::wstring& path, std::uint64_t length,
                                                std::uint32_t& error) override {
-        return watched(path, system_file_operations().continue_file(path, length, error));
-    }
-    bool move_replace(const std::wstring& from, const std::wstring& to) override {
-        return system_file_operations().move_replace(from, to);
-    }
-    bool delete_file(const std::wstring& path) override { return system_file_operations().delete_file(path); }
-    bool create_directories(const std::wstring& path) override {
-        return system_file_operations().create_directories(path);
-    }
-    bool remove_directory(const std::wstring& path, bool allow_files) override {
-        return system_file_operations().remove_directory(path, allow_files);
-    }
-    bool mark_executable(const std::wstring& path) override {
-        return system_file_operations().mark_executable(path);
+        return watched(path, system_files::continue_file(path, length, error));
     }
 
     std::atomic<int> open{0};

@@ -117,8 +117,9 @@ public:
         try {
             for (std::uint32_t i = 1; i < transfers_; ++i)
                 others.emplace_back([this] { transfer_body(); });
-        } catch (const std::system_error&) {
-            // No thread to be had: the transfers already started carry the stage.
+        } catch (...) {
+            // No thread (or no memory for one) to be had: the transfers already started carry
+            // the stage, and must be joined whatever happens.
         }
         transfer_body();
         for (std::thread& other : others)

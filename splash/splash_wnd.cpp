@@ -42,14 +42,12 @@ void CSplashWnd::set_progress_value(std::uint32_t value) {
 }
 
 void CSplashWnd::set_transfer_figures(double bytes_per_second, double seconds_left) {
-    {
-        std::lock_guard lock(state_mutex_);
-        // NaN fails the test too, so that nothing but a real rate is ever shown.
-        const bool shown = bytes_per_second > 0;
-        bytes_per_second_ = shown ? bytes_per_second : 0;
-        seconds_left_ = shown ? seconds_left : 0;
-    }
-    repaint();
+    // No repaint: the window does not show them, and the terminal looks at its own pace.
+    const std::lock_guard lock(state_mutex_);
+    // NaN fails the test too, so that nothing but a real rate is ever shown.
+    const bool shown = bytes_per_second > 0;
+    bytes_per_second_ = shown ? bytes_per_second : 0;
+    seconds_left_ = shown ? seconds_left : 0;
 }
 
 void CSplashWnd::repaint() {

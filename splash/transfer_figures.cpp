@@ -3,8 +3,9 @@
 #include "common/format.hpp"
 #include "common/texts.hpp"
 
-#include <array>
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace qz4 {
 
@@ -17,18 +18,10 @@ constexpr double longest_estimate = 99.0 * 3600.0;
 std::wstring rate_text(double bytes_per_second) {
     if (!std::isfinite(bytes_per_second) || bytes_per_second <= 0)
         return {};
-    // Bytes are whole; below 1 KiB/s a decimal would only look precise.
-    if (bytes_per_second < 1023.5)
-        return format_wide(L"%.0f B/s", bytes_per_second);
-    constexpr std::array<const wchar_t*, 4> units = {L"KiB/s", L"MiB/s", L"GiB/s", L"TiB/s"};
-    double value = bytes_per_second / 1024.0;
-    std::size_t unit = 0;
-    // The unit is chosen after rounding, so that 1023.97 KiB/s reads "1.0 MiB/s".
-    while (value >= 1023.95 && unit + 1 < units.size()) {
-        value /= 1024.0;
-        ++unit;
-    }
-    return format_wide(L"%.1f %s", value, units[unit]);
+    // Whole bytes, as sizes are shown; no rate comes near the top of the range.
+    constexpr double largest = 1e18;
+    const auto bytes = static_cast<std::uint64_t>(std::llround(std::min(bytes_per_second, largest)));
+    return format_byte_size(bytes) + L"/s";
 }
 
 std::wstring duration_text(double seconds) {

@@ -24,6 +24,11 @@ namespace qz4 {
 
 namespace {
 
+// How many transfers a setting of `connections` runs at once.
+std::uint32_t transfers_at_once(std::uint32_t connections) {
+    return std::clamp<std::uint32_t>(connections, 1, max_connections);
+}
+
 // The bar and the percentage over all transfers of the stage. The bar belongs to the
 // verification until it has finished; from then on to this stage, which takes it at the
 // first file or progress report after the change.
@@ -290,10 +295,6 @@ private:
 };
 
 } // namespace
-
-std::uint32_t transfers_at_once(std::uint32_t connections) {
-    return std::clamp<std::uint32_t>(connections, 1, max_connections);
-}
 
 void download_worker(pass_context& context) noexcept {
     try {

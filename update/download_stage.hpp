@@ -7,15 +7,10 @@
 
 #include "update/pass_state.hpp"
 
-#include <cstdint>
-
 namespace qz4 {
 
 // The body of the stage's thread; ends by itself (always in phase downloads_finished) once
 // every transfer has ended.
 void download_worker(pass_context& context) noexcept;
-
-// How many transfers a setting of `connections` runs at once.
-[[nodiscard]] std::uint32_t transfers_at_once(std::uint32_t connections);
 
 } // namespace qz4

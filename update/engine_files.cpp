@@ -20,13 +20,28 @@ void prepare_transfer(downloader& transfer, long timeout_seconds) {
     transfer.easy.add<CURLOPT_HEADERFUNCTION>(static_cast<curl_write_callback>(&discard_headers));
 }
 
+std::string download_failure_text(bool transferred, bool over_limit, std::uint64_t limit,
+                                  const downloader& transfer) {
+    if (over_limit)
+        return format_narrow("Too large: more than %llu bytes", static_cast<unsigned long long>(limit));
+    if (!transferred)
+        return transfer.last_error;
+    // The last buffered bytes reach the file only when it is closed; losing them there loses
+    // data just as a failed write during the transfer does.
+    return format_narrow("CURL error: %u", static_cast<unsigned>(CURLE_WRITE_ERROR));
+}
+
+std::string open_failure_text(std::uint32_t error) {
+    return format_narrow("Open failed: %u", static_cast<unsigned>(error));
+}
+
 bool download_to_file(downloader& transfer, file_operations& files, const std::string& url,
                       const std::wstring& path, std::uint64_t limit, std::string& error,
                       std::string* digest) {
     std::uint32_t open_error = 0;
     auto file = files.create_file(path, open_error);
     if (!file) {
-        error = format_narrow("Open failed: %u", static_cast<unsigned>(open_error));
+        error = open_failure_text(open_error);
         return false;
     }
     // A server that announces more than the limit is refused before the first byte arrives;
@@ -34,21 +49,17 @@ bool download_to_file(downloader& transfer, file_operations& files, const std::s
     transfer.easy.add<CURLOPT_MAXFILESIZE_LARGE>(static_cast<curl_off_t>(limit));
     hashing_sink hashed(*file);
     capped_sink sink(hashed, limit);
-    bool ok = transfer.download(url, sink);
-    if (!ok)
-        error = sink.overflowed()
-                    ? format_narrow("Too large: more than %llu bytes", static_cast<unsigned long long>(limit))
-                    : transfer.last_error;
-    if (!file->finish() && ok) {
-        ok = false;
-        error = format_narrow("CURL error: %u", static_cast<unsigned>(CURLE_WRITE_ERROR));
-    }
+    const bool transferred = transfer.download(url, sink);
+    const bool finished = file->finish();
     file.reset();
-    if (!ok)
-        files.delete_file(path);
-    else if (digest != nullptr)
-        *digest = hashed.text();
-    return ok;
+    if (transferred && finished) {
+        if (digest != nullptr)
+            *digest = hashed.text();
+        return true;
+    }
+    error = download_failure_text(transferred, sink.overflowed(), limit, transfer);
+    files.delete_file(path);
+    return false;
 }
 
 int unpack_to_file(file_operations& files, const std::wstring& source, const std::wstring& target,

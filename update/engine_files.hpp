@@ -25,6 +25,13 @@ void prepare_transfer(downloader& transfer, long timeout_seconds);
                                     const std::wstring& path, std::uint64_t limit, std::string& error,
                                     std::string* digest = nullptr);
 
+// The text of a download into a capped sink that failed: what was over the cap, the
+// transfer's own text, or (a transfer that went through) a write lost when the file closed.
+[[nodiscard]] std::string download_failure_text(bool transferred, bool over_limit, std::uint64_t limit,
+                                                const downloader& transfer);
+// The text of a download whose file could not be created.
+[[nodiscard]] std::string open_failure_text(std::uint32_t error);
+
 // Unpacks the packed file `source` into `target`, refusing more than `limit` bytes of output.
 // Returns the codec's result (lzma2_result); write_error also for output beyond the limit.
 // With `digest`, as above.

@@ -3,6 +3,7 @@
 #include "common/file_handle.hpp"
 #include "common/file_system.hpp"
 #include "common/format.hpp"
+#include "update/engine_files.hpp"
 #include "update/engine_sinks.hpp"
 
 #include <charconv>
@@ -188,7 +189,7 @@ resumable_download::outcome resumable_download::transfer(std::uint64_t offset, s
     if (!out) {
         if (offset > 0)
             return outcome::range_refused; // nor written on
-        error = format_narrow("Open failed: %u", static_cast<unsigned>(open_error));
+        error = open_failure_text(open_error);
         return outcome::failed;
     }
     hashing_sink hashed(*out, start, offset);
@@ -217,12 +218,7 @@ resumable_download::outcome resumable_download::transfer(std::uint64_t offset, s
     }
     if (!ok && offset > 0 && (continued.range_refused() || head.status == 416))
         return outcome::range_refused;
-    if (sink.overflowed())
-        error = format_narrow("Too large: more than %llu bytes", static_cast<unsigned long long>(file_.size));
-    else if (!ok)
-        error = transfer_.last_error;
-    else
-        error = format_narrow("CURL error: %u", static_cast<unsigned>(CURLE_WRITE_ERROR));
+    error = download_failure_text(ok, sink.overflowed(), file_.size, transfer_);
     // Only what the server sent and the disk took whole is worth continuing.
     const bool worth_keeping = !ok && finished && file_.size >= resumable_file_size && !sink.overflowed() &&
                                !continued.target_refused();

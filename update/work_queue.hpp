@@ -23,8 +23,9 @@ private:
     std::deque<std::shared_ptr<update_task>> tasks_; // guarded by mutex_
 };
 
-// An auto-reset event with one waiter: a raise before the wait is not lost, and one wait
-// consumes any number of raises.
+// An auto-reset event: a raise before the wait is not lost, one wait consumes any number of
+// raises, and a raise wakes at most one of several waiters (the download stage's transfers
+// pass the wake on themselves).
 class wake_signal {
 public:
     void raise();

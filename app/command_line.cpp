@@ -1,6 +1,6 @@
 #include "app/command_line.hpp"
 
-#include "common/text.hpp"
+#include "common/ascii_text.hpp"
 
 #include <array>
 #include <optional>

@@ -2,7 +2,7 @@
 // start-up flags.
 #pragma once
 
-#include "update/transfer_limits.hpp"
+#include "update/engine/transfer_limits.hpp"
 
 #include <cstdint>
 #include <string>

@@ -2,7 +2,7 @@
 
 #include "app/message_box.hpp"
 #include "app/processes.hpp"
-#include "common/texts.hpp"
+#include "texts/player_texts.hpp"
 
 #include <cstdint>
 #include <thread>

@@ -9,12 +9,12 @@
 #include "app/program_files.hpp"
 #include "common/file_system.hpp"
 #include "common/paths.hpp"
-#include "common/signatures.hpp"
-#include "common/texts.hpp"
+#include "signatures/signatures.hpp"
+#include "texts/player_texts.hpp"
 #include "patchmaker/patch_maker.hpp"
 #include "splash/splash_wnd.hpp"
-#include "update/executable_restore.hpp"
-#include "update/game_launcher.hpp"
+#include "update/engine/executable_restore.hpp"
+#include "update/engine/game_launcher.hpp"
 
 #include <optional>
 #include <stdexcept>

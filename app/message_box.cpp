@@ -1,6 +1,6 @@
 #include "app/message_box.hpp"
 
-#include "common/texts.hpp"
+#include "texts/player_texts.hpp"
 
 #include <mutex>
 

@@ -3,7 +3,7 @@
 // definition of its own, to count the operations or stop the process at one of them.
 #pragma once
 
-#include "update/file_operations.hpp"
+#include "update/engine/file_operations.hpp"
 
 namespace qz4 {
 

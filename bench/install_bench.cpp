@@ -10,8 +10,8 @@
 // it is published as the client/ folder of a game.
 #include "bench/bench_support.hpp"
 #include "common/lzma2_codec.hpp"
-#include "update/json_document.hpp"
-#include "update/manifests.hpp"
+#include "update/documents/json_document.hpp"
+#include "update/documents/manifests.hpp"
 
 #include <algorithm>
 #include <cstdio>

@@ -10,8 +10,8 @@
 #include "bench/bench_support.hpp"
 #include "common/encoding.hpp"
 #include "patchmaker/patch_maker.hpp"
-#include "update/json_document.hpp"
-#include "update/manifests.hpp"
+#include "update/documents/json_document.hpp"
+#include "update/documents/manifests.hpp"
 
 #include <atomic>
 #include <cmath>

@@ -5,7 +5,7 @@
 // already costs when a file of that size is verified.
 #include "bench/bench_support.hpp"
 #include "common/sha1.hpp"
-#include "common/signatures.hpp"
+#include "signatures/signatures.hpp"
 
 #include <cstdio>
 #include <random>

@@ -17,9 +17,9 @@
 #include "common/sha1.hpp"
 #include "net/downloader.hpp"
 #include "splash/splash_view.hpp"
-#include "update/game_launcher.hpp"
-#include "update/json_document.hpp"
-#include "update/manifests.hpp"
+#include "update/engine/game_launcher.hpp"
+#include "update/documents/json_document.hpp"
+#include "update/documents/manifests.hpp"
 
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/test_process.hpp"

@@ -3,7 +3,7 @@
 
 #include "common/file_handle.hpp"
 #include "common/paths.hpp"
-#include "common/text.hpp"
+#include "common/ascii_text.hpp"
 
 #include <algorithm>
 #include <limits>

@@ -2,8 +2,8 @@
 // usable cache (a bad one an empty cache), lookups of its entries never fail, the patch
 // maker's records read back or are refused cleanly, and what is saved loads back the same.
 #include "fuzz/json_checks.hpp"
-#include "update/file_cache.hpp"
-#include "update/manifests.hpp"
+#include "update/documents/file_cache.hpp"
+#include "update/documents/manifests.hpp"
 
 #include <cstdint>
 

@@ -4,9 +4,9 @@
 // for that digest; never trusts a stamp for a hard-checked file; accepts a player's edit only
 // as the configuration says; and asks each question of the file at most once.
 #include "common/encoding.hpp"
-#include "common/text.hpp"
+#include "common/ascii_text.hpp"
 #include "fuzz/fuzz_support.hpp"
-#include "update/file_verification.hpp"
+#include "update/engine/file_verification.hpp"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

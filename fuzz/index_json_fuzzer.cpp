@@ -5,12 +5,12 @@
 // every `files` entry made into an update task, checked against the rules and readied for
 // the queue. A task must never read or write outside the game directory and the download
 // area, whatever the server sent.
-#include "common/text.hpp"
+#include "common/ascii_text.hpp"
 #include "fuzz/json_checks.hpp"
-#include "update/check_rules.hpp"
-#include "update/host_list.hpp"
-#include "update/remote_config.hpp"
-#include "update/update_task.hpp"
+#include "update/documents/check_rules.hpp"
+#include "update/engine/host_list.hpp"
+#include "update/engine/remote_config.hpp"
+#include "update/documents/update_task.hpp"
 
 #include <cstdint>
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "fuzz/fuzz_support.hpp"
-#include "update/json_document.hpp"
+#include "update/documents/json_document.hpp"
 
 #include <nlohmann/json.hpp>
 

@@ -4,9 +4,9 @@
 #include "common/lzma2_codec.hpp"
 #include "common/sha1.hpp"
 #include "fuzz/fuzz_support.hpp"
-#include "update/file_cache.hpp"
-#include "update/json_document.hpp"
-#include "update/manifests.hpp"
+#include "update/documents/file_cache.hpp"
+#include "update/documents/json_document.hpp"
+#include "update/documents/manifests.hpp"
 
 #include <cstdint>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // on every pattern and path. Input: a pattern, a zero byte, a path, both UTF-8.
 #include "common/encoding.hpp"
 #include "fuzz/fuzz_support.hpp"
-#include "update/check_rules.hpp"
+#include "update/documents/check_rules.hpp"
 
 #include <cstdint>
 #include <cwctype>

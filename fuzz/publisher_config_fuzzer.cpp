@@ -2,8 +2,8 @@
 // it publishes in every index (and the launcher turns into check rules), and the document
 // saved back with a raised update number.
 #include "fuzz/json_checks.hpp"
-#include "update/check_rules.hpp"
-#include "update/manifests.hpp"
+#include "update/documents/check_rules.hpp"
+#include "update/documents/manifests.hpp"
 
 #include <cstdint>
 

@@ -8,12 +8,12 @@
 // is the launcher or carries a digest that the index names.
 #include "common/encoding.hpp"
 #include "common/sha1.hpp"
-#include "common/text.hpp"
+#include "common/ascii_text.hpp"
 #include "fuzz/fuzz_support.hpp"
 #include "splash/splash_view.hpp"
-#include "update/game_launcher.hpp"
-#include "update/json_document.hpp"
-#include "update/manifests.hpp"
+#include "update/engine/game_launcher.hpp"
+#include "update/documents/json_document.hpp"
+#include "update/documents/manifests.hpp"
 
 #include <csignal>
 #include <cstdint>

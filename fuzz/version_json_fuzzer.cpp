@@ -1,7 +1,7 @@
 // version.json as the launcher reads it from a server (and from its own copy at the next
 // start): the update number, from any document at all.
 #include "fuzz/json_checks.hpp"
-#include "update/manifests.hpp"
+#include "update/documents/manifests.hpp"
 
 #include <cstdint>
 

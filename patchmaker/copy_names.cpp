@@ -1,7 +1,7 @@
 #include "patchmaker/copy_names.hpp"
 
 #include "common/encoding.hpp"
-#include "common/text.hpp"
+#include "common/ascii_text.hpp"
 
 #include <unordered_set>
 

@@ -10,12 +10,12 @@
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
 #include "common/sha1.hpp"
-#include "common/text.hpp"
+#include "common/ascii_text.hpp"
 #include "patchmaker/console_text.hpp"
 #include "patchmaker/copy_names.hpp"
 #include "patchmaker/patch_maker_state.hpp"
-#include "update/json_document.hpp"
-#include "update/manifests.hpp"
+#include "update/documents/json_document.hpp"
+#include "update/documents/manifests.hpp"
 
 #include <array>
 #include <exception>

@@ -7,15 +7,15 @@
 #include "common/format.hpp"
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
-#include "common/text.hpp"
+#include "common/ascii_text.hpp"
 #include "patchmaker/console_text.hpp"
 #include "patchmaker/copy_names.hpp"
 #include "patchmaker/guid.hpp"
 #include "patchmaker/interrupts.hpp"
 #include "patchmaker/patch_maker_state.hpp"
 #include "patchmaker/publisher_key.hpp"
-#include "update/json_document.hpp"
-#include "update/manifests.hpp"
+#include "update/documents/json_document.hpp"
+#include "update/documents/manifests.hpp"
 
 #include <algorithm>
 #include <exception>

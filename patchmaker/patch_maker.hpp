@@ -2,7 +2,7 @@
 // numbering each changed tree as a new update and reusing what did not change.
 #pragma once
 
-#include "common/signatures.hpp"
+#include "signatures/signatures.hpp"
 
 #include <atomic>
 #include <cstdio>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "patchmaker/encoder_pool.hpp"
-#include "update/file_cache.hpp"
+#include "update/documents/file_cache.hpp"
 
 #include <nlohmann/json.hpp>
 

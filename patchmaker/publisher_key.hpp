@@ -1,7 +1,7 @@
 // The publisher's signing key, kept in a file beside config.json and never in output.
 #pragma once
 
-#include "common/signatures.hpp"
+#include "signatures/signatures.hpp"
 
 #include <optional>
 #include <string>

@@ -32,7 +32,7 @@ python3 "$server" start --state-dir "$state" >/dev/null
 
 status=0
 QZ4_TEST_HTTP_SERVER_DIR=$state QZ4_HOSTILE_MIXES=$mixes QZ4_HOSTILE_SEED=$seed \
-  build/dev/tests/update/qz4_engine_tests --gtest_filter='HostileServer.*' >"$state/log" 2>&1 || status=$?
+  build/dev/tests/update/engine/qz4_engine_tests --gtest_filter='HostileServer.*' >"$state/log" 2>&1 || status=$?
 
 summary=$(grep '^hostile: mixes ' "$state/log" || true)
 if [[ -z $summary ]]; then

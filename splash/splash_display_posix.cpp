@@ -7,7 +7,7 @@
 
 #include "common/encoding.hpp"
 #include "common/terminal_status.hpp"
-#include "common/texts.hpp"
+#include "texts/player_texts.hpp"
 #include "splash/splash_wnd.hpp"
 #include "splash/status_line.hpp"
 

@@ -4,7 +4,7 @@
 // update. Every frame is composed off screen first, so the window never flickers.
 #include "splash/splash_display.hpp"
 
-#include "common/texts.hpp"
+#include "texts/player_texts.hpp"
 #include "common/unique_handle_win32.hpp"
 #include "splash/progress_bar.hpp"
 #include "splash/splash_wnd.hpp"

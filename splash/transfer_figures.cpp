@@ -1,7 +1,7 @@
 #include "splash/transfer_figures.hpp"
 
 #include "common/format.hpp"
-#include "common/texts.hpp"
+#include "texts/player_texts.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "tests/crash/kill_point.hpp"
-#include "update/file_operations.hpp"
+#include "update/engine/file_operations.hpp"
 
 namespace qz4::test {
 

@@ -8,7 +8,7 @@
 // points), QZ4_CRASH_SEED.
 #include "app/processes.hpp"
 #include "common/encoding.hpp"
-#include "update/manifests.hpp"
+#include "update/documents/manifests.hpp"
 
 #include "tests/crash/kill_point.hpp"
 #include "tests/e2e/e2e_support.hpp"

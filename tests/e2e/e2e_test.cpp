@@ -3,8 +3,8 @@
 // changed client, keeping accepted edits, replacing itself, failing over, and going on
 // without a server.
 #include "common/sha1.hpp"
-#include "update/game_launcher.hpp"
-#include "update/manifests.hpp"
+#include "update/engine/game_launcher.hpp"
+#include "update/documents/manifests.hpp"
 
 #include "tests/e2e/e2e_support.hpp"
 #include "tests/patchmaker/patch_maker_support.hpp"

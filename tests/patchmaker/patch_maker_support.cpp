@@ -2,11 +2,11 @@
 
 #include "common/encoding.hpp"
 #include "common/lzma2_codec.hpp"
-#include "common/signatures.hpp"
+#include "signatures/signatures.hpp"
 #include "patchmaker/patch_maker.hpp"
 #include "tests/support/system_probe.hpp"
-#include "update/json_document.hpp"
-#include "update/manifests.hpp"
+#include "update/documents/json_document.hpp"
+#include "update/documents/manifests.hpp"
 
 #include <algorithm>
 #include <cstdio>

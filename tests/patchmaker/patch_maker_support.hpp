@@ -1,7 +1,7 @@
 // A publisher's directory for patch-maker tests: config.json, input, output and the console.
 #pragma once
 
-#include "common/signatures.hpp"
+#include "signatures/signatures.hpp"
 #include "tests/support/temp_dir.hpp"
 
 #include <nlohmann/json.hpp>

@@ -3,8 +3,8 @@
 #include "common/encoding.hpp"
 #include "common/sha1.hpp"
 #include "tests/patchmaker/patch_maker_support.hpp"
-#include "update/json_document.hpp"
-#include "update/manifests.hpp"
+#include "update/documents/json_document.hpp"
+#include "update/documents/manifests.hpp"
 
 #include <gtest/gtest.h>
 

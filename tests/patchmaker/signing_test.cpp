@@ -2,7 +2,7 @@
 // files that are the only difference from an unsigned tree, and a damaged key that stops
 // the run.
 #include "common/encoding.hpp"
-#include "common/signatures.hpp"
+#include "signatures/signatures.hpp"
 #include "tests/patchmaker/patch_maker_support.hpp"
 
 #include <gtest/gtest.h>

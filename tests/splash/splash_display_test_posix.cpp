@@ -1,6 +1,6 @@
 // The splash as a terminal shows it: the demo program runs with standard error on a
 // pseudo-terminal (or a pipe), and the test reads what it drew.
-#include "common/texts.hpp"
+#include "texts/player_texts.hpp"
 #include "splash/status_line.hpp"
 
 #include <gtest/gtest.h>

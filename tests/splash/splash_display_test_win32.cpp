@@ -3,7 +3,7 @@
 // since they move the one pointer and look at the one screen. Pixels are compared with the
 // committed pictures, never with a stored screenshot, so fonts may differ between machines.
 #include "common/encoding.hpp"
-#include "common/texts.hpp"
+#include "texts/player_texts.hpp"
 #include "common/unique_handle_win32.hpp"
 #include "splash/splash_wnd.hpp"
 #include "tests/support/temp_dir.hpp"

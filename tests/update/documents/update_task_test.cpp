@@ -1,0 +1,191 @@
+// Index entries as update tasks: the paths and digests a task carries, the entries that are
+// skipped, and the paths a hostile index must not make the launcher write to.
+#include "update/documents/update_task.hpp"
+
+#include <gtest/gtest.h>
+
+namespace qz4 {
+namespace {
+
+using nlohmann::json;
+
+const task_locations where = {
+    L"C:\\Games\\Tarnwood",
+    L"C:\\Games\\Tarnwood\\.temp\\{guid}\\downloading",
+    L"C:\\Games\\Tarnwood\\qz4launcher.exe",
+    L"C:\\Games\\Tarnwood\\new-qz4launcher.exe",
+};
+
+json entry_for(std::string_view l) {
+    return {{"l", l}, {"l_sha1", "ABC"}, {"l_size", 10}, {"r", "1/x"}, {"r_size", 10}};
+}
+
+TEST(UpdateTask, PackedFile) {
+    const json entry = json::parse(R"({"u":"ignored","l":"Client\\Data\\Лес.pak","l_sha1":"A9993E36",
+        "l_size":5,"r":"3/client/data/Лес.pak.lzma2","r_size":1234,"r_pack":"LZMA2","r_sha1":"DA39A3EE"})");
+    const auto task = make_update_task(entry, where);
+    ASSERT_NE(task, nullptr);
+    EXPECT_EQ(task->remote_path, "3/client/data/Лес.pak.lzma2");
+    EXPECT_EQ(task->local_path, L"Client\\Data\\Лес.pak");
+    EXPECT_EQ(task->target_path, L"C:\\Games\\Tarnwood\\Client\\Data\\Лес.pak");
+    EXPECT_EQ(task->unpack_path, L"C:\\Games\\Tarnwood\\Client\\Data\\Лес.pak.unp");
+    EXPECT_EQ(task->local_size, 5U);
+    EXPECT_EQ(task->local_sha1, "a9993e36");
+    EXPECT_EQ(task->download_path,
+              L"C:\\Games\\Tarnwood\\.temp\\{guid}\\downloading\\Client\\Data\\Лес.pak.lzma2");
+    EXPECT_EQ(task->remote_size, 1234U);
+    EXPECT_EQ(task->pack_format, "lzma2");
+    EXPECT_EQ(task->download_sha1, "da39a3ee");
+    EXPECT_FALSE(task->is_self);
+
+    json wrapping = entry;
+    wrapping["l_size"] = 4294967301ULL;
+    EXPECT_EQ(make_update_task(wrapping, where), nullptr)
+        << "a size beyond 32 bits is refused, not wrapped to 5";
+}
+
+TEST(UpdateTask, PlainFileAndUnknownFormat) {
+    struct row {
+        const char* name;
+        json pack;
+        const char* format;
+        const wchar_t* download_path;
+        const char* download_sha1;
+    };
+    const std::wstring area = where.download_dir + L"\\a.txt";
+    const row rows[] = {
+        {"absent", nullptr, "none", L".temp", "abc"},
+        {"empty object", json::object(), "none", L".temp", "abc"},
+        {"written out", "None", "none", L".temp", "abc"},
+        // Kept, so that the file fails at unpacking and the run reports it.
+        {"unknown", "Zip-2_x", "zip-2_x", L".zip-2_x", "def"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        json entry = entry_for("a.txt");
+        if (!r.pack.is_null())
+            entry["r_pack"] = r.pack;
+        entry["r_sha1"] = "DEF";
+        const auto task = make_update_task(entry, where);
+        ASSERT_NE(task, nullptr);
+        EXPECT_EQ(task->pack_format, r.format);
+        EXPECT_EQ(task->download_path, area + r.download_path);
+        EXPECT_EQ(task->download_sha1, r.download_sha1);
+    }
+}
+
+TEST(UpdateTask, SlashesBecomeBackslashes) {
+    const auto task = make_update_task(entry_for("Client/Data\\a/b.pak"), where);
+    ASSERT_NE(task, nullptr);
+    EXPECT_EQ(task->local_path, L"Client\\Data\\a\\b.pak");
+    EXPECT_EQ(task->download_path, where.download_dir + L"\\Client\\Data\\a\\b.pak.temp");
+    EXPECT_EQ(task->unpack_path, where.game_dir + L"\\Client\\Data\\a\\b.pak.unp");
+}
+
+TEST(UpdateTask, TheLauncherItselfIsWrittenBesideItself) {
+    const auto self = make_update_task(entry_for("QZ4Launcher.EXE"), where);
+    ASSERT_NE(self, nullptr);
+    EXPECT_TRUE(self->is_self) << "letter case does not hide the launcher";
+    self->attempts = 2;
+    prepare_for_download(*self, where);
+    EXPECT_EQ(self->attempts, 0U);
+    EXPECT_EQ(self->target_path, where.new_exe_path);
+    EXPECT_EQ(self->unpack_path, L"C:\\Games\\Tarnwood\\QZ4Launcher.EXE.unp");
+
+    const auto other = make_update_task(entry_for("client\\qz4launcher.exe"), where);
+    ASSERT_NE(other, nullptr);
+    EXPECT_FALSE(other->is_self);
+    prepare_for_download(*other, where);
+    EXPECT_EQ(other->target_path, L"C:\\Games\\Tarnwood\\client\\qz4launcher.exe");
+}
+
+TEST(UpdateTask, MalformedEntriesAreSkipped) {
+    for (const char* entry : {
+             R"({"l_sha1":"a","l_size":1,"r":"1/a","r_size":1})",
+             R"({"l":"a","l_size":1,"r":"1/a","r_size":1})",
+             R"({"l":"a","l_sha1":"a","r":"1/a","r_size":1})",
+             R"({"l":"a","l_sha1":"a","l_size":1,"r_size":1})",
+             R"({"l":"a","l_sha1":"a","l_size":1,"r":"1/a"})",
+             R"({"l":5,"l_sha1":"a","l_size":1,"r":"1/a","r_size":1})",
+             R"({"l":"a","l_sha1":"a","l_size":"1","r":"1/a","r_size":1})",
+             R"({"l":"a","l_sha1":"a","l_size":1,"r":"1/a","r_size":1,"r_pack":"lzma2"})",
+             R"({"l":"a","l_sha1":"a","l_size":1,"r":"1/a","r_size":1,"r_pack":true,"r_sha1":"b"})",
+             R"({"l":"a","l_sha1":"a","l_size":1,"r":"1/a","r_size":1,"r_pack":"lzma2","r_sha1":null})",
+             R"(["l","a"])",
+             R"("a")",
+             R"(null)",
+         }) {
+        SCOPED_TRACE(entry);
+        EXPECT_EQ(make_update_task(json::parse(entry), where), nullptr);
+    }
+}
+
+TEST(UpdateTask, OnlyPathsBelowTheGameDirectory) {
+    struct row {
+        const char* l;
+        bool accepted;
+    };
+    const row rows[] = {
+        {"client\\Client.exe", true},
+        {"Data\\My File.txt", true},
+        {"client/sub/a.dll", true},
+        {".hidden\\...a", true},
+        {"Данные\\файл.txt", true},
+        {"console.txt\\COM10\\nullify", true},
+        // Absolute, on a drive, on a server, or a device path.
+        {"\\Windows\\evil.dll", false},
+        {"/etc/evil", false},
+        {"C:\\Windows\\evil.dll", false},
+        {"C:evil.dll", false},
+        {"\\\\server\\share\\evil.dll", false},
+        {"\\\\?\\C:\\evil.dll", false},
+        // Climbing out, however spelled: Windows drops trailing dots and blanks.
+        {"..\\evil.dll", false},
+        {"client\\..\\..\\evil.dll", false},
+        {"client/../../evil.dll", false},
+        {"client\\.. \\evil.dll", false},
+        {"client\\. .\\evil.dll", false},
+        {"client\\...\\evil.dll", false},
+        {"..", false},
+        // Names that are not what they seem, or no name at all.
+        {"client\\Client.exe.", false},
+        {"client\\Client.exe ", false},
+        {"client\\.\\a.dll", false},
+        {"client\\\\a.dll", false},
+        {"client\\", false},
+        {"", false},
+        {"client\\a.dll:stream", false},
+        {"client\\a\x01.dll", false},
+        {"client\\a?.dll", false},
+        {"client\\a*.dll", false},
+        {"client\\<a>.dll", false},
+        {"client\\a|b", false},
+        {"client\\\"a\"", false},
+        // Devices, which Windows opens in any directory.
+        {"client\\NUL", false},
+        {"client\\nul.txt", false},
+        {"client\\Con .log", false},
+        {"aux", false},
+        {"client\\com1.dll", false},
+        {"client\\LPT9", false},
+        {"client\\COM\xc2\xb9", false},
+        {"conout$", false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.l);
+        EXPECT_EQ(make_update_task(entry_for(r.l), where) != nullptr, r.accepted);
+    }
+}
+
+TEST(UpdateTask, APackFormatCannotSteerTheDownload) {
+    for (const char* format : {"lzma2\\..\\..\\..\\evil", "lzma2/../x", "x:y", "a.b", "lzma2 ", "ä"}) {
+        SCOPED_TRACE(format);
+        json entry = entry_for("client\\data.pak");
+        entry["r_pack"] = format;
+        entry["r_sha1"] = "def";
+        EXPECT_EQ(make_update_task(entry, where), nullptr);
+    }
+}
+
+} // namespace
+} // namespace qz4

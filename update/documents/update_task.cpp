@@ -1,0 +1,119 @@
+// Index entries become update tasks; entries that would write outside the game are refused.
+#include "update/documents/update_task.hpp"
+
+#include "common/encoding.hpp"
+#include "common/paths.hpp"
+#include "common/ascii_text.hpp"
+#include "update/documents/manifests.hpp"
+
+#include <algorithm>
+
+namespace qz4 {
+
+namespace {
+
+bool is_forbidden_in_names(wchar_t c) {
+    return c < 0x20 || std::wstring_view(L"<>:\"|?*").find(c) != std::wstring_view::npos;
+}
+
+// Windows opens these devices whatever directory the name is put in, also with an extension
+// ("nul.txt") or blanks before it.
+bool is_device_name(std::wstring_view name) {
+    std::wstring_view stem = name.substr(0, name.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ')
+        stem.remove_suffix(1);
+    for (const std::wstring_view device : {L"con", L"prn", L"aux", L"nul", L"conin$", L"conout$"})
+        if (equals_ci(stem, device))
+            return true;
+    if (stem.size() != 4 || !(equals_ci(stem.substr(0, 3), L"com") || equals_ci(stem.substr(0, 3), L"lpt")))
+        return false;
+    const wchar_t number = stem[3];
+    return (number >= L'0' && number <= L'9') || number == L'\u00b9' || number == L'\u00b2' ||
+           number == L'\u00b3';
+}
+
+// No file system we install on takes a longer name (NTFS and ext4 count 255 units), nor, on
+// Linux, a longer path; an entry beyond them could only fail, and each failure counts
+// against the pass's limits.
+constexpr std::size_t name_length_limit = 255;
+constexpr std::size_t path_length_limit = 4096;
+
+bool is_plain_name(std::wstring_view name) {
+    if (name.empty() || name.size() > name_length_limit || name.back() == L'.' || name.back() == L' ')
+        return false;
+    for (const wchar_t c : name)
+        if (is_forbidden_in_names(c))
+            return false;
+    return !is_device_name(name);
+}
+
+// The pack format becomes the extension of the download; only letters, digits, '-' and '_'
+// keep it from adding path pieces of its own.
+bool is_plain_format(std::string_view format) {
+    for (const char c : format) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                           c == '-' || c == '_';
+        if (!plain)
+            return false;
+    }
+    return true;
+}
+
+std::wstring widened(std::string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+} // namespace
+
+bool is_contained_relative_path(std::wstring_view path) {
+    if (path.size() > path_length_limit)
+        return false;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = path.find_first_of(L"\\/", start);
+        if (!is_plain_name(path.substr(start, end == std::wstring_view::npos ? end : end - start)))
+            return false;
+        if (end == std::wstring_view::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+std::shared_ptr<update_task> make_update_task(const nlohmann::json& entry, const task_locations& where) {
+    file_record record;
+    try {
+        record = read_download_record(entry);
+    } catch (const nlohmann::json::exception&) {
+        return nullptr;
+    }
+    auto task = std::make_shared<update_task>();
+    task->local_path = utf8_to_wide(record.l);
+    if (!is_contained_relative_path(task->local_path) || !is_plain_format(record.r_pack))
+        return nullptr;
+    // Windows reads a slash as a separator too, but the path functions split at the last
+    // backslash when there is one: "data/x.bin" below the download area would get no "data"
+    // folder, and the check patterns, written with backslashes, would never name it.
+    std::replace(task->local_path.begin(), task->local_path.end(), L'/', L'\\');
+
+    task->remote_path = std::move(record.r);
+    task->target_path = join_path(where.game_dir, task->local_path);
+    task->unpack_path = task->target_path + L".unp";
+    task->local_size = record.l_size;
+    task->local_sha1 = std::move(record.l_sha1);
+    task->remote_size = record.r_size;
+    task->pack_format = std::move(record.r_pack);
+    const bool packed = task->pack_format != pack_format_none;
+    task->download_path = join_path(where.download_dir, task->local_path) +
+                          (packed ? L"." + widened(task->pack_format) : L".temp");
+    task->download_sha1 = packed ? std::move(record.r_sha1) : task->local_sha1;
+    task->is_self = equals_ci(task->target_path, where.exe_path);
+    return task;
+}
+
+void prepare_for_download(update_task& task, const task_locations& where) {
+    task.attempts = 0;
+    if (task.is_self)
+        task.target_path = where.new_exe_path;
+}
+
+} // namespace qz4

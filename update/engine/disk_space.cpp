@@ -1,0 +1,69 @@
+#include "update/engine/disk_space.hpp"
+
+#include "common/file_system.hpp"
+#include "update/engine/file_verification.hpp"
+#include "update/engine/index_entries.hpp"
+#include "update/documents/json_document.hpp"
+
+#include <algorithm>
+
+namespace qz4 {
+
+void space_estimate::add(std::uint64_t remote_size, std::uint64_t local_size, std::uint64_t replaced_size) {
+    const std::uint64_t growth = local_size > replaced_size ? local_size - replaced_size : 0;
+    held_ += std::max(remote_size, growth);
+    largest_ = std::max(largest_, local_size);
+    ++files_;
+}
+
+std::uint64_t space_estimate::needed() const {
+    if (files_ == 0)
+        return 0;
+    return held_ + largest_ + files_ * allocation_slack_per_file + disk_space_margin;
+}
+
+std::optional<space_shortage> find_space_shortage(const space_estimate& estimate, std::uint64_t free) {
+    const std::uint64_t needed = estimate.needed();
+    if (estimate.empty() || free >= needed)
+        return std::nullopt;
+    return space_shortage{needed, free};
+}
+
+// The launcher's own file is not freed by the pass (it moves aside), so it replaces nothing.
+space_estimate estimate_space(const nlohmann::json& entries, const task_locations& where,
+                              const verification_rules& rules) {
+    space_estimate estimate;
+    examined_entries examined(where);
+    for (const auto& entry : entries) {
+        const auto task = examined.take(entry);
+        if (!task)
+            continue;
+        const auto size = stat_file_size(task->target_path);
+        if (size_shows_update(*task, rules, size))
+            estimate.add(task->remote_size, task->local_size, task->is_self ? 0 : size.value_or(0));
+    }
+    return estimate;
+}
+
+space_estimate estimate_space_all_missing(const nlohmann::json& entries) {
+    space_estimate estimate;
+    for (const auto& entry : entries) {
+        try {
+            // An entry without readable sizes is one make_update_task skips too.
+            const std::uint32_t local = json_number_exact_u32(json_member(entry, "l_size"));
+            const std::uint32_t remote = json_number_exact_u32(json_member(entry, "r_size"));
+            estimate.add(remote, local, 0);
+        } catch (const nlohmann::json::exception&) {
+        }
+    }
+    return estimate;
+}
+
+std::optional<space_shortage> find_space_shortage(const nlohmann::json& entries, const task_locations& where,
+                                                  const verification_rules& rules, std::uint64_t free) {
+    if (!find_space_shortage(estimate_space_all_missing(entries), free))
+        return std::nullopt;
+    return find_space_shortage(estimate_space(entries, where, rules), free);
+}
+
+} // namespace qz4

@@ -1,0 +1,311 @@
+#include "update/engine/download_stage.hpp"
+
+#include "common/byte_buffer.hpp"
+#include "common/format.hpp"
+#include "common/paths.hpp"
+#include "common/ascii_text.hpp"
+#include "texts/player_texts.hpp"
+#include "net/downloader.hpp"
+#include "update/engine/bandwidth_limit.hpp"
+#include "update/engine/download_progress.hpp"
+#include "update/engine/engine_files.hpp"
+#include "update/engine/game_launcher.hpp"
+#include "update/engine/host_list.hpp"
+#include "update/engine/resumable_download.hpp"
+#include "update/engine/transfer_meter.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace qz4 {
+
+namespace {
+
+// How many transfers a setting of `connections` runs at once.
+std::uint32_t transfers_at_once(std::uint32_t connections) {
+    return std::clamp<std::uint32_t>(connections, 1, max_connections);
+}
+
+// The bar and the percentage over all transfers of the stage. The bar belongs to the
+// verification until it has finished; from then on to this stage, which takes it at the
+// first file or progress report after the change.
+class stage_display {
+public:
+    stage_display(splash_view& splash, pass_state& state, const std::atomic<std::uint64_t>& in_flight,
+                  const std::atomic<std::uint64_t>& received)
+        : splash_(splash), state_(state), in_flight_(in_flight), received_(received) {}
+
+    void take_over_if_due() {
+        const std::lock_guard lock(mutex_);
+        take_over_if_due_locked();
+    }
+
+    void show() {
+        const std::lock_guard lock(mutex_);
+        take_over_if_due_locked();
+        if (!owns_bar_)
+            return;
+        const auto progress = pass_download_progress(
+            state_.bytes_done, static_cast<double>(in_flight_.load()), state_.bytes_total);
+        if (!progress)
+            return;
+        const bool bar_changed = static_cast<std::int64_t>(progress->bar) != last_bar_;
+        last_bar_ = progress->bar;
+        if (progress->percent != last_percent_) {
+            last_percent_ = progress->percent;
+            splash_.set_status_text(
+                format_wide(localized_text(text_id::downloading_updates).c_str(), progress->percent));
+        }
+        if (bar_changed)
+            splash_.set_progress_value(progress->bar);
+        show_figures();
+    }
+
+private:
+    // The rate counts what came over the network only; a continued file's part already on
+    // disk shortens the time left instead. The meter sees the pass as the bytes received so
+    // far plus those still to come.
+    void show_figures() {
+        const std::uint64_t received = received_;
+        const std::uint64_t counted = state_.bytes_done + in_flight_;
+        const std::uint64_t total = state_.bytes_total;
+        const std::uint64_t remaining = total > counted ? total - counted : 0;
+        if (const auto figures = meter_.record(transfer_meter::clock::now(), received, received + remaining))
+            splash_.set_transfer_figures(figures->bytes_per_second, figures->seconds_left);
+    }
+
+    void take_over_if_due_locked() {
+        if (owns_bar_ || state_.phase != progress_phase::check_finished)
+            return;
+        owns_bar_ = true;
+        const auto progress = pass_download_progress(state_.bytes_done, 0, state_.bytes_total);
+        // Nothing queued has a size: there is no share to show.
+        splash_.set_progress(progress ? progress->bar : 0, progress ? download_bar_units : 0);
+    }
+
+    splash_view& splash_;
+    pass_state& state_;
+    const std::atomic<std::uint64_t>& in_flight_;
+    const std::atomic<std::uint64_t>& received_;
+    transfer_meter meter_;
+    std::mutex mutex_; // guards the three fields below and orders the splash calls
+    bool owns_bar_ = false;
+    std::int64_t last_bar_ = -1;
+    int last_percent_ = -1;
+};
+
+// What one transfer of the stage owns. Touched only by its own thread (the progress
+// callbacks run in it).
+struct transfer_slot {
+    downloader transfer;
+    byte_buffer buffer;
+    std::uint64_t counted = 0;  // this transfer's bytes in the stage's in-flight sum
+    std::uint64_t received = 0; // what the transfer under way had received at its last report
+};
+
+class download_stage {
+public:
+    explicit download_stage(pass_context& context)
+        : context_(context), launcher_(context.launcher), splash_(context.splash), state_(context.state),
+          transfers_(transfers_at_once(context.launcher.connections)), limit_(context.launcher.max_rate),
+          display_(context.splash, context.state, in_flight_, received_) {}
+
+    // Runs the transfers, one of them on the calling thread, and returns when all have ended.
+    void run() {
+        if (splash_.is_closed())
+            return;
+        std::vector<std::thread> others;
+        others.reserve(transfers_ - 1);
+        try {
+            for (std::uint32_t i = 1; i < transfers_; ++i)
+                others.emplace_back([this] { transfer_body(); });
+        } catch (...) {
+            // No thread (or no memory for one) to be had: the transfers already started carry
+            // the stage, and must be joined whatever happens.
+        }
+        transfer_body();
+        for (std::thread& other : others)
+            other.join();
+    }
+
+private:
+    void transfer_body() noexcept {
+        try {
+            transfer_slot slot;
+            prepare_transfer(slot.transfer, static_cast<long>(launcher_.transfer_timeout));
+            if (launcher_.max_rate > 0)
+                slot.transfer.easy.add<CURLOPT_LOW_SPEED_LIMIT>(low_speed_limit());
+            for (;;) {
+                const auto task = next_task();
+                if (!task)
+                    break;
+                process(slot, task);
+            }
+        } catch (const std::exception& error) {
+            // Setting a downloader up failed (or memory ran out): this transfer fetches
+            // nothing more, and the pass counts as failed so that the next host is tried or
+            // the failure reported.
+            ++state_.download_failures;
+            launcher_.add_download_error(format_wide(L"Download stage stopped (%S)", error.what()));
+        } catch (...) {
+            ++state_.download_failures;
+        }
+        // A transfer waiting for work must see that this one ended, and why.
+        state_.download_wake.raise();
+    }
+
+    [[nodiscard]] bool must_stop() const {
+        return state_.abort_downloads || state_.failure_limit_reached() ||
+               state_.consecutive_limit_reached() || splash_.is_closed();
+    }
+
+    // Null when this transfer is to end: the stage stops (what is still queued stays
+    // unfetched in this pass), or nothing is left to fetch.
+    std::shared_ptr<update_task> next_task() {
+        for (;;) {
+            if (must_stop())
+                return nullptr;
+            if (auto task = state_.download_queue.pop()) {
+                // One raise wakes one waiting transfer; it may take the next file.
+                if (!state_.download_queue.empty())
+                    state_.download_wake.raise();
+                return task;
+            }
+            if (state_.checks_done)
+                // The last task may have been queued between the look at the queue and the
+                // look at the flag. A retry that another transfer still puts back is that
+                // transfer's own to fetch.
+                return state_.download_queue.pop();
+            state_.download_wake.wait();
+        }
+    }
+
+    void process(transfer_slot& slot, const std::shared_ptr<update_task>& shared) {
+        update_task& task = *shared;
+        display_.take_over_if_due();
+        launcher_.files().create_directories(parent_directory(task.download_path));
+        std::string error;
+        std::string digest;
+        bool ok = fetch(slot, task, error, digest);
+        slot.transfer.on_progress = nullptr;
+        if (ok && !equals_ci(digest, task.download_sha1)) {
+            ok = false;
+            error = "SHA-1 mismatch";
+            // Another attempt fetches the file again; a copy known to be wrong is no use.
+            forget_download(launcher_.files(), task.download_path);
+        }
+        if (ok) {
+            // Counted as done before it leaves the in-flight sum, so the bar never steps back.
+            state_.bytes_done += task.remote_size;
+            count_in_flight(slot, 0);
+            state_.consecutive_failures = 0;
+            task.attempts = 0;
+            state_.unpack_queue.push(shared);
+            state_.unpack_wake.raise();
+            return;
+        }
+        count_in_flight(slot, 0);
+        if (splash_.is_closed())
+            return; // the player's cancel is no failure of the file
+        ++state_.download_failures;
+        ++state_.consecutive_failures;
+        if (task.attempts < launcher_.max_attempts) {
+            ++task.attempts;
+            state_.download_queue.push(shared);
+            state_.download_wake.raise();
+            return;
+        }
+        launcher_.add_download_error(
+            format_wide(failure_text::download_entry, task.local_path.c_str(), error.c_str()));
+    }
+
+    bool fetch(transfer_slot& slot, const update_task& task, std::string& error, std::string& digest) {
+        if (launcher_.hosts.empty()) {
+            error = "No update host";
+            return false;
+        }
+        const std::string& base =
+            launcher_.hosts[download_host_index(context_.host_index, launcher_.hosts.size())];
+        resumable_download download(
+            slot.transfer, launcher_.files(), task.download_path,
+            server_file{base + task.remote_path, task.remote_path, task.download_sha1, task.remote_size},
+            slot.buffer);
+        slot.received = 0;
+        slot.transfer.on_progress = [this, &slot, &download](int, double, double, double, double reported) {
+            const auto received = static_cast<std::uint64_t>(std::max(reported, 0.0));
+            // A transfer that starts the file afresh counts from 0 again.
+            const std::uint64_t arrived = received >= slot.received ? received - slot.received : received;
+            slot.received = received;
+            received_ += arrived;
+            count_in_flight(slot, download.continued_from() + received);
+            display_.show();
+            pace(arrived);
+            // Also while the verification still runs, so that a closed splash ends the
+            // transfer at once rather than at the end of a large file.
+            return splash_.is_closed() ? 1 : 0;
+        };
+        return download.run(error, digest);
+    }
+
+    // Holds the transfer back (libcurl reads nothing while its callback runs) until the bytes
+    // that arrived fit the cap over all transfers; in slices, so that a cancel is still seen
+    // at once.
+    void pace(std::uint64_t arrived) {
+        if (launcher_.max_rate == 0 || arrived == 0)
+            return;
+        auto wait = limit_.take(static_cast<std::size_t>(arrived), bandwidth_limit::clock::now());
+        constexpr std::chrono::nanoseconds slice = std::chrono::milliseconds(50);
+        while (wait > std::chrono::nanoseconds::zero() && !splash_.is_closed()) {
+            const auto step = std::min(wait, slice);
+            launcher_.pause(std::chrono::ceil<std::chrono::milliseconds>(step));
+            wait -= step;
+        }
+    }
+
+    // Each transfer's share of a cap may lie below the low-speed limit of an open link;
+    // the limit then follows the share, so that a capped transfer is not taken for a stalled
+    // one.
+    [[nodiscard]] long low_speed_limit() const {
+        constexpr std::uint64_t open_link_limit = 65536;
+        const std::uint64_t share = launcher_.max_rate / transfers_;
+        return static_cast<long>(std::clamp<std::uint64_t>(share / 2, 1, open_link_limit));
+    }
+
+    // Makes this transfer's share of the in-flight sum `bytes`. Unsigned arithmetic wraps,
+    // so one addition serves both directions.
+    void count_in_flight(transfer_slot& slot, std::uint64_t bytes) {
+        in_flight_ += bytes - slot.counted;
+        slot.counted = bytes;
+    }
+
+    pass_context& context_;
+    game_launcher& launcher_;
+    splash_view& splash_;
+    pass_state& state_;
+    const std::uint32_t transfers_; // at once
+    bandwidth_limit limit_;         // shared by the transfers; its own lock
+    // Bytes received by the transfers running now (a continued file with the part it
+    // continues), for the bar over the whole pass.
+    std::atomic<std::uint64_t> in_flight_{0};
+    std::atomic<std::uint64_t> received_{0}; // over the network in this pass, for the rate
+    stage_display display_;
+};
+
+} // namespace
+
+void download_worker(pass_context& context) noexcept {
+    try {
+        download_stage stage(context);
+        stage.run();
+    } catch (...) {
+        // Only memory for the stage itself can be missing here; the pass then counts as failed.
+        ++context.state.download_failures;
+    }
+    context.splash.set_transfer_figures(0, 0);
+    context.state.phase = progress_phase::downloads_finished;
+}
+
+} // namespace qz4

@@ -1,0 +1,54 @@
+// The engine's three ways of producing a file, each through the operation table and each
+// with a hard cap on what it writes: a download, an unpacked packed file and a document.
+// On failure nothing partial is left at the path.
+#pragma once
+
+#include "net/downloader.hpp"
+#include "update/engine/file_operations.hpp"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qz4 {
+
+// Sets a transfer up for the engine: connection time-out and low-speed time, and the
+// response headers discarded (the transfer layer's default prints them, which on a terminal
+// would run through the status line).
+void prepare_transfer(downloader& transfer, long timeout_seconds);
+
+// Fetches `url` into `path`, refusing more than `limit` bytes (a server must not be able to
+// fill the disk). False with `error` set: "Open failed: %u", the downloader's text, or
+// "Too large: more than %llu bytes". With `digest`, it receives the digest text of what was
+// written (as file_sha1 would give it), taken on the way rather than by reading it again.
+[[nodiscard]] bool download_to_file(downloader& transfer, file_operations& files, const std::string& url,
+                                    const std::wstring& path, std::uint64_t limit, std::string& error,
+                                    std::string* digest = nullptr);
+
+// The text of a download into a capped sink that failed: what was over the cap, the
+// transfer's own text, or (a transfer that went through) a write lost when the file closed.
+[[nodiscard]] std::string download_failure_text(bool transferred, bool over_limit, std::uint64_t limit,
+                                                const downloader& transfer);
+// The text of a download whose file could not be created.
+[[nodiscard]] std::string open_failure_text(std::uint32_t error);
+
+// Unpacks the packed file `source` into `target`, refusing more than `limit` bytes of output.
+// Returns the codec's result (lzma2_result); write_error also for output beyond the limit.
+// With `digest`, as above.
+[[nodiscard]] int unpack_to_file(file_operations& files, const std::wstring& source,
+                                 const std::wstring& target, std::uint64_t limit,
+                                 std::string* digest = nullptr);
+
+// Where a document is made before it replaces the one at `path`.
+[[nodiscard]] std::wstring arriving_path(const std::wstring& path);
+
+// Renames the finished `arriving` over `path`, or, when that is refused, discards it: a
+// document is replaced whole or not at all. False when `path` was not replaced.
+[[nodiscard]] bool replace_document(file_operations& files, const std::wstring& arriving,
+                                    const std::wstring& path);
+
+// Writes the text beside `path` and renames it over the old document, so that a failed write
+// never leaves a half-written document where a good one was.
+[[nodiscard]] bool write_document(file_operations& files, const std::wstring& path, std::string_view text);
+
+} // namespace qz4

@@ -1,0 +1,156 @@
+// The operation table of the real file system.
+#include "update/engine/file_operations.hpp"
+
+#include "common/durability.hpp"
+#include "common/file_handle.hpp"
+#include "common/file_system.hpp"
+#include "common/format.hpp"
+#include "texts/player_texts.hpp"
+
+#include <algorithm>
+
+namespace qz4 {
+
+namespace {
+
+class system_output_file final : public output_file {
+public:
+    explicit system_output_file(file_handle file) : file_(std::move(file)) {}
+    bool write(const void* data, std::size_t size) override { return write_fully(file_, data, size); }
+    bool finish() override {
+        file_.close();
+        return true;
+    }
+
+private:
+    file_handle file_;
+};
+
+std::unique_ptr<output_file> output_of(file_handle file, std::uint32_t& error) {
+    if (!file.is_open()) {
+        error = file.open_error();
+        return nullptr;
+    }
+    error = 0;
+    return std::make_unique<system_output_file>(std::move(file));
+}
+
+class system_operations final : public file_operations {
+public:
+    std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override {
+        return output_of(file_handle::create_write(path), error);
+    }
+    std::unique_ptr<output_file> continue_file(const std::wstring& path, std::uint64_t length,
+                                               std::uint32_t& error) override {
+        return output_of(file_handle::continue_write(path, length), error);
+    }
+    bool move_replace(const std::wstring& from, const std::wstring& to) override {
+        return move_file_replace(from, to);
+    }
+    bool delete_file(const std::wstring& path) override { return delete_file_now(path); }
+    bool create_directories(const std::wstring& path) override { return qz4::create_directories(path); }
+    bool remove_directory(const std::wstring& path, bool allow_files) override {
+        return qz4::remove_directory(path, allow_files);
+    }
+    bool mark_executable(const std::wstring& path) override { return qz4::mark_executable(path); }
+};
+
+// Reports the first refused write of a file once; what follows a refused write is lost too.
+class reporting_output_file final : public output_file {
+public:
+    reporting_output_file(std::unique_ptr<output_file> inner, std::wstring path,
+                          const reporting_file_operations::report_function& report)
+        : inner_(std::move(inner)), path_(std::move(path)), report_(report) {}
+    bool write(const void* data, std::size_t size) override {
+        if (inner_->write(data, size))
+            return true;
+        refused();
+        return false;
+    }
+    bool finish() override {
+        if (inner_->finish())
+            return true;
+        refused();
+        return false;
+    }
+
+private:
+    void refused() {
+        if (!reported_)
+            report_(format_wide(failure_text::write_failed, path_.c_str()));
+        reported_ = true;
+    }
+
+    std::unique_ptr<output_file> inner_;
+    std::wstring path_;
+    const reporting_file_operations::report_function& report_;
+    bool reported_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<output_file> file_operations::continue_file(const std::wstring& path, std::uint64_t length,
+                                                            std::uint32_t& error) {
+    return system_file_operations().continue_file(path, length, error);
+}
+
+// One flush of the volume is far cheaper than one per file; where the volume cannot be had
+// (no administrator rights, a network share) the files are flushed one by one.
+bool file_operations::make_durable(const std::wstring& directory, const std::vector<std::wstring>& written) {
+    if (flush_volume_of(directory))
+        return true;
+    return std::all_of(written.begin(), written.end(),
+                       [](const std::wstring& path) { return flush_file(path); });
+}
+
+std::optional<std::uint64_t> file_operations::free_space(const std::wstring& directory) {
+    return free_disk_space(directory);
+}
+
+std::unique_ptr<output_file> reporting_file_operations::create_file(const std::wstring& path,
+                                                                    std::uint32_t& error) {
+    auto file = inner_.create_file(path, error);
+    if (!file) {
+        report_(format_wide(failure_text::cannot_create_file, path.c_str(), static_cast<unsigned>(error)));
+        return nullptr;
+    }
+    return std::make_unique<reporting_output_file>(std::move(file), path, report_);
+}
+
+// A copy that cannot be continued is fetched again from the start: nothing to report.
+std::unique_ptr<output_file> reporting_file_operations::continue_file(const std::wstring& path,
+                                                                      std::uint64_t length,
+                                                                      std::uint32_t& error) {
+    auto file = inner_.continue_file(path, length, error);
+    if (!file)
+        return nullptr;
+    return std::make_unique<reporting_output_file>(std::move(file), path, report_);
+}
+
+bool reporting_file_operations::move_replace(const std::wstring& from, const std::wstring& to) {
+    if (inner_.move_replace(from, to))
+        return true;
+    report_(format_wide(failure_text::rename_failed, from.c_str(), to.c_str()));
+    return false;
+}
+
+bool reporting_file_operations::create_directories(const std::wstring& path) {
+    if (inner_.create_directories(path))
+        return true;
+    report_(format_wide(failure_text::cannot_create_folder, path.c_str()));
+    return false;
+}
+
+bool reporting_file_operations::mark_executable(const std::wstring& path) {
+    if (inner_.mark_executable(path))
+        return true;
+    report_(format_wide(failure_text::cannot_mark_program, path.c_str()));
+    return false;
+}
+
+file_operations& system_file_operations() {
+    static system_operations operations;
+    return operations;
+}
+
+} // namespace qz4

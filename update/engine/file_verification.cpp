@@ -1,0 +1,105 @@
+#include "update/engine/file_verification.hpp"
+
+#include "common/encoding.hpp"
+#include "common/file_handle.hpp"
+#include "common/file_system.hpp"
+#include "common/ascii_text.hpp"
+
+namespace qz4 {
+
+verification_outcome verify_file(const update_task& task, const verification_rules& rules,
+                                 installed_file& file) {
+    const bool exists = file.exists();
+    const bool hard = rules.rules.hard_patterns.matches(task.local_path);
+    const bool checked = hard || rules.rules.soft_patterns.matches(task.local_path);
+    if (!exists)
+        return verification_outcome::needs_update;
+    // Files no pattern names are the player's business once they exist.
+    if (!checked)
+        return verification_outcome::up_to_date;
+
+    std::string digest;
+    bool digest_taken = false;
+    if (file.size() == task.local_size) {
+        // A soft-checked file whose stamp is unchanged since it was last found right is
+        // trusted without hashing, within one update and unless a repair was asked for.
+        if (!hard && !rules.version_changed && !rules.repair && file.cached_as(task.local_sha1))
+            return verification_outcome::up_to_date;
+        digest = file.digest();
+        digest_taken = true;
+        if (equals_ci(digest, task.local_sha1))
+            return verification_outcome::up_to_date;
+    }
+    if (rules.version >= 3 && !rules.rules.accepted.empty()) {
+        if (!digest_taken)
+            digest = file.digest();
+        if (digest_accepted(rules.rules.accepted, task.target_path, digest))
+            return verification_outcome::accepted;
+    }
+    return verification_outcome::needs_update;
+}
+
+bool size_shows_update(const update_task& task, const verification_rules& rules,
+                       std::optional<std::uint64_t> installed_size) {
+    if (!installed_size)
+        return true;
+    const bool checked = rules.rules.hard_patterns.matches(task.local_path) ||
+                         rules.rules.soft_patterns.matches(task.local_path);
+    if (!checked || *installed_size == task.local_size)
+        return false;
+    return rules.version < 3 || !accepts_edits_of(rules.rules.accepted, task.target_path);
+}
+
+installed_file_on_disk::installed_file_on_disk(const update_task& task, const file_cache& cache,
+                                               byte_buffer& buffer, sha1_context& context)
+    : task_(task), cache_(cache), buffer_(buffer), context_(context) {}
+
+void installed_file_on_disk::examine() {
+    if (examined_)
+        return;
+    examined_ = true;
+    const file_handle file = file_handle::open_read(task_.target_path);
+    if (!file.is_open()) {
+        // A file that exists but cannot be read is there all the same.
+        exists_ = is_regular_file(task_.target_path);
+        return;
+    }
+    exists_ = true;
+    const auto size = file.size();
+    const auto written = file.last_write_time();
+    size_ = size.value_or(0);
+    if (size && written)
+        stamp_ = *size ^ *written;
+}
+
+bool installed_file_on_disk::exists() {
+    examine();
+    return exists_;
+}
+
+std::uint32_t installed_file_on_disk::size() {
+    examine();
+    return static_cast<std::uint32_t>(size_);
+}
+
+std::optional<std::uint64_t> installed_file_on_disk::stamp() {
+    examine();
+    return stamp_;
+}
+
+bool installed_file_on_disk::cached_as(const std::string& digest) {
+    examine();
+    nlohmann::json recorded;
+    if (!stamp_ || !cache_.lookup_stamp(wide_to_utf8(task_.local_path), *stamp_, &recorded))
+        return false;
+    // The stamp alone would also vouch for a file last found right in an earlier update
+    // whose content this update changed, when a run for this update stopped before it got
+    // to the file; the digest it was found right for tells the two apart.
+    return recorded.is_string() && equals_ci(recorded.get_ref<const std::string&>(), digest);
+}
+
+std::string installed_file_on_disk::digest() {
+    return file_sha1(task_.target_path, buffer_, context_);
+}
+
+} // namespace qz4

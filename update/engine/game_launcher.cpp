@@ -1,0 +1,96 @@
+// The launcher object: construction from its settings, and the work area it prepares.
+#include "update/engine/game_launcher.hpp"
+
+#include "common/file_system.hpp"
+#include "update/documents/json_document.hpp"
+#include "update/documents/manifests.hpp"
+
+#include <algorithm>
+#include <thread>
+
+namespace qz4 {
+
+game_launcher::game_launcher(launcher_settings settings)
+    : settings_(std::move(settings)),
+      reporting_files_(settings_.files ? *settings_.files : system_file_operations(),
+                       [this](std::wstring text) { add_disk_error(std::move(text)); }),
+      files_(&reporting_files_) {
+    const executable_layout layout = layout_for_executable(settings_.exe_path);
+    exe_path = layout.exe_path;
+    old_exe_path = layout.old_exe_path;
+    new_exe_path = layout.new_exe_path;
+    game_dir = layout.game_dir;
+    temp_root = layout.temp_root;
+}
+
+bool game_launcher::init() {
+    product_guid = settings_.product_guid;
+    hosts.insert(hosts.end(), settings_.built_in_hosts.begin(), settings_.built_in_hosts.end());
+    const work_area_layout area = layout_for_product(temp_root, product_guid);
+    temp_dir = area.temp_dir;
+    download_dir = area.download_dir;
+    version_json_path = area.version_json_path;
+    index_json_path = area.index_json_path;
+    index_lzma2_path = area.index_lzma2_path;
+    cache_json_path = area.cache_json_path;
+    config_json_path = area.config_json_path;
+    accepted_update_path = area.accepted_update_path;
+
+    // A work area that cannot be made is reported by the run, which needs it.
+    files_->create_directories(temp_dir);
+    set_hidden_attribute(temp_root);
+
+    // The configuration is saved only by a run that got as far as checking files, so its
+    // presence says the version.json beside it names the update that run retrieved.
+    if (is_regular_file(config_json_path)) {
+        try {
+            local_update = read_update_number(parse_json_file(version_json_path));
+        } catch (const std::exception&) {
+            local_update = 0;
+        }
+    }
+    return !hosts.empty();
+}
+
+void game_launcher::add_download_error(std::wstring text) {
+    const std::lock_guard lock(errors_mutex_);
+    download_errors_.push_back(std::move(text));
+}
+
+void game_launcher::add_unpack_error(std::wstring text) {
+    const std::lock_guard lock(errors_mutex_);
+    unpack_errors_.push_back(std::move(text));
+}
+
+void game_launcher::add_disk_error(std::wstring text) {
+    const std::lock_guard lock(errors_mutex_);
+    // A refusal that every retry meets again is one fault.
+    if (std::find(disk_errors_.begin(), disk_errors_.end(), text) == disk_errors_.end())
+        disk_errors_.push_back(std::move(text));
+}
+
+std::vector<std::wstring> game_launcher::disk_errors() const {
+    const std::lock_guard lock(errors_mutex_);
+    return disk_errors_;
+}
+
+std::vector<std::wstring> game_launcher::download_errors() const {
+    const std::lock_guard lock(errors_mutex_);
+    return download_errors_;
+}
+
+std::vector<std::wstring> game_launcher::unpack_errors() const {
+    const std::lock_guard lock(errors_mutex_);
+    return unpack_errors_;
+}
+
+void game_launcher::pause(std::chrono::milliseconds duration) const {
+    if (duration.count() <= 0)
+        return;
+    if (settings_.pause)
+        settings_.pause(duration);
+    else
+        std::this_thread::sleep_for(duration);
+}
+
+} // namespace qz4

@@ -1,0 +1,170 @@
+// The update engine's one object: the launcher's layout on disk, its built-in configuration,
+// and the update run that brings the installed game up to the server's current update.
+#pragma once
+
+#include "common/byte_buffer.hpp"
+#include "signatures/signatures.hpp"
+#include "splash/splash_view.hpp"
+#include "update/engine/disk_space.hpp"
+#include "update/documents/file_cache.hpp"
+#include "update/engine/file_operations.hpp"
+#include "update/engine/launcher_layout.hpp"
+#include "update/engine/transfer_limits.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qz4 {
+
+class downloader;
+struct check_rules;
+struct pass_state;
+struct task_locations;
+struct verification_rules;
+
+using pause_function = std::function<void(std::chrono::milliseconds)>;
+
+// What a launcher is built from: the program gives its own path and its built-in product
+// constants; tests build launchers for any executable path and host list, with their own
+// seams.
+struct launcher_settings {
+    std::wstring exe_path;
+    std::wstring product_guid;
+    std::vector<std::string> built_in_hosts; // base URLs, each ending with "/"
+    file_operations* files = nullptr;        // every change to the disk; null: the system's
+    pause_function pause;                    // the wait between connection attempts; empty: sleep
+    // The publisher's keys. With any, version.json and the index are taken only with a valid
+    // signature by one of them, and never for an update below one already taken; with none,
+    // as they are served.
+    std::vector<public_key> update_keys;
+};
+
+// The index of the update the server announces, checked and ready for a pass.
+struct retrieved_update {
+    nlohmann::json index;
+    nlohmann::json config; // the index's `config`
+    std::int32_t version = 0;
+    std::uint32_t update_number = 0;
+};
+
+class game_launcher {
+public:
+    explicit game_launcher(launcher_settings settings);
+    game_launcher(const game_launcher&) = delete;
+    game_launcher& operator=(const game_launcher&) = delete;
+
+    // Completes the layout, creates the work area and reads which update the previous run
+    // retrieved. False when there is no host to ask.
+    [[nodiscard]] bool init();
+
+    // Brings the installed files up to date. True when the caller may go on (restart when
+    // `restart_requested` was set, otherwise start the game unless the splash was closed);
+    // false when it must show the failure with error_text. What the disk refused follows the
+    // run's own text in error_text, one line each, also when the run went through (a cache
+    // that could not be saved, a launcher that could not be swapped in).
+    [[nodiscard]] bool run(splash_view& splash, bool& restart_requested);
+
+    // Retrieval attempts over the hosts: version.json, then the packed or the plain index of
+    // the update it announces. False when every attempt failed, there is no host, or the
+    // splash was closed.
+    [[nodiscard]] bool fetch_index(nlohmann::json& index, std::uint32_t& update_number,
+                                   std::uint32_t& host_index, splash_view& splash);
+
+    // Files that failed for good, over every pass of the run. Any thread.
+    void add_download_error(std::wstring text);
+    void add_unpack_error(std::wstring text);
+    [[nodiscard]] std::vector<std::wstring> download_errors() const;
+    [[nodiscard]] std::vector<std::wstring> unpack_errors() const;
+    // What the disk refused during the run, each text once, oldest first. Any thread.
+    [[nodiscard]] std::vector<std::wstring> disk_errors() const;
+
+    [[nodiscard]] file_operations& files() const { return *files_; }
+    void pause(std::chrono::milliseconds duration) const;
+
+    // Fixed by the constructor.
+    std::wstring exe_path;
+    std::wstring old_exe_path;
+    std::wstring new_exe_path;
+    std::wstring game_dir;
+    std::wstring temp_root;
+    // Fixed by init.
+    std::wstring temp_dir;
+    std::wstring download_dir;
+    std::wstring version_json_path;
+    std::wstring index_json_path;
+    std::wstring index_lzma2_path;
+    std::wstring cache_json_path;
+    std::wstring config_json_path;
+    std::wstring accepted_update_path;
+    std::wstring product_guid;
+    std::uint32_t local_update = 0; // the update the previous run retrieved
+
+    // The run's thread only, while no stage runs (the stages read `hosts`).
+    std::vector<std::string> hosts;
+    std::wstring error_text;
+
+    bool self_update_allowed = true;     // false with "-noselfupdate"
+    bool update_required = false;        // when set, the run's failure exits forbid the game start
+    std::uint32_t transfer_timeout = 10; // seconds: connect time-out and low-speed time of downloads
+    std::uint32_t max_attempts = 3;      // retrieval attempts; retries per file and stage
+    // Transfers of the download stage at once ("-connections=N"); 1 fetches file after file.
+    std::uint32_t connections = default_connections;
+    std::uint64_t max_rate = 0;          // bytes per second over all transfers ("-maxrate=KiB/s"); 0: no cap
+    bool repair = false;                 // "-repair": every checked file is hashed, the stamp cache rebuilt
+    std::uint32_t retry_delay_ms = 1000; // before every retrieval attempt after the first
+    // Seconds: connect time-out and low-speed time of version.json and the index.
+    std::uint32_t retrieval_timeout = 10;
+
+    qz4::file_cache file_cache; // guarded by its own mutex
+    // Asks the player and closes running game clients; false when they declined.
+    std::function<bool()> close_instances;
+
+private:
+    enum class retrieval_status { ready, failed, cancelled };
+    struct pass_result {
+        bool cancelled = false;     // the player closed the splash or declined to close the game
+        bool rules_invalid = false; // the check rules could not be read
+        bool self_update_ready = false;
+        std::uint32_t download_failures = 0;
+        std::uint32_t unpack_failures = 0;
+        std::vector<std::wstring> placed;       // files moved into place
+        std::optional<space_shortage> no_space; // the volume lacks room; nothing was fetched
+    };
+
+    retrieval_status retrieve_update(splash_view& splash, std::uint32_t& host_index,
+                                     retrieved_update& update);
+    bool fetch_from_host(downloader& transfer, const std::string& base, nlohmann::json& index,
+                         std::uint32_t& update_number);
+    // The signed forms of the two steps of an attempt; false with `refusal_` set when a
+    // document is refused. Nothing they refuse is parsed or left in the work area.
+    std::optional<std::uint32_t> fetch_signed_version(downloader& transfer, const std::string& base);
+    bool index_signature_holds(std::uint32_t update_number, byte_buffer& index_bytes);
+    bool refuse(std::wstring detail);
+    pass_result run_pass(splash_view& splash, const retrieved_update& update, std::uint32_t host_index);
+    [[nodiscard]] task_locations task_locations_of() const;
+    [[nodiscard]] verification_rules verification_for(const retrieved_update& update,
+                                                      const check_rules& rules) const;
+    void verify_and_queue(splash_view& splash, const retrieved_update& update, const check_rules& rules,
+                          pass_state& state, bool& declined);
+    void save_cache(bool files_durable);
+    bool run_passes(splash_view& splash, bool& restart_requested);
+    void add_disk_error(std::wstring text);
+
+    launcher_settings settings_;
+    std::wstring refusal_;            // the last refused document of a retrieval; the run's thread only
+    mutable std::mutex errors_mutex_; // guards the three lists below
+    std::vector<std::wstring> download_errors_; // guarded by errors_mutex_
+    std::vector<std::wstring> unpack_errors_;   // guarded by errors_mutex_
+    std::vector<std::wstring> disk_errors_;     // guarded by errors_mutex_
+    reporting_file_operations reporting_files_; // the given table (or the system's), reporting
+    file_operations* files_;                    // &reporting_files_
+};
+
+} // namespace qz4

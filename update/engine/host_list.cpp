@@ -1,0 +1,35 @@
+#include "update/engine/host_list.hpp"
+
+#include "common/ascii_text.hpp"
+
+namespace qz4 {
+
+std::string with_final_slash(std::string_view host) {
+    std::string result(host);
+    if (result.empty() || result.back() != '/')
+        result.push_back('/');
+    return result;
+}
+
+std::uint32_t attempt_host_index(std::uint32_t attempt, std::uint32_t host_in_use, std::size_t count) {
+    if (attempt == 0)
+        return download_host_index(host_in_use, count);
+    return static_cast<std::uint32_t>(attempt % count);
+}
+
+std::uint32_t download_host_index(std::uint32_t host_in_use, std::size_t count) {
+    return static_cast<std::uint32_t>(host_in_use % count);
+}
+
+bool another_host_left(std::uint32_t host_in_use, std::size_t count) {
+    return std::size_t{host_in_use} + 1 < count;
+}
+
+bool contains_host(const std::vector<std::string>& hosts, std::string_view host) {
+    for (const auto& entry : hosts)
+        if (equals_ci(entry, host))
+            return true;
+    return false;
+}
+
+} // namespace qz4

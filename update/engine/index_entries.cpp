@@ -1,0 +1,44 @@
+#include "update/engine/index_entries.hpp"
+
+#include "common/ascii_text.hpp"
+#include "update/engine/launcher_layout.hpp"
+
+#include <algorithm>
+
+namespace qz4 {
+
+namespace {
+
+// The launcher's own work area is not the index's to write into.
+bool in_work_area(std::wstring_view local_path) {
+    const std::size_t end = local_path.find_first_of(L"\\/");
+    return equals_ci(local_path.substr(0, end), work_area_name);
+}
+
+// Two entries for one file would have their downloads and unpacked copies share names.
+std::wstring file_identity(std::wstring_view local_path) {
+    std::wstring identity = to_lower(local_path);
+    std::replace(identity.begin(), identity.end(), L'/', L'\\');
+    return identity;
+}
+
+} // namespace
+
+const nlohmann::json& index_files(const nlohmann::json& index) {
+    static const nlohmann::json none;
+    if (!index.is_object())
+        return none;
+    const auto found = index.find("files");
+    if (found == index.end() || !(found->is_array() || found->is_object()))
+        return none;
+    return *found;
+}
+
+std::shared_ptr<update_task> examined_entries::take(const nlohmann::json& entry) {
+    auto task = make_update_task(entry, where_);
+    if (!task || in_work_area(task->local_path) || !seen_.insert(file_identity(task->local_path)).second)
+        return nullptr;
+    return task;
+}
+
+} // namespace qz4

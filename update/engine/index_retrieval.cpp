@@ -1,0 +1,242 @@
+// Retrieval of the server's manifests: which update is current (version.json), that update's
+// index (packed, or plain when the packed copy gives nothing), the checks of its remote
+// configuration and the host list it brings.
+#include "common/encoding.hpp"
+#include "common/file_system.hpp"
+#include "common/format.hpp"
+#include "common/lzma2_codec.hpp"
+#include "texts/player_texts.hpp"
+#include "net/downloader.hpp"
+#include "update/engine/engine_files.hpp"
+#include "update/engine/game_launcher.hpp"
+#include "update/engine/host_list.hpp"
+#include "update/documents/json_document.hpp"
+#include "update/documents/manifests.hpp"
+#include "update/engine/remote_config.hpp"
+
+#include <optional>
+
+namespace qz4 {
+
+namespace {
+
+// What a server may make us store: version.json holds one number, and even the index of a
+// game of a hundred thousand files stays well below the second cap.
+constexpr std::uint64_t version_json_limit = 64 * 1024;
+constexpr std::uint64_t index_limit = 64 * 1024 * 1024;
+// A signature file is 68 bytes; anything larger is refused before it is read.
+constexpr std::uint64_t signature_limit = 1024;
+
+// A version 1 configuration may name a host whose index names another one; a chain of them
+// (or two that name each other) would otherwise keep the launcher retrieving for ever.
+constexpr int host_change_limit = 4;
+
+// A document replaces the copy of the last run only once it has arrived whole, so that a
+// failed download or a full disk leaves that copy as it was.
+bool fetch_document(downloader& transfer, file_operations& files, const std::string& url,
+                    const std::wstring& path, std::uint64_t limit) {
+    std::string error;
+    const std::wstring arriving = arriving_path(path);
+    return download_to_file(transfer, files, url, arriving, limit, error) &&
+           replace_document(files, arriving, path);
+}
+
+bool unpack_document(file_operations& files, const std::wstring& source, const std::wstring& path,
+                     std::uint64_t limit) {
+    const std::wstring arriving = arriving_path(path);
+    return unpack_to_file(files, source, arriving, limit) == lzma2_result::ok &&
+           replace_document(files, arriving, path);
+}
+
+std::span<const std::uint8_t> content_of(const byte_buffer& buffer) {
+    return {buffer.data(), buffer.length};
+}
+
+std::string_view text_of(const byte_buffer& buffer) {
+    return {reinterpret_cast<const char*>(buffer.data()), buffer.length};
+}
+
+// The highest update a signed retrieval has taken; 0 when none was or the record is unreadable.
+std::uint32_t accepted_update(const std::wstring& path) {
+    try {
+        return is_regular_file(path) ? json_number_u32(json_member(parse_json_file(path), "accepted")) : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+} // namespace
+
+bool game_launcher::refuse(std::wstring detail) {
+    refusal_ = std::move(detail);
+    // The next start reads version.json as the update this run retrieved: it must never be
+    // one the keys refused.
+    for (const std::wstring* path : {&version_json_path, &index_json_path})
+        files_->delete_file(*path);
+    return false;
+}
+
+std::optional<std::uint32_t> game_launcher::fetch_signed_version(downloader& transfer,
+                                                                 const std::string& base) {
+    const std::string url = base + "version.json" + signature_suffix;
+    const std::wstring signature_path = version_json_path + signature_path_suffix;
+    std::string error;
+    byte_buffer version;
+    byte_buffer signature;
+    const bool fetched = download_to_file(transfer, *files_, url, signature_path, signature_limit, error) &&
+                         read_file_bytes(version_json_path, version) &&
+                         read_file_bytes(signature_path, signature);
+    files_->delete_file(signature_path);
+    const std::string guid = wide_to_utf8(product_guid);
+    const std::optional<std::uint32_t> number = signed_update_number(content_of(signature));
+    if (!fetched || !number ||
+        !verify_signature(settings_.update_keys, content_of(signature), signed_document::version, guid,
+                          *number, content_of(version)) ||
+        read_update_number(parse_json_text(text_of(version))) != *number) {
+        refuse(format_wide(failure_text::signature_refused, (base + "version.json").c_str()));
+        return std::nullopt;
+    }
+    // A signed number is still refused below one already taken: an old update, however well
+    // signed, must not bring back the files it replaced.
+    const std::uint32_t accepted = accepted_update(accepted_update_path);
+    if (*number < accepted) {
+        refuse(format_wide(failure_text::rollback_refused, accepted, *number));
+        return std::nullopt;
+    }
+    return number;
+}
+
+bool game_launcher::index_signature_holds(std::uint32_t update_number, byte_buffer& index_bytes) {
+    const std::wstring signature_path = index_json_path + signature_path_suffix;
+    byte_buffer signature;
+    const bool read =
+        read_file_bytes(index_json_path, index_bytes) && read_file_bytes(signature_path, signature);
+    return read && verify_signature(settings_.update_keys, content_of(signature), signed_document::index,
+                                    wide_to_utf8(product_guid), update_number, content_of(index_bytes));
+}
+
+bool game_launcher::fetch_from_host(downloader& transfer, const std::string& base, nlohmann::json& index,
+                                    std::uint32_t& update_number) {
+    if (!fetch_document(transfer, *files_, base + "version.json", version_json_path, version_json_limit))
+        return false;
+    const bool signed_only = !settings_.update_keys.empty();
+    std::uint32_t number = 0;
+    if (signed_only) {
+        const auto signed_number = fetch_signed_version(transfer, base);
+        if (!signed_number)
+            return false;
+        number = *signed_number;
+    } else {
+        number = read_update_number(parse_json_file(version_json_path));
+    }
+    const std::string index_url = base + std::to_string(number) + "/index.json";
+    const std::wstring signature_path = index_json_path + signature_path_suffix;
+    std::string error;
+    if (signed_only && !download_to_file(transfer, *files_, index_url + signature_suffix, signature_path,
+                                         signature_limit, error))
+        return refuse(format_wide(failure_text::signature_refused, index_url.c_str()));
+
+    // The signed index is held in memory from its check to its parsing: what is parsed is
+    // what was checked.
+    byte_buffer index_bytes;
+    bool unpacked = false;
+    if (download_to_file(transfer, *files_, index_url + ".lzma2", index_lzma2_path, index_limit, error)) {
+        unpacked = unpack_document(*files_, index_lzma2_path, index_json_path, index_limit) &&
+                   (!signed_only || index_signature_holds(number, index_bytes));
+        files_->delete_file(index_lzma2_path);
+    }
+    if (!unpacked && !fetch_document(transfer, *files_, index_url, index_json_path, index_limit)) {
+        files_->delete_file(signature_path);
+        if (signed_only)
+            files_->delete_file(index_json_path); // an unpacked index whose signature failed
+        return false;
+    }
+    if (!is_regular_file(index_json_path)) {
+        files_->delete_file(signature_path);
+        return false;
+    }
+    if (signed_only) {
+        const bool holds = unpacked || index_signature_holds(number, index_bytes);
+        files_->delete_file(signature_path);
+        if (!holds)
+            return refuse(format_wide(failure_text::signature_refused, index_url.c_str()));
+        if (number > accepted_update(accepted_update_path) &&
+            !write_document(*files_, accepted_update_path, json_text_compact({{"accepted", number}})))
+            return false; // without the record a later rollback would go unnoticed
+        index = parse_json_text(text_of(index_bytes));
+    } else {
+        index = parse_json_file(index_json_path);
+    }
+    update_number = number;
+    return true;
+}
+
+bool game_launcher::fetch_index(nlohmann::json& index, std::uint32_t& update_number,
+                                std::uint32_t& host_index, splash_view& splash) {
+    refusal_.clear();
+    std::optional<downloader> transfer;
+    try {
+        transfer.emplace();
+        prepare_transfer(*transfer, static_cast<long>(retrieval_timeout));
+    } catch (const std::exception&) {
+        return false; // no transfer can be made: like an attempt that failed
+    }
+    for (std::uint32_t attempt = 0;;) {
+        if (splash.is_closed() || hosts.empty() || attempt == max_attempts)
+            return false;
+        if (attempt == 0) {
+            splash.set_status_text(localized_text(text_id::connecting));
+        } else {
+            pause(std::chrono::milliseconds(retry_delay_ms));
+            splash.set_status_text(
+                format_wide(localized_text(text_id::connection_attempt).c_str(), attempt + 1));
+        }
+        host_index = attempt_host_index(attempt, host_index, hosts.size());
+        const std::string base = hosts[host_index];
+        ++attempt;
+        try {
+            if (fetch_from_host(*transfer, base, index, update_number))
+                return true;
+        } catch (const std::exception&) {
+            // A document that does not parse or lacks its number: this attempt failed.
+        }
+    }
+}
+
+game_launcher::retrieval_status game_launcher::retrieve_update(splash_view& splash, std::uint32_t& host_index,
+                                                               retrieved_update& update) {
+    for (int host_changes = 0;; ++host_changes) {
+        if (splash.is_closed())
+            return retrieval_status::cancelled;
+        nlohmann::json index;
+        std::uint32_t number = 0;
+        if (!fetch_index(index, number, host_index, splash)) {
+            error_text = std::wstring(failure_text::index_download_failed) + refusal_;
+            return retrieval_status::failed;
+        }
+        checked_config checked = check_remote_config(index, product_guid);
+        if (checked.status != config_status::ok) {
+            error_text = config_failure_text(checked.status);
+            return retrieval_status::failed;
+        }
+        const bool retrieve_again = take_configured_hosts(checked.version, checked.config, hosts);
+        // The list may have become shorter; the host in use stays one of its entries.
+        host_index = download_host_index(host_index, hosts.size());
+        if (retrieve_again) {
+            if (host_changes + 1 == host_change_limit) {
+                error_text = failure_text::config_invalid;
+                return retrieval_status::failed;
+            }
+            continue;
+        }
+        if (splash.is_closed())
+            return retrieval_status::cancelled;
+        update.index = std::move(index);
+        update.config = std::move(checked.config);
+        update.version = checked.version;
+        update.update_number = number;
+        return retrieval_status::ready;
+    }
+}
+
+} // namespace qz4

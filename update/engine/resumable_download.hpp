@@ -1,0 +1,65 @@
+// A download of a server file into the download area that survives interruption: a large
+// file's partial copy is kept, with a proof of which server file it belongs to, and the next
+// attempt (in this run or a later one) asks the server only for the rest.
+#pragma once
+
+#include "common/byte_buffer.hpp"
+#include "net/downloader.hpp"
+#include "update/engine/file_operations.hpp"
+
+#include <cstdint>
+#include <string>
+
+namespace qz4 {
+
+// Smaller files are fetched whole every time: fetching them again costs less than keeping
+// a proof for each.
+inline constexpr std::uint64_t resumable_file_size = 1024 * 1024;
+
+// A server file as the download stage fetches it.
+struct server_file {
+    std::string url;
+    std::string remote_path; // the index's `r`: which file of which update
+    std::string sha1;        // the digest the downloaded file must have
+    std::uint64_t size = 0;  // the index's `r_size`: never more is written
+};
+
+// Where the proof of a partial copy at `download_path` is kept.
+[[nodiscard]] std::wstring resume_proof_path(const std::wstring& download_path);
+
+// Deletes the copy at `download_path` and its proof: finished, or known to be wrong.
+void forget_download(file_operations& files, const std::wstring& download_path);
+
+class resumable_download {
+public:
+    resumable_download(downloader& transfer, file_operations& files, std::wstring path, server_file file,
+                       byte_buffer& buffer);
+
+    // Fetches the file into the path, continuing a partial copy of the same server file when
+    // the server answers the range request with that range; otherwise from the start. On
+    // success `digest` is the digest text of the whole file. On failure `error` says why
+    // ("Open failed: %u", "Too large: more than %llu bytes" or the downloader's text), and a
+    // partial copy worth continuing is kept with its proof; anything else is deleted.
+    [[nodiscard]] bool run(std::string& error, std::string& digest);
+
+    // The bytes already on disk that the running transfer continues (0 when from the start);
+    // for the progress reports, which count only the bytes of the transfer.
+    [[nodiscard]] std::uint64_t continued_from() const { return continued_from_; }
+
+private:
+    enum class outcome { done, failed, range_refused };
+
+    [[nodiscard]] std::uint64_t partial_to_continue();
+    [[nodiscard]] std::string proof_text() const;
+    void write_proof();
+    outcome transfer(std::uint64_t offset, std::string& error, std::string& digest);
+
+    downloader& transfer_;
+    file_operations& files_;
+    std::wstring path_;
+    server_file file_;
+    byte_buffer& buffer_;
+    std::uint64_t continued_from_ = 0; // the thread of run() only (progress runs inside it)
+};
+
+} // namespace qz4

@@ -9,10 +9,10 @@
 #include "app/program_files.hpp"
 #include "common/file_system.hpp"
 #include "common/paths.hpp"
-#include "signatures/signatures.hpp"
-#include "texts/player_texts.hpp"
 #include "patchmaker/patch_maker.hpp"
+#include "signatures/signatures.hpp"
 #include "splash/splash_wnd.hpp"
+#include "texts/player_texts.hpp"
 #include "update/engine/executable_restore.hpp"
 #include "update/engine/game_launcher.hpp"
 
@@ -105,7 +105,7 @@ int run_launcher_mode(const start_options& options, const std::vector<std::wstri
         return 1;
     }
     if (restart_requested) {
-        if (!relaunch_self(launcher.exe_path, tokens))
+        if (!relaunch_self(launcher.layout.exe_path, tokens))
             show_error_box(localized_text(text_id::restart_failed));
         return 0;
     }

@@ -1,9 +1,9 @@
 #include "update/engine/disk_space.hpp"
 
 #include "common/file_system.hpp"
+#include "update/documents/json_document.hpp"
 #include "update/engine/file_verification.hpp"
 #include "update/engine/index_entries.hpp"
-#include "update/documents/json_document.hpp"
 
 #include <algorithm>
 

@@ -1,11 +1,11 @@
 #include "update/engine/download_stage.hpp"
 
+#include "common/ascii_text.hpp"
 #include "common/byte_buffer.hpp"
 #include "common/format.hpp"
 #include "common/paths.hpp"
-#include "common/ascii_text.hpp"
-#include "texts/player_texts.hpp"
 #include "net/downloader.hpp"
+#include "texts/player_texts.hpp"
 #include "update/engine/bandwidth_limit.hpp"
 #include "update/engine/download_progress.hpp"
 #include "update/engine/engine_files.hpp"

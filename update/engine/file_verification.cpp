@@ -1,9 +1,9 @@
 #include "update/engine/file_verification.hpp"
 
+#include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
 #include "common/file_handle.hpp"
 #include "common/file_system.hpp"
-#include "common/ascii_text.hpp"
 
 namespace qz4 {
 

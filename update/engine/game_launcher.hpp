@@ -2,10 +2,8 @@
 // and the update run that brings the installed game up to the server's current update.
 #pragma once
 
-#include "common/byte_buffer.hpp"
 #include "signatures/signatures.hpp"
 #include "splash/splash_view.hpp"
-#include "update/engine/disk_space.hpp"
 #include "update/documents/file_cache.hpp"
 #include "update/engine/file_operations.hpp"
 #include "update/engine/launcher_layout.hpp"
@@ -23,12 +21,6 @@
 
 namespace qz4 {
 
-class downloader;
-struct check_rules;
-struct pass_state;
-struct task_locations;
-struct verification_rules;
-
 using pause_function = std::function<void(std::chrono::milliseconds)>;
 
 // What a launcher is built from: the program gives its own path and its built-in product
@@ -44,14 +36,6 @@ struct launcher_settings {
     // signature by one of them, and never for an update below one already taken; with none,
     // as they are served.
     std::vector<public_key> update_keys;
-};
-
-// The index of the update the server announces, checked and ready for a pass.
-struct retrieved_update {
-    nlohmann::json index;
-    nlohmann::json config; // the index's `config`
-    std::int32_t version = 0;
-    std::uint32_t update_number = 0;
 };
 
 class game_launcher {
@@ -87,22 +71,13 @@ public:
 
     [[nodiscard]] file_operations& files() const { return *files_; }
     void pause(std::chrono::milliseconds duration) const;
+    // The publisher's keys; none when documents are taken as they are served.
+    [[nodiscard]] const std::vector<public_key>& update_keys() const { return settings_.update_keys; }
 
-    // Fixed by the constructor.
-    std::wstring exe_path;
-    std::wstring old_exe_path;
-    std::wstring new_exe_path;
-    std::wstring game_dir;
-    std::wstring temp_root;
-    // Fixed by init.
-    std::wstring temp_dir;
-    std::wstring download_dir;
-    std::wstring version_json_path;
-    std::wstring index_json_path;
-    std::wstring index_lzma2_path;
-    std::wstring cache_json_path;
-    std::wstring config_json_path;
-    std::wstring accepted_update_path;
+    // The executable and the names a self-update moves it through: fixed by the constructor.
+    executable_layout layout;
+    // The product's corner of the work area: fixed by init.
+    work_area_layout work_area;
     std::wstring product_guid;
     std::uint32_t local_update = 0; // the update the previous run retrieved
 
@@ -127,39 +102,12 @@ public:
     std::function<bool()> close_instances;
 
 private:
-    enum class retrieval_status { ready, failed, cancelled };
-    struct pass_result {
-        bool cancelled = false;     // the player closed the splash or declined to close the game
-        bool rules_invalid = false; // the check rules could not be read
-        bool self_update_ready = false;
-        std::uint32_t download_failures = 0;
-        std::uint32_t unpack_failures = 0;
-        std::vector<std::wstring> placed;       // files moved into place
-        std::optional<space_shortage> no_space; // the volume lacks room; nothing was fetched
-    };
-
-    retrieval_status retrieve_update(splash_view& splash, std::uint32_t& host_index,
-                                     retrieved_update& update);
-    bool fetch_from_host(downloader& transfer, const std::string& base, nlohmann::json& index,
-                         std::uint32_t& update_number);
-    // The signed forms of the two steps of an attempt; false with `refusal_` set when a
-    // document is refused. Nothing they refuse is parsed or left in the work area.
-    std::optional<std::uint32_t> fetch_signed_version(downloader& transfer, const std::string& base);
-    bool index_signature_holds(std::uint32_t update_number, byte_buffer& index_bytes);
-    bool refuse(std::wstring detail);
-    pass_result run_pass(splash_view& splash, const retrieved_update& update, std::uint32_t host_index);
-    [[nodiscard]] task_locations task_locations_of() const;
-    [[nodiscard]] verification_rules verification_for(const retrieved_update& update,
-                                                      const check_rules& rules) const;
-    void verify_and_queue(splash_view& splash, const retrieved_update& update, const check_rules& rules,
-                          pass_state& state, bool& declined);
     void save_cache(bool files_durable);
     bool run_passes(splash_view& splash, bool& restart_requested);
     void add_disk_error(std::wstring text);
 
     launcher_settings settings_;
-    std::wstring refusal_;            // the last refused document of a retrieval; the run's thread only
-    mutable std::mutex errors_mutex_; // guards the three lists below
+    mutable std::mutex errors_mutex_;           // guards the three lists below
     std::vector<std::wstring> download_errors_; // guarded by errors_mutex_
     std::vector<std::wstring> unpack_errors_;   // guarded by errors_mutex_
     std::vector<std::wstring> disk_errors_;     // guarded by errors_mutex_

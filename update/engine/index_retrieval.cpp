@@ -1,17 +1,16 @@
-// Retrieval of the server's manifests: which update is current (version.json), that update's
-// index (packed, or plain when the packed copy gives nothing), the checks of its remote
-// configuration and the host list it brings.
+#include "update/engine/index_retrieval.hpp"
+
 #include "common/encoding.hpp"
 #include "common/file_system.hpp"
 #include "common/format.hpp"
 #include "common/lzma2_codec.hpp"
-#include "texts/player_texts.hpp"
 #include "net/downloader.hpp"
+#include "texts/player_texts.hpp"
+#include "update/documents/json_document.hpp"
+#include "update/documents/manifests.hpp"
 #include "update/engine/engine_files.hpp"
 #include "update/engine/game_launcher.hpp"
 #include "update/engine/host_list.hpp"
-#include "update/documents/json_document.hpp"
-#include "update/documents/manifests.hpp"
 #include "update/engine/remote_config.hpp"
 
 #include <optional>
@@ -67,30 +66,38 @@ std::uint32_t accepted_update(const std::wstring& path) {
 
 } // namespace
 
-bool game_launcher::refuse(std::wstring detail) {
+file_operations& index_retrieval::files() const {
+    return launcher_.files();
+}
+
+const work_area_layout& index_retrieval::area() const {
+    return launcher_.work_area;
+}
+
+bool index_retrieval::refuse(std::wstring detail) {
     refusal_ = std::move(detail);
     // The next start reads version.json as the update this run retrieved: it must never be
     // one the keys refused.
-    for (const std::wstring* path : {&version_json_path, &index_json_path})
-        files_->delete_file(*path);
+    for (const std::wstring* path : {&area().version_json_path, &area().index_json_path})
+        files().delete_file(*path);
     return false;
 }
 
-std::optional<std::uint32_t> game_launcher::fetch_signed_version(downloader& transfer,
-                                                                 const std::string& base) {
+std::optional<std::uint32_t> index_retrieval::fetch_signed_version(downloader& transfer,
+                                                                   const std::string& base) {
     const std::string url = base + "version.json" + signature_suffix;
-    const std::wstring signature_path = version_json_path + signature_path_suffix;
+    const std::wstring signature_path = area().version_json_path + signature_path_suffix;
     std::string error;
     byte_buffer version;
     byte_buffer signature;
-    const bool fetched = download_to_file(transfer, *files_, url, signature_path, signature_limit, error) &&
-                         read_file_bytes(version_json_path, version) &&
+    const bool fetched = download_to_file(transfer, files(), url, signature_path, signature_limit, error) &&
+                         read_file_bytes(area().version_json_path, version) &&
                          read_file_bytes(signature_path, signature);
-    files_->delete_file(signature_path);
-    const std::string guid = wide_to_utf8(product_guid);
+    files().delete_file(signature_path);
+    const std::string guid = wide_to_utf8(launcher_.product_guid);
     const std::optional<std::uint32_t> number = signed_update_number(content_of(signature));
     if (!fetched || !number ||
-        !verify_signature(settings_.update_keys, content_of(signature), signed_document::version, guid,
+        !verify_signature(launcher_.update_keys(), content_of(signature), signed_document::version, guid,
                           *number, content_of(version)) ||
         read_update_number(parse_json_text(text_of(version))) != *number) {
         refuse(format_wide(failure_text::signature_refused, (base + "version.json").c_str()));
@@ -98,7 +105,7 @@ std::optional<std::uint32_t> game_launcher::fetch_signed_version(downloader& tra
     }
     // A signed number is still refused below one already taken: an old update, however well
     // signed, must not bring back the files it replaced.
-    const std::uint32_t accepted = accepted_update(accepted_update_path);
+    const std::uint32_t accepted = accepted_update(area().accepted_update_path);
     if (*number < accepted) {
         refuse(format_wide(failure_text::rollback_refused, accepted, *number));
         return std::nullopt;
@@ -106,20 +113,22 @@ std::optional<std::uint32_t> game_launcher::fetch_signed_version(downloader& tra
     return number;
 }
 
-bool game_launcher::index_signature_holds(std::uint32_t update_number, byte_buffer& index_bytes) {
-    const std::wstring signature_path = index_json_path + signature_path_suffix;
+bool index_retrieval::index_signature_holds(std::uint32_t update_number, byte_buffer& index_bytes) {
+    const std::wstring signature_path = area().index_json_path + signature_path_suffix;
     byte_buffer signature;
     const bool read =
-        read_file_bytes(index_json_path, index_bytes) && read_file_bytes(signature_path, signature);
-    return read && verify_signature(settings_.update_keys, content_of(signature), signed_document::index,
-                                    wide_to_utf8(product_guid), update_number, content_of(index_bytes));
+        read_file_bytes(area().index_json_path, index_bytes) && read_file_bytes(signature_path, signature);
+    return read &&
+           verify_signature(launcher_.update_keys(), content_of(signature), signed_document::index,
+                            wide_to_utf8(launcher_.product_guid), update_number, content_of(index_bytes));
 }
 
-bool game_launcher::fetch_from_host(downloader& transfer, const std::string& base, nlohmann::json& index,
-                                    std::uint32_t& update_number) {
-    if (!fetch_document(transfer, *files_, base + "version.json", version_json_path, version_json_limit))
+bool index_retrieval::fetch_from_host(downloader& transfer, const std::string& base, nlohmann::json& index,
+                                      std::uint32_t& update_number) {
+    if (!fetch_document(transfer, files(), base + "version.json", area().version_json_path,
+                        version_json_limit))
         return false;
-    const bool signed_only = !settings_.update_keys.empty();
+    const bool signed_only = !launcher_.update_keys().empty();
     std::uint32_t number = 0;
     if (signed_only) {
         const auto signed_number = fetch_signed_version(transfer, base);
@@ -127,12 +136,12 @@ bool game_launcher::fetch_from_host(downloader& transfer, const std::string& bas
             return false;
         number = *signed_number;
     } else {
-        number = read_update_number(parse_json_file(version_json_path));
+        number = read_update_number(parse_json_file(area().version_json_path));
     }
     const std::string index_url = base + std::to_string(number) + "/index.json";
-    const std::wstring signature_path = index_json_path + signature_path_suffix;
+    const std::wstring signature_path = area().index_json_path + signature_path_suffix;
     std::string error;
-    if (signed_only && !download_to_file(transfer, *files_, index_url + signature_suffix, signature_path,
+    if (signed_only && !download_to_file(transfer, files(), index_url + signature_suffix, signature_path,
                                          signature_limit, error))
         return refuse(format_wide(failure_text::signature_refused, index_url.c_str()));
 
@@ -140,59 +149,60 @@ bool game_launcher::fetch_from_host(downloader& transfer, const std::string& bas
     // what was checked.
     byte_buffer index_bytes;
     bool unpacked = false;
-    if (download_to_file(transfer, *files_, index_url + ".lzma2", index_lzma2_path, index_limit, error)) {
-        unpacked = unpack_document(*files_, index_lzma2_path, index_json_path, index_limit) &&
+    if (download_to_file(transfer, files(), index_url + ".lzma2", area().index_lzma2_path, index_limit,
+                         error)) {
+        unpacked = unpack_document(files(), area().index_lzma2_path, area().index_json_path, index_limit) &&
                    (!signed_only || index_signature_holds(number, index_bytes));
-        files_->delete_file(index_lzma2_path);
+        files().delete_file(area().index_lzma2_path);
     }
-    if (!unpacked && !fetch_document(transfer, *files_, index_url, index_json_path, index_limit)) {
-        files_->delete_file(signature_path);
+    if (!unpacked && !fetch_document(transfer, files(), index_url, area().index_json_path, index_limit)) {
+        files().delete_file(signature_path);
         if (signed_only)
-            files_->delete_file(index_json_path); // an unpacked index whose signature failed
+            files().delete_file(area().index_json_path); // an unpacked index whose signature failed
         return false;
     }
-    if (!is_regular_file(index_json_path)) {
-        files_->delete_file(signature_path);
+    if (!is_regular_file(area().index_json_path)) {
+        files().delete_file(signature_path);
         return false;
     }
     if (signed_only) {
         const bool holds = unpacked || index_signature_holds(number, index_bytes);
-        files_->delete_file(signature_path);
+        files().delete_file(signature_path);
         if (!holds)
             return refuse(format_wide(failure_text::signature_refused, index_url.c_str()));
-        if (number > accepted_update(accepted_update_path) &&
-            !write_document(*files_, accepted_update_path, json_text_compact({{"accepted", number}})))
+        if (number > accepted_update(area().accepted_update_path) &&
+            !write_document(files(), area().accepted_update_path, json_text_compact({{"accepted", number}})))
             return false; // without the record a later rollback would go unnoticed
         index = parse_json_text(text_of(index_bytes));
     } else {
-        index = parse_json_file(index_json_path);
+        index = parse_json_file(area().index_json_path);
     }
     update_number = number;
     return true;
 }
 
-bool game_launcher::fetch_index(nlohmann::json& index, std::uint32_t& update_number,
-                                std::uint32_t& host_index, splash_view& splash) {
+bool index_retrieval::fetch_index(nlohmann::json& index, std::uint32_t& update_number,
+                                  std::uint32_t& host_index, splash_view& splash) {
     refusal_.clear();
     std::optional<downloader> transfer;
     try {
         transfer.emplace();
-        prepare_transfer(*transfer, static_cast<long>(retrieval_timeout));
+        prepare_transfer(*transfer, static_cast<long>(launcher_.retrieval_timeout));
     } catch (const std::exception&) {
         return false; // no transfer can be made: like an attempt that failed
     }
     for (std::uint32_t attempt = 0;;) {
-        if (splash.is_closed() || hosts.empty() || attempt == max_attempts)
+        if (splash.is_closed() || launcher_.hosts.empty() || attempt == launcher_.max_attempts)
             return false;
         if (attempt == 0) {
             splash.set_status_text(localized_text(text_id::connecting));
         } else {
-            pause(std::chrono::milliseconds(retry_delay_ms));
+            launcher_.pause(std::chrono::milliseconds(launcher_.retry_delay_ms));
             splash.set_status_text(
                 format_wide(localized_text(text_id::connection_attempt).c_str(), attempt + 1));
         }
-        host_index = attempt_host_index(attempt, host_index, hosts.size());
-        const std::string base = hosts[host_index];
+        host_index = attempt_host_index(attempt, host_index, launcher_.hosts.size());
+        const std::string base = launcher_.hosts[host_index];
         ++attempt;
         try {
             if (fetch_from_host(*transfer, base, index, update_number))
@@ -203,28 +213,33 @@ bool game_launcher::fetch_index(nlohmann::json& index, std::uint32_t& update_num
     }
 }
 
-game_launcher::retrieval_status game_launcher::retrieve_update(splash_view& splash, std::uint32_t& host_index,
-                                                               retrieved_update& update) {
+bool game_launcher::fetch_index(nlohmann::json& index, std::uint32_t& update_number,
+                                std::uint32_t& host_index, splash_view& splash) {
+    return index_retrieval(*this).fetch_index(index, update_number, host_index, splash);
+}
+
+retrieval_status index_retrieval::retrieve(splash_view& splash, std::uint32_t& host_index,
+                                           retrieved_update& update) {
     for (int host_changes = 0;; ++host_changes) {
         if (splash.is_closed())
             return retrieval_status::cancelled;
         nlohmann::json index;
         std::uint32_t number = 0;
         if (!fetch_index(index, number, host_index, splash)) {
-            error_text = std::wstring(failure_text::index_download_failed) + refusal_;
+            launcher_.error_text = std::wstring(failure_text::index_download_failed) + refusal_;
             return retrieval_status::failed;
         }
-        checked_config checked = check_remote_config(index, product_guid);
+        checked_config checked = check_remote_config(index, launcher_.product_guid);
         if (checked.status != config_status::ok) {
-            error_text = config_failure_text(checked.status);
+            launcher_.error_text = config_failure_text(checked.status);
             return retrieval_status::failed;
         }
-        const bool retrieve_again = take_configured_hosts(checked.version, checked.config, hosts);
+        const bool retrieve_again = take_configured_hosts(checked.version, checked.config, launcher_.hosts);
         // The list may have become shorter; the host in use stays one of its entries.
-        host_index = download_host_index(host_index, hosts.size());
+        host_index = download_host_index(host_index, launcher_.hosts.size());
         if (retrieve_again) {
             if (host_changes + 1 == host_change_limit) {
-                error_text = failure_text::config_invalid;
+                launcher_.error_text = failure_text::config_invalid;
                 return retrieval_status::failed;
             }
             continue;

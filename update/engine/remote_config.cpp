@@ -1,10 +1,10 @@
 #include "update/engine/remote_config.hpp"
 
-#include "common/encoding.hpp"
 #include "common/ascii_text.hpp"
+#include "common/encoding.hpp"
 #include "texts/player_texts.hpp"
-#include "update/engine/host_list.hpp"
 #include "update/documents/json_document.hpp"
+#include "update/engine/host_list.hpp"
 
 namespace qz4 {
 

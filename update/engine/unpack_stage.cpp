@@ -1,13 +1,13 @@
 #include "update/engine/unpack_stage.hpp"
 
+#include "common/ascii_text.hpp"
 #include "common/file_system.hpp"
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
-#include "common/ascii_text.hpp"
 #include "texts/player_texts.hpp"
+#include "update/documents/manifests.hpp"
 #include "update/engine/engine_files.hpp"
 #include "update/engine/game_launcher.hpp"
-#include "update/documents/manifests.hpp"
 
 #include <array>
 #include <cstring>

@@ -4,12 +4,14 @@
 #include "common/encoding.hpp"
 #include "common/file_system.hpp"
 #include "texts/player_texts.hpp"
+#include "update/documents/json_document.hpp"
 #include "update/engine/engine_files.hpp"
 #include "update/engine/game_launcher.hpp"
 #include "update/engine/host_list.hpp"
-#include "update/documents/json_document.hpp"
+#include "update/engine/index_retrieval.hpp"
 #include "update/engine/run_report.hpp"
 #include "update/engine/self_update.hpp"
+#include "update/engine/update_pass.hpp"
 
 namespace qz4 {
 
@@ -19,7 +21,7 @@ namespace qz4 {
 void game_launcher::save_cache(bool files_durable) {
     if (!files_durable)
         return;
-    (void)write_document(files(), cache_json_path, json_text_pretty(file_cache.snapshot()));
+    (void)write_document(files(), work_area.cache_json_path, json_text_pretty(file_cache.snapshot()));
 }
 
 bool game_launcher::run(splash_view& splash, bool& restart_requested) {
@@ -34,15 +36,15 @@ bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
         // A repair trusts no stamp: the cache starts empty and is saved with what this run
         // finds, so the stamps of files the player damaged are gone for later runs too.
         if (!repair)
-            file_cache.load(cache_json_path);
-        if (!is_directory(temp_dir)) {
+            file_cache.load(work_area.cache_json_path);
+        if (!is_directory(work_area.temp_dir)) {
             error_text = failure_text::cannot_create_temp;
             return !update_required;
         }
         std::uint32_t host_index = 0;
         for (;;) {
             retrieved_update update;
-            switch (retrieve_update(splash, host_index, update)) {
+            switch (index_retrieval(*this).retrieve(splash, host_index, update)) {
             case retrieval_status::failed:
                 return !update_required;
             case retrieval_status::cancelled:
@@ -52,15 +54,15 @@ bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
                 break;
             }
 
-            const pass_result pass = run_pass(splash, update, host_index);
+            const pass_result pass = update_pass(*this, splash, update, host_index).run();
             if (pass.rules_invalid) {
                 error_text = failure_text::config_invalid;
                 return !update_required;
             }
             // Another host would not bring more room.
             if (pass.no_space) {
-                const failure_report report =
-                    make_space_report(pass.no_space->needed, pass.no_space->free, game_dir, use_russian());
+                const failure_report report = make_space_report(pass.no_space->needed, pass.no_space->free,
+                                                                layout.game_dir, use_russian());
                 splash.set_status_text(report.status_text);
                 error_text = report.error_text;
                 return !update_required;
@@ -68,13 +70,12 @@ bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
             // One flush for all the pass wrote: the new launcher must be on disk before it takes
             // the old one's name (unflushed, it waits for a later start), and every file before
             // its stamp is recorded.
-            const bool durable = files().make_durable(game_dir, pass.placed);
+            const bool durable = files().make_durable(layout.game_dir, pass.placed);
             if (pass.cancelled) {
                 save_cache(durable);
                 error_text = failure_text::cancelled;
                 return true;
             }
-            const executable_layout layout{exe_path, old_exe_path, new_exe_path, game_dir, temp_root};
             if (self_update_step(files(), layout, pass.self_update_ready && durable, self_update_allowed) ==
                 self_update_result::swapped)
                 restart_requested = true;
@@ -82,7 +83,7 @@ bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
             if (pass.download_failures == 0 && pass.unpack_failures == 0) {
                 splash.set_status_text(localized_text(text_id::files_updated));
                 save_cache(durable);
-                files().remove_directory(download_dir, true);
+                files().remove_directory(work_area.download_dir, true);
                 return true;
             }
             if (another_host_left(host_index, hosts.size())) {

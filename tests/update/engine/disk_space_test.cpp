@@ -124,12 +124,12 @@ TEST(DiskSpace, ARunWithoutRoomStopsBeforeAnyDownloadAndSaysHowMuchIsNeeded) {
         const auto requests_before = tree.requests().size();
         auto launcher = game.launcher({tree.base_url()}, &files);
         EXPECT_TRUE(launcher->run(splash, restart)) << "the game starts on the installed files";
-        EXPECT_EQ(asked, std::vector<std::wstring>{launcher->game_dir});
+        EXPECT_EQ(asked, std::vector<std::wstring>{launcher->layout.game_dir});
         const auto requests = tree.requests().size() - requests_before;
         if (r.free_text) {
             EXPECT_EQ(launcher->error_text, L"Not enough disk space: the update needs 16.1 MiB, " +
                                                 std::wstring(r.free_text) + L" is free on " +
-                                                launcher->game_dir + L".");
+                                                launcher->layout.game_dir + L".");
             EXPECT_EQ(splash.texts().back(),
                       L"Not enough disk space: 16.1 MiB needed, " + std::wstring(r.free_text) + L" free");
             EXPECT_EQ(requests, 2u) << "version.json and the index only";

@@ -5,9 +5,9 @@
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
 #include "common/sha1.hpp"
-#include "update/engine/engine_files.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
+#include "update/engine/engine_files.hpp"
 
 #include "tests/support/http_test_server.hpp"
 

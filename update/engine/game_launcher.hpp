@@ -21,6 +21,8 @@
 
 namespace qz4 {
 
+struct pass_result;
+
 using pause_function = std::function<void(std::chrono::milliseconds)>;
 
 // What a launcher is built from: the program gives its own path and its built-in product
@@ -104,6 +106,8 @@ public:
 private:
     void save_cache(bool files_durable);
     bool run_passes(splash_view& splash, bool& restart_requested);
+    // The failure of the last pass, when no host is left for another.
+    bool report_failed_pass(splash_view& splash, const pass_result& pass);
     void add_disk_error(std::wstring text);
 
     launcher_settings settings_;

@@ -31,6 +31,14 @@ bool game_launcher::run(splash_view& splash, bool& restart_requested) {
     return result;
 }
 
+bool game_launcher::report_failed_pass(splash_view& splash, const pass_result& pass) {
+    const failure_report report = make_failure_report(pass.download_failures, pass.unpack_failures,
+                                                      download_errors(), unpack_errors(), use_russian());
+    splash.set_status_text(report.status_text);
+    error_text = report.error_text;
+    return !update_required;
+}
+
 bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
     try {
         // A repair trusts no stamp: the cache starts empty and is saved with what this run
@@ -42,6 +50,8 @@ bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
             return !update_required;
         }
         std::uint32_t host_index = 0;
+        pass_hosts served;
+        std::optional<pass_result> failed_pass; // the last pass that went wrong
         for (;;) {
             retrieved_update update;
             switch (index_retrieval(*this).retrieve(splash, host_index, update)) {
@@ -53,8 +63,12 @@ bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
             case retrieval_status::ready:
                 break;
             }
+            const std::optional<std::uint32_t> pass_host = served.host_for_pass(hosts, host_index);
+            if (!pass_host)
+                return failed_pass ? report_failed_pass(splash, *failed_pass) : !update_required;
+            host_index = *pass_host;
 
-            const pass_result pass = update_pass(*this, splash, update, host_index).run();
+            pass_result pass = update_pass(*this, splash, update, host_index).run();
             if (pass.rules_invalid) {
                 error_text = failure_text::config_invalid;
                 return !update_required;
@@ -86,18 +100,15 @@ bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
                 files().remove_directory(work_area.download_dir, true);
                 return true;
             }
-            if (another_host_left(host_index, hosts.size())) {
-                ++host_index;
-                continue;
-            }
-            // What was installed stays known, so the next run need not hash it again.
+            // What was installed stays known, so the next run need not hash it again, whether
+            // or not another host gets a pass.
             save_cache(durable);
-            const failure_report report =
-                make_failure_report(pass.download_failures, pass.unpack_failures, download_errors(),
-                                    unpack_errors(), use_russian());
-            splash.set_status_text(report.status_text);
-            error_text = report.error_text;
-            return !update_required;
+            served.note_served(hosts[host_index]);
+            const std::optional<std::uint32_t> next = served.host_for_pass(hosts, host_index + 1);
+            if (!next)
+                return report_failed_pass(splash, pass);
+            host_index = *next;
+            failed_pass = std::move(pass);
         }
     } catch (const std::exception& error) {
         // Out of memory or a system resource (a thread) that could not be had.

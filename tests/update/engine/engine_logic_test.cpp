@@ -35,9 +35,30 @@ TEST(HostRotation, AttemptsAndDownloadsPickTheirHost) {
         EXPECT_EQ(attempt_host_index(r.attempt, r.in_use, r.count), r.expected);
     }
     EXPECT_EQ(download_host_index(4, 3), 1u);
-    EXPECT_TRUE(another_host_left(0, 2));
-    EXPECT_FALSE(another_host_left(1, 2));
-    EXPECT_FALSE(another_host_left(0, 1));
+}
+
+TEST(HostRotation, APassTakesAHostThatHasNotServedOneOnDownTheList) {
+    const std::vector<std::string> two = {"http://a/", "http://b/"};
+    pass_hosts served;
+    EXPECT_EQ(served.host_for_pass(two, 0), 0u);
+    EXPECT_EQ(served.host_for_pass(two, 3), 1u) << "modulo the list";
+    served.note_served("HTTP://A/");
+    EXPECT_EQ(served.host_for_pass(two, 0), 1u) << "letter case does not make another host";
+    EXPECT_EQ(served.host_for_pass({"http://b/", "http://a/"}, 1), std::nullopt) << "never back up the list";
+    served.note_served("http://b/");
+    EXPECT_EQ(served.host_for_pass(two, 0), std::nullopt);
+    EXPECT_EQ(served.host_for_pass({}, 0), std::nullopt);
+
+    pass_hosts many;
+    std::vector<std::string> hosts;
+    for (std::size_t i = 0; i <= pass_hosts::pass_limit; ++i)
+        hosts.push_back("http://m" + std::to_string(i) + "/");
+    for (std::size_t i = 0; i < pass_hosts::pass_limit; ++i) {
+        ASSERT_EQ(many.host_for_pass(hosts, static_cast<std::uint32_t>(i)), i);
+        many.note_served(hosts[i]);
+    }
+    EXPECT_EQ(many.host_for_pass(hosts, static_cast<std::uint32_t>(pass_hosts::pass_limit)), std::nullopt)
+        << "no run takes more passes than the limit";
 }
 
 TEST(RemoteConfig, EveryCheckInOrderWithItsText) {

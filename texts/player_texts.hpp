@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qz4 {
 
@@ -28,7 +29,13 @@ enum class text_id {
     files_updated,
     time_left,
     not_enough_space,
+    // Not a text: one past the last, so that the table of texts and the tests that go through
+    // every text cannot leave a new one out.
+    end,
 };
+
+// Every text, in the order of text_id.
+[[nodiscard]] std::vector<text_id> all_text_ids();
 
 // The English or the Russian form of a text.
 [[nodiscard]] const wchar_t* text_for(text_id id, bool russian);

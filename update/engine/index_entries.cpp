@@ -1,6 +1,7 @@
 #include "update/engine/index_entries.hpp"
 
 #include "common/ascii_text.hpp"
+#include "common/encoding.hpp"
 #include "update/engine/launcher_layout.hpp"
 
 #include <algorithm>
@@ -39,6 +40,20 @@ std::shared_ptr<update_task> examined_entries::take(const nlohmann::json& entry)
     if (!task || in_work_area(task->local_path) || !seen_.insert(file_identity(task->local_path)).second)
         return nullptr;
     return task;
+}
+
+listed_files::listed_files(const nlohmann::json& entries) {
+    for (const auto& entry : entries) {
+        if (!entry.is_object())
+            continue;
+        const auto local = entry.find("l");
+        if (local != entry.end() && local->is_string())
+            identities_.insert(file_identity(utf8_to_wide(local->get<std::string>())));
+    }
+}
+
+bool listed_files::contains(std::wstring_view local_path) const {
+    return identities_.contains(file_identity(local_path));
 }
 
 } // namespace qz4

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 
 namespace qz4 {
@@ -26,6 +27,17 @@ public:
 private:
     const task_locations& where_;
     std::unordered_set<std::wstring> seen_; // file identities taken so far
+};
+
+// Every file the index names, by its identity (letter case and slashes aside), so that a
+// name the engine makes for its own use can be told from a client file of that name.
+class listed_files {
+public:
+    explicit listed_files(const nlohmann::json& entries);
+    [[nodiscard]] bool contains(std::wstring_view local_path) const;
+
+private:
+    std::unordered_set<std::wstring> identities_;
 };
 
 } // namespace qz4

@@ -88,6 +88,7 @@ void update_pass::verify_and_queue(const check_rules& rules, pass_state& state, 
     byte_buffer buffer;
     sha1_context digest;
     examined_entries examined(where);
+    const listed_files listed(entries);
     std::uint32_t counter = 1;
     bool instances_closed = false;
     for (const auto& entry : entries) {
@@ -99,8 +100,9 @@ void update_pass::verify_and_queue(const check_rules& rules, pass_state& state, 
         if (state.phase == progress_phase::checking)
             splash.set_progress_value(counter++);
         splash.set_status_text(localized_text(text_id::checking_files));
-        // Left by a run that stopped while unpacking this file; nothing will finish it.
-        if (is_regular_file(task->unpack_path))
+        // Left by a run that stopped while unpacking this file; nothing will finish it. A
+        // client file that happens to bear that name is the index's own, not a leftover.
+        if (!listed.contains(task->local_path + L".unp") && is_regular_file(task->unpack_path))
             launcher_.files().delete_file(task->unpack_path);
 
         installed_file_on_disk installed(*task, cache, buffer, digest);

@@ -86,6 +86,10 @@ public:
     // The run's thread only, while no stage runs (the stages read `hosts`).
     std::vector<std::string> hosts;
     std::wstring error_text;
+    // What the player must be told before the game starts on the files as they are, when the
+    // run could not update them for a reason the player can act on (the disk is full); empty
+    // otherwise. In the player's language, the English detail after "Error:".
+    std::wstring notice_before_game;
 
     bool self_update_allowed = true;     // false with "-noselfupdate"
     bool update_required = false;        // when set, the run's failure exits forbid the game start

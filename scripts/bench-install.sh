@@ -14,7 +14,7 @@ for arg in "$@"; do
   esac
 done
 cache=${QZ4_DEPS_CACHE:-$HOME/.cache/qz4launcher}/bench-trees
-scripts/install-deps.sh --no-windows >/dev/null
+scripts/ensure-deps.sh linux >/dev/null
 if [[ ! -d $cache/$package ]]; then
   mkdir -p "$cache/download"
   (cd "$cache/download" && apt-get download -q "$package" >/dev/null)

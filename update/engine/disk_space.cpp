@@ -1,9 +1,9 @@
 #include "update/engine/disk_space.hpp"
 
 #include "common/file_system.hpp"
+#include "update/documents/json_document.hpp"
 #include "update/engine/file_verification.hpp"
 #include "update/engine/index_entries.hpp"
-#include "update/documents/json_document.hpp"
 
 #include <algorithm>
 
@@ -33,7 +33,7 @@ std::optional<space_shortage> find_space_shortage(const space_estimate& estimate
 space_estimate estimate_space(const nlohmann::json& entries, const task_locations& where,
                               const verification_rules& rules) {
     space_estimate estimate;
-    examined_entries examined(where);
+    examined_entries examined(where, rules.digests);
     for (const auto& entry : entries) {
         const auto task = examined.take(entry);
         if (!task)

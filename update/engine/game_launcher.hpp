@@ -5,8 +5,8 @@
 #include "common/byte_buffer.hpp"
 #include "signatures/signatures.hpp"
 #include "splash/splash_view.hpp"
-#include "update/engine/disk_space.hpp"
 #include "update/documents/file_cache.hpp"
+#include "update/engine/disk_space.hpp"
 #include "update/engine/file_operations.hpp"
 #include "update/engine/launcher_layout.hpp"
 #include "update/engine/transfer_limits.hpp"
@@ -24,6 +24,7 @@
 namespace qz4 {
 
 class downloader;
+class examined_entries;
 struct check_rules;
 struct pass_state;
 struct task_locations;
@@ -151,8 +152,10 @@ private:
     [[nodiscard]] task_locations task_locations_of() const;
     [[nodiscard]] verification_rules verification_for(const retrieved_update& update,
                                                       const check_rules& rules) const;
-    void verify_and_queue(splash_view& splash, const retrieved_update& update, const check_rules& rules,
+    void verify_and_queue(splash_view& splash, const retrieved_update& update,
+                          const verification_rules& verification, examined_entries& examined,
                           pass_state& state, bool& declined);
+    std::uint32_t report_lacking_sha256(const examined_entries& examined);
     void save_cache(bool files_durable);
     bool run_passes(splash_view& splash, bool& restart_requested);
     void add_disk_error(std::wstring text);

@@ -2,17 +2,18 @@
 // every index entry on the run's own thread, and the ordered shutdown of the stages.
 #include "common/byte_buffer.hpp"
 #include "common/encoding.hpp"
+#include "common/file_digests.hpp"
 #include "common/file_system.hpp"
-#include "common/sha1.hpp"
+#include "common/format.hpp"
 #include "texts/player_texts.hpp"
 #include "update/documents/check_rules.hpp"
+#include "update/documents/json_document.hpp"
 #include "update/engine/disk_space.hpp"
 #include "update/engine/download_stage.hpp"
 #include "update/engine/engine_files.hpp"
 #include "update/engine/file_verification.hpp"
 #include "update/engine/game_launcher.hpp"
 #include "update/engine/index_entries.hpp"
-#include "update/documents/json_document.hpp"
 #include "update/engine/pass_state.hpp"
 #include "update/engine/unpack_stage.hpp"
 
@@ -74,19 +75,21 @@ task_locations game_launcher::task_locations_of() const {
 
 verification_rules game_launcher::verification_for(const retrieved_update& update,
                                                    const check_rules& rules) const {
-    return {rules, update.version, update.update_number != local_update, repair};
+    // With the publisher's keys, SHA-1 alone does not tie a file to the signed index.
+    const digest_kinds digests =
+        settings_.update_keys.empty() ? digest_kinds::sha1 : digest_kinds::sha1_and_sha256;
+    return {rules, update.version, update.update_number != local_update, repair, digests};
 }
 
 void game_launcher::verify_and_queue(splash_view& splash, const retrieved_update& update,
-                                     const check_rules& rules, pass_state& state, bool& declined) {
+                                     const verification_rules& verification, examined_entries& examined,
+                                     pass_state& state, bool& declined) {
     const task_locations where = task_locations_of();
-    const verification_rules verification = verification_for(update, rules);
     const nlohmann::json& entries = index_files(update.index);
     splash.set_progress(0, static_cast<std::uint32_t>(std::min<std::size_t>(
                                entries.size(), std::numeric_limits<std::uint32_t>::max())));
     byte_buffer buffer;
-    sha1_context digest;
-    examined_entries examined(where);
+    digest_context digests(verification.digests);
     std::uint32_t counter = 1;
     bool instances_closed = false;
     for (const auto& entry : entries) {
@@ -102,7 +105,7 @@ void game_launcher::verify_and_queue(splash_view& splash, const retrieved_update
         if (is_regular_file(task->unpack_path))
             files().delete_file(task->unpack_path);
 
-        installed_file_on_disk installed(*task, file_cache, buffer, digest);
+        installed_file_on_disk installed(*task, file_cache, buffer, digests);
         const verification_outcome outcome = verify_file(*task, verification, installed);
         if (outcome == verification_outcome::up_to_date) {
             const nlohmann::json recorded = task->local_sha1;
@@ -127,6 +130,16 @@ void game_launcher::verify_and_queue(splash_view& splash, const retrieved_update
     }
 }
 
+// An entry the keys make unusable counts as a file that failed to download, named with the
+// reason: passing over it would report an update that did not happen. It is not counted
+// toward the stages' failure limits, which stop the files that can be fetched.
+std::uint32_t game_launcher::report_lacking_sha256(const examined_entries& examined) {
+    for (const std::wstring& path : examined.lacking_sha256())
+        add_download_error(
+            format_wide(failure_text::download_entry, path.c_str(), "No SHA-256 digest in the index"));
+    return static_cast<std::uint32_t>(examined.lacking_sha256().size());
+}
+
 game_launcher::pass_result game_launcher::run_pass(splash_view& splash, const retrieved_update& update,
                                                    std::uint32_t host_index) {
     pass_result result;
@@ -137,22 +150,24 @@ game_launcher::pass_result game_launcher::run_pass(splash_view& splash, const re
         return result;
     }
     (void)write_document(files(), config_json_path, json_text_pretty(update.config));
+    const task_locations where = task_locations_of();
+    const verification_rules verification = verification_for(update, rules);
     // Before anything is fetched: a disk that fills up halfway leaves the player waiting for
     // an update that cannot finish. Where the system does not say what is free, the sizes
     // are not worth asking for.
     if (const auto free = files().free_space(game_dir)) {
-        result.no_space = find_space_shortage(index_files(update.index), task_locations_of(),
-                                              verification_for(update, rules), *free);
+        result.no_space = find_space_shortage(index_files(update.index), where, verification, *free);
         if (result.no_space)
             return result;
     }
 
     pass_state state;
     pass_context context{*this, splash, state, host_index};
+    examined_entries examined(where, verification.digests);
     bool declined = false;
     {
         stage_threads stages(context);
-        verify_and_queue(splash, update, rules, state, declined);
+        verify_and_queue(splash, update, verification, examined, state, declined);
 
         // The bar passes to the download stage, unless that stage has ended already.
         auto checking = progress_phase::checking;
@@ -165,7 +180,8 @@ game_launcher::pass_result game_launcher::run_pass(splash_view& splash, const re
     }
     result.cancelled = splash.is_closed() || declined;
     result.self_update_ready = state.self_update_ready;
-    result.download_failures = state.download_failures;
+    result.download_failures =
+        state.download_failures + (result.cancelled ? 0 : report_lacking_sha256(examined));
     result.unpack_failures = state.unpack_failures;
     result.placed = state.take_placed();
     return result;

@@ -1,5 +1,7 @@
 #include "common/file_handle.hpp"
 
+#include <algorithm>
+
 namespace qz4 {
 
 file_handle::file_handle(file_handle&& other) noexcept
@@ -29,6 +31,30 @@ std::optional<std::size_t> read_fully(file_handle& file, void* buffer, std::size
         done += *got;
     }
     return done;
+}
+
+std::optional<std::uint64_t> read_file_pieces(const std::wstring& path, byte_buffer& buffer,
+                                              const file_piece_taker& take) {
+    constexpr std::size_t piece_size = std::size_t{1} << 20;
+    file_handle file = file_handle::open_read(path);
+    if (!file.is_open())
+        return std::nullopt;
+    const auto size = file.size();
+    if (!size)
+        return std::nullopt;
+    buffer.ensure_capacity(static_cast<std::size_t>(std::min<std::uint64_t>(*size, piece_size)));
+    const std::size_t piece = std::min(buffer.storage.size(), piece_size);
+    for (std::uint64_t remaining = *size; remaining != 0;) {
+        const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, piece));
+        const auto got = read_fully(file, buffer.data(), wanted);
+        if (!got || *got != wanted)
+            return std::nullopt; // unreadable, or shrunk while reading
+        take(buffer.data(), wanted);
+        remaining -= wanted;
+    }
+    buffer.length = 0;
+    buffer.position = 0;
+    return size;
 }
 
 bool write_fully(file_handle& file, const void* buffer, std::size_t size) {

@@ -2,9 +2,12 @@
 // The handle is closed by the destructor on every path.
 #pragma once
 
+#include "common/byte_buffer.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,6 +54,13 @@ private:
 // Reads until `size` bytes arrived, end of file, or a failure; returns the bytes read
 // (nullopt when a read failed).
 [[nodiscard]] std::optional<std::size_t> read_fully(file_handle& file, void* buffer, std::size_t size);
+// Reads the whole file at `path` through `buffer` in pieces of at most 1 MiB, so that a
+// file of many gigabytes never has to fit in memory, and hands each piece to `take`. Returns
+// the size read: 0 for an empty file; nullopt when the file cannot be opened or does not
+// give the size it had when it was opened (the pieces handed over so far are then no file).
+using file_piece_taker = std::function<void(const std::uint8_t* data, std::size_t size)>;
+[[nodiscard]] std::optional<std::uint64_t> read_file_pieces(const std::wstring& path, byte_buffer& buffer,
+                                                            const file_piece_taker& take);
 // Writes all bytes; false on a failure or a call that moved nothing.
 [[nodiscard]] bool write_fully(file_handle& file, const void* buffer, std::size_t size);
 

@@ -3,14 +3,14 @@
 // update number (packed when packing pays, a plain copy otherwise) with a new record.
 // Several workers may run at once; each owns its digest context and buffer, and borrows an
 // encoder from the run's pool for each file it packs.
+#include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
+#include "common/file_digests.hpp"
 #include "common/file_handle.hpp"
 #include "common/file_system.hpp"
 #include "common/format.hpp"
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
-#include "common/sha1.hpp"
-#include "common/ascii_text.hpp"
 #include "patchmaker/console_text.hpp"
 #include "patchmaker/copy_names.hpp"
 #include "patchmaker/patch_maker_state.hpp"
@@ -100,32 +100,35 @@ private:
     }
 
     // The cached record, when the file's stamp is the one stored with it and its server
-    // copy is still in the output tree with the digest the record names.
+    // copy is still in the output tree with the digests the record names.
     std::optional<nlohmann::json> reuse_cached(const file_names& names) {
         nlohmann::json cached;
         if (!state_.old_cache.lookup(names.key, names.full, &cached))
             return std::nullopt;
         std::wstring server_copy;
-        std::string expected;
         std::string remote;
+        expected_copy expected;
         std::uint32_t update = 0;
         try {
             remote = cached.at("r").get<std::string>();
             server_copy = join_path(state_.output_dir, server_copy_path(remote));
-            expected = cached.at(cached.contains("r_pack") ? "r_sha1" : "l_sha1").get<std::string>();
+            expected = expected_server_copy(cached);
             update = json_number_u32(cached.at("u"));
         } catch (const nlohmann::json::exception&) {
             return std::nullopt; // a damaged cache entry is a miss, never a crash
         }
+        const digest_texts found = file_digests(server_copy, buffer_, digests_);
         // A missing copy must not pass for an empty one, whose digest text is empty too; any
         // other digest proves the copy is there.
-        const bool good = file_sha1(server_copy, buffer_, context_) == expected &&
-                          (!expected.empty() || is_regular_file(server_copy));
+        const bool good = found.sha1 == expected.sha1 &&
+                          (!expected.sha256 || found.sha256 == *expected.sha256) &&
+                          (!expected.sha1.empty() || is_regular_file(server_copy));
         if (!good) {
-            state_.out.print(
-                format_narrow("Checksum mismatch for output file: %S\n", shown_path(server_copy).c_str()));
+            print_mismatch("output", server_copy);
             return std::nullopt;
         }
+        if (!add_sha256(names, server_copy, found, cached))
+            return std::nullopt; // reported
         state_.out.print(format_narrow("Using cached: %s\n", remote.c_str()));
         state_.note_referenced(update);
         // A copy made for an update that was never published (a run that stopped on a
@@ -133,6 +136,52 @@ private:
         if (update > state_.current_version)
             state_.update_detected = true;
         return cached;
+    }
+
+    // What the server copy of a cached record must hash to: the packed copy's digests, or the
+    // file's own for a plain copy. Records made before SHA-256 have none.
+    struct expected_copy {
+        std::string sha1;
+        std::optional<std::string> sha256;
+    };
+    static expected_copy expected_server_copy(const nlohmann::json& cached) {
+        const bool packed = cached.contains("r_pack");
+        expected_copy expected;
+        expected.sha1 = cached.at(packed ? "r_sha1" : "l_sha1").get<std::string>();
+        if (const char* name = packed ? "r_sha256" : "l_sha256"; cached.contains(name))
+            expected.sha256 = cached.at(name).get<std::string>();
+        return expected;
+    }
+
+    // A record made before SHA-256 gets its digests: the file's from the input (which its
+    // stamp says has not changed since), the packed copy's from the copy just hashed. The
+    // input must still give the record's SHA-1, and a plain copy the input's SHA-256, or the
+    // record is not reused. The changed record makes the run publish a new update.
+    bool add_sha256(const file_names& names, const std::wstring& server_copy, const digest_texts& copy,
+                    nlohmann::json& record) {
+        const bool packed = record.contains("r_pack");
+        if (!record.contains("l_sha256")) {
+            const digest_texts input = file_digests(names.full, buffer_, digests_);
+            const auto l_sha1 = record.find("l_sha1");
+            if (l_sha1 == record.end() || !l_sha1->is_string() ||
+                input.sha1 != l_sha1->get_ref<const std::string&>()) {
+                print_mismatch("input", names.full);
+                return false;
+            }
+            if (!packed && input.sha256 != copy.sha256) {
+                print_mismatch("output", server_copy);
+                return false;
+            }
+            record["l_sha256"] = input.sha256;
+        }
+        if (packed && !record.contains("r_sha256"))
+            record["r_sha256"] = copy.sha256;
+        return true;
+    }
+
+    void print_mismatch(const char* which, const std::wstring& path) {
+        state_.out.print(
+            format_narrow("Checksum mismatch for %s file: %S\n", which, shown_path(path).c_str()));
     }
 
     std::optional<nlohmann::json> publish_anew(const file_names& names) {
@@ -176,7 +225,9 @@ private:
         }
         if (size) {
             record.l_size = static_cast<std::uint32_t>(*size);
-            record.l_sha1 = file_sha1(names.full, buffer_, context_);
+            digest_texts digests = file_digests(names.full, buffer_, digests_);
+            record.l_sha1 = std::move(digests.sha1);
+            record.l_sha256 = std::move(digests.sha256);
         }
         if (!size || (*size != 0 && record.l_sha1.empty())) {
             state_.out.print(format_narrow("!!! Error reading file: %S\n", shown_path(names.full).c_str()));
@@ -203,7 +254,9 @@ private:
         }
         record.r_pack = pack_format_lzma2;
         record.r_size = packed_size;
-        record.r_sha1 = file_sha1(names.packed, buffer_, context_);
+        digest_texts digests = file_digests(names.packed, buffer_, digests_);
+        record.r_sha1 = std::move(digests.sha1);
+        record.r_sha256 = std::move(digests.sha256);
         return pack_outcome::kept;
     }
 
@@ -215,7 +268,7 @@ private:
     }
 
     patch_maker_state& state_;
-    sha1_context context_;
+    digest_context digests_{digest_kinds::sha1_and_sha256};
     byte_buffer buffer_;
 };
 

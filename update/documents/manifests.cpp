@@ -1,9 +1,11 @@
 // Building and reading the published documents.
 #include "update/documents/manifests.hpp"
 
-#include "common/encoding.hpp"
 #include "common/ascii_text.hpp"
+#include "common/encoding.hpp"
 #include "update/documents/json_document.hpp"
+
+#include <algorithm>
 
 namespace qz4 {
 
@@ -44,21 +46,37 @@ nlohmann::json file_record_json(const file_record& record) {
         {"u", record.u},           {"l", record.l}, {"l_sha1", record.l_sha1},
         {"l_size", record.l_size}, {"r", record.r}, {"r_size", record.r_size},
     };
+    if (record.l_sha256)
+        entry["l_sha256"] = *record.l_sha256;
     if (record.r_pack != pack_format_none) {
         entry["r_pack"] = record.r_pack;
         entry["r_sha1"] = record.r_sha1;
+        if (record.r_sha256)
+            entry["r_sha256"] = *record.r_sha256;
     }
     return entry;
 }
 
 file_record read_file_record(const nlohmann::json& entry) {
-    file_record record = read_download_record(entry);
+    file_record record = read_download_record(entry, digest_kinds::sha1_and_sha256);
     if (const auto& u = json_member(entry, "u"); !u.is_null())
         record.u = json_number_u32(u);
     return record;
 }
 
-file_record read_download_record(const nlohmann::json& entry) {
+namespace {
+
+// An optional digest: absent, or of another type than text, it is not there.
+std::optional<std::string> optional_digest(const nlohmann::json& entry, const char* name) {
+    const auto& member = json_member(entry, name);
+    if (!member.is_string())
+        return std::nullopt;
+    return to_lower(member.get_ref<const std::string&>());
+}
+
+} // namespace
+
+file_record read_download_record(const nlohmann::json& entry, digest_kinds digests) {
     file_record record;
     record.l = json_member(entry, "l").get<std::string>();
     record.l_sha1 = to_lower(json_member(entry, "l_sha1").get<std::string>());
@@ -68,9 +86,23 @@ file_record read_download_record(const nlohmann::json& entry) {
     const auto& pack = json_member(entry, "r_pack");
     record.r_pack =
         pack.is_null() || is_empty_container(pack) ? pack_format_none : to_lower(pack.get<std::string>());
-    if (record.r_pack != pack_format_none)
+    const bool packed = record.r_pack != pack_format_none;
+    if (packed)
         record.r_sha1 = to_lower(json_member(entry, "r_sha1").get<std::string>());
+    if (digests == digest_kinds::sha1_and_sha256) {
+        record.l_sha256 = optional_digest(entry, "l_sha256");
+        if (packed)
+            record.r_sha256 = optional_digest(entry, "r_sha256");
+    }
     return record;
+}
+
+bool is_sha256_text(std::string_view text, std::uint32_t size) {
+    if (size == 0)
+        return text.empty();
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
 }
 
 std::string local_path_text(std::wstring_view relative_path) {

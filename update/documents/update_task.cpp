@@ -1,9 +1,9 @@
 // Index entries become update tasks; entries that would write outside the game are refused.
 #include "update/documents/update_task.hpp"
 
+#include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
 #include "common/paths.hpp"
-#include "common/ascii_text.hpp"
 #include "update/documents/manifests.hpp"
 
 #include <algorithm>
@@ -79,13 +79,19 @@ bool is_contained_relative_path(std::wstring_view path) {
     }
 }
 
-std::shared_ptr<update_task> make_update_task(const nlohmann::json& entry, const task_locations& where) {
+std::shared_ptr<update_task> make_update_task(const nlohmann::json& entry, const task_locations& where,
+                                              digest_kinds digests) {
     file_record record;
     try {
-        record = read_download_record(entry);
+        record = read_download_record(entry, digests);
     } catch (const nlohmann::json::exception&) {
         return nullptr;
     }
+    const bool packed = record.r_pack != pack_format_none;
+    if (digests == digest_kinds::sha1_and_sha256 &&
+        !(record.l_sha256 && is_sha256_text(*record.l_sha256, record.l_size) &&
+          (!packed || (record.r_sha256 && is_sha256_text(*record.r_sha256, record.r_size)))))
+        return nullptr;
     auto task = std::make_shared<update_task>();
     task->local_path = utf8_to_wide(record.l);
     if (!is_contained_relative_path(task->local_path) || !is_plain_format(record.r_pack))
@@ -102,12 +108,37 @@ std::shared_ptr<update_task> make_update_task(const nlohmann::json& entry, const
     task->local_sha1 = std::move(record.l_sha1);
     task->remote_size = record.r_size;
     task->pack_format = std::move(record.r_pack);
-    const bool packed = task->pack_format != pack_format_none;
     task->download_path = join_path(where.download_dir, task->local_path) +
                           (packed ? L"." + widened(task->pack_format) : L".temp");
     task->download_sha1 = packed ? std::move(record.r_sha1) : task->local_sha1;
+    task->digests = digests;
+    if (digests == digest_kinds::sha1_and_sha256) {
+        task->local_sha256 = std::move(*record.l_sha256);
+        task->download_sha256 = packed ? std::move(*record.r_sha256) : task->local_sha256;
+    }
     task->is_self = equals_ci(task->target_path, where.exe_path);
     return task;
+}
+
+namespace {
+
+digest_check check_digests(const update_task& task, const digest_texts& found, std::string_view sha1,
+                           std::string_view sha256) {
+    if (!equals_ci(found.sha1, sha1))
+        return digest_check::sha1_mismatch;
+    if (task.digests == digest_kinds::sha1_and_sha256 && found.sha256 != sha256)
+        return digest_check::sha256_mismatch;
+    return digest_check::match;
+}
+
+} // namespace
+
+digest_check check_installed(const update_task& task, const digest_texts& found) {
+    return check_digests(task, found, task.local_sha1, task.local_sha256);
+}
+
+digest_check check_download(const update_task& task, const digest_texts& found) {
+    return check_digests(task, found, task.download_sha1, task.download_sha256);
 }
 
 void prepare_for_download(update_task& task, const task_locations& where) {

@@ -41,7 +41,7 @@ space_estimate estimate_space(const nlohmann::json& entries, const task_location
                               const verification_rules& rules) {
     space_estimate estimate;
     estimate.set_index_entries(entries.size());
-    examined_entries examined(where);
+    examined_entries examined(where, rules.digests);
     for (const auto& entry : entries) {
         const auto task = examined.take(entry);
         if (!task)

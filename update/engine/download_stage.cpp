@@ -102,6 +102,7 @@ private:
 struct transfer_slot {
     downloader transfer;
     byte_buffer buffer;
+    digest_context digests;     // set to each file's kinds before it is fetched
     std::uint64_t counted = 0;  // this transfer's bytes in the stage's in-flight sum
     std::uint64_t received = 0; // what the transfer under way had received at its last report
 };
@@ -188,12 +189,12 @@ private:
         display_.take_over_if_due();
         launcher_.files().create_directories(parent_directory(task.download_path));
         std::string error;
-        std::string digest;
-        bool ok = fetch(slot, task, error, digest);
+        digest_texts digests;
+        bool ok = fetch(slot, task, error, digests);
         slot.transfer.on_progress = nullptr;
-        if (ok && !equals_ci(digest, task.download_sha1)) {
+        if (const digest_check check = check_download(task, digests); ok && check != digest_check::match) {
             ok = false;
-            error = "SHA-1 mismatch";
+            error = check == digest_check::sha1_mismatch ? "SHA-1 mismatch" : "SHA-256 mismatch";
             // Another attempt fetches the file again; a copy known to be wrong is no use.
             forget_download(launcher_.files(), task.download_path);
         }
@@ -222,17 +223,18 @@ private:
             format_wide(failure_text::download_entry, task.local_path.c_str(), error.c_str()));
     }
 
-    bool fetch(transfer_slot& slot, const update_task& task, std::string& error, std::string& digest) {
+    bool fetch(transfer_slot& slot, const update_task& task, std::string& error, digest_texts& digests) {
         if (launcher_.hosts.empty()) {
             error = "No update host";
             return false;
         }
         const std::string& base =
             launcher_.hosts[download_host_index(context_.host_index, launcher_.hosts.size())];
-        resumable_download download(
-            slot.transfer, launcher_.files(), task.download_path,
-            server_file{base + task.remote_path, task.remote_path, task.download_sha1, task.remote_size},
-            slot.buffer);
+        slot.digests.reset(task.digests);
+        resumable_download download(slot.transfer, launcher_.files(), task.download_path,
+                                    server_file{base + task.remote_path, task.remote_path, task.download_sha1,
+                                                task.download_sha256, task.remote_size},
+                                    slot.buffer, slot.digests);
         slot.received = 0;
         slot.transfer.on_progress = [this, &slot, &download](int, double, double, double, double reported) {
             const auto received = static_cast<std::uint64_t>(std::max(reported, 0.0));
@@ -247,7 +249,7 @@ private:
             // transfer at once rather than at the end of a large file.
             return splash_.is_closed() ? 1 : 0;
         };
-        return download.run(error, digest);
+        return download.run(error, digests);
     }
 
     // Holds the transfer back (libcurl reads nothing while its callback runs) until the bytes

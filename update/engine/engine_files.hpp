@@ -3,6 +3,7 @@
 // On failure nothing partial is left at the path.
 #pragma once
 
+#include "common/file_digests.hpp"
 #include "net/downloader.hpp"
 #include "update/engine/file_operations.hpp"
 
@@ -19,11 +20,12 @@ void prepare_transfer(downloader& transfer, long timeout_seconds);
 
 // Fetches `url` into `path`, refusing more than `limit` bytes (a server must not be able to
 // fill the disk). False with `error` set: "Open failed: %u", the downloader's text, or
-// "Too large: more than %llu bytes". With `digest`, it receives the digest text of what was
-// written (as file_sha1 would give it), taken on the way rather than by reading it again.
+// "Too large: more than %llu bytes". With `digests`, what was written is hashed into them from
+// their start, on the way rather than by reading it again; finish() then gives its texts (as
+// file_digests would give them).
 [[nodiscard]] bool download_to_file(downloader& transfer, file_operations& files, const std::string& url,
                                     const std::wstring& path, std::uint64_t limit, std::string& error,
-                                    std::string* digest = nullptr);
+                                    digest_context* digests = nullptr);
 
 // The text of a download into a capped sink that failed: what was over the cap, the
 // transfer's own text, or (a transfer that went through) a write lost when the file closed.
@@ -34,10 +36,10 @@ void prepare_transfer(downloader& transfer, long timeout_seconds);
 
 // Unpacks the packed file `source` into `target`, refusing more than `limit` bytes of output.
 // Returns the codec's result (lzma2_result); write_error also for output beyond the limit.
-// With `digest`, as above.
+// With `digests`, as above.
 [[nodiscard]] int unpack_to_file(file_operations& files, const std::wstring& source,
                                  const std::wstring& target, std::uint64_t limit,
-                                 std::string* digest = nullptr);
+                                 digest_context* digests = nullptr);
 
 // Where a document is made before it replaces the one at `path`.
 [[nodiscard]] std::wstring arriving_path(const std::wstring& path);

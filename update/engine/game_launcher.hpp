@@ -5,6 +5,7 @@
 #include "signatures/signatures.hpp"
 #include "splash/splash_view.hpp"
 #include "update/documents/file_cache.hpp"
+#include "update/engine/disk_space.hpp"
 #include "update/engine/file_operations.hpp"
 #include "update/engine/launcher_layout.hpp"
 #include "update/engine/transfer_limits.hpp"

@@ -35,9 +35,20 @@ const nlohmann::json& index_files(const nlohmann::json& index) {
     return *found;
 }
 
+bool examined_entries::is_new_file(const update_task& task) {
+    return !in_work_area(task.local_path) && seen_.insert(file_identity(task.local_path)).second;
+}
+
 std::shared_ptr<update_task> examined_entries::take(const nlohmann::json& entry) {
-    auto task = make_update_task(entry, where_);
-    if (!task || in_work_area(task->local_path) || !seen_.insert(file_identity(task->local_path)).second)
+    auto task = make_update_task(entry, where_, digests_);
+    if (!task && digests_ != digest_kinds::sha1) {
+        // Usable but for its SHA-256: the file is named, once, as one that cannot be updated.
+        const auto without = make_update_task(entry, where_, digest_kinds::sha1);
+        if (without && is_new_file(*without))
+            lacking_sha256_.push_back(without->local_path);
+        return nullptr;
+    }
+    if (!task || !is_new_file(*task))
         return nullptr;
     return task;
 }

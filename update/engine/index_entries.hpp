@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 namespace qz4 {
 
@@ -17,16 +18,26 @@ namespace qz4 {
 [[nodiscard]] const nlohmann::json& index_files(const nlohmann::json& index);
 
 // Each entry as a task, or null when it is skipped: an entry make_update_task refuses, one in
-// the launcher's own work area, and every further entry for a file already taken.
+// the launcher's own work area, and every further entry for a file already taken. Entries
+// must carry `digests`.
 class examined_entries {
 public:
-    explicit examined_entries(const task_locations& where) : where_(where) {}
+    examined_entries(const task_locations& where, digest_kinds digests) : where_(where), digests_(digests) {}
 
     [[nodiscard]] std::shared_ptr<update_task> take(const nlohmann::json& entry);
 
+    // Among the entries skipped so far, those that would have been taken but lack the SHA-256
+    // digests asked for: their files (`l`), which a run must report as failed rather than
+    // pass over, since without the digests they cannot be brought up to date.
+    [[nodiscard]] const std::vector<std::wstring>& lacking_sha256() const { return lacking_sha256_; }
+
 private:
+    [[nodiscard]] bool is_new_file(const update_task& task);
+
     const task_locations& where_;
+    digest_kinds digests_;
     std::unordered_set<std::wstring> seen_; // file identities taken so far
+    std::vector<std::wstring> lacking_sha256_;
 };
 
 // Every file the index names, by its identity (letter case and slashes aside), so that a

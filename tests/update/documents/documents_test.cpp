@@ -310,6 +310,63 @@ TEST(FileRecord, ReadsWhatTheLauncherNeeds) {
     }
 }
 
+// The SHA-256 members: written where the record has them (the copy's only for a packed
+// copy), read back by the patch maker and by a launcher that asks for them, and otherwise
+// not looked at, whatever they hold.
+TEST(FileRecord, Sha256MembersWhereTheRecordHasThem) {
+    file_record record;
+    record.l = "a";
+    record.l_sha1 = "abc";
+    record.l_sha256 = std::string(64, 'a');
+    record.r_sha256 = std::string(64, 'c');
+    EXPECT_EQ(file_record_json(record), json({{"u", 0},
+                                              {"l", "a"},
+                                              {"l_sha1", "abc"},
+                                              {"l_sha256", std::string(64, 'a')},
+                                              {"l_size", 0},
+                                              {"r", ""},
+                                              {"r_size", 0}}))
+        << "a plain copy has no digests of its own";
+    record.r_pack = pack_format_lzma2;
+    record.r_sha1 = "def";
+    const json packed = file_record_json(record);
+    EXPECT_EQ(packed.at("r_sha256"), std::string(64, 'c'));
+    EXPECT_EQ(read_file_record(packed).l_sha256, record.l_sha256);
+    EXPECT_EQ(read_file_record(packed).r_sha256, record.r_sha256);
+    EXPECT_EQ(read_download_record(packed).l_sha256, std::nullopt);
+    EXPECT_EQ(read_download_record(packed, digest_kinds::sha1_and_sha256).r_sha256, record.r_sha256);
+
+    record.l_sha256.reset();
+    record.r_sha256.reset();
+    EXPECT_FALSE(file_record_json(record).contains("l_sha256")) << "a record made before SHA-256";
+    EXPECT_FALSE(file_record_json(record).contains("r_sha256"));
+
+    const json odd = json::parse(R"({"l":"a","l_sha1":"A","l_size":1,"r":"1/a","r_size":1,"l_sha256":[1]})");
+    EXPECT_EQ(read_download_record(odd).l, "a");
+    EXPECT_EQ(read_download_record(odd, digest_kinds::sha1_and_sha256).l_sha256, std::nullopt);
+
+    struct row {
+        std::string text;
+        std::uint32_t size;
+        bool digest;
+    };
+    const row rows[] = {
+        {std::string(64, 'f'), 1, true},
+        {"0123456789abcdef" + std::string(48, '0'), 2, true},
+        {std::string(64, 'F'), 1, false},
+        {std::string(63, 'f'), 1, false},
+        {std::string(65, 'f'), 1, false},
+        {std::string(63, 'f') + " ", 1, false},
+        {"", 0, true},
+        {"", 1, false},
+        {std::string(64, 'f'), 0, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.text + " for " + std::to_string(r.size) + " bytes");
+        EXPECT_EQ(is_sha256_text(r.text, r.size), r.digest);
+    }
+}
+
 TEST(FileRecord, TheLauncherDoesNotReadTheUpdateNumber) {
     const json entry = json::parse(R"({"u":"seven","l":"a","l_sha1":"A","l_size":1,"r":"1/a","r_size":1})");
     EXPECT_EQ(read_download_record(entry).l, "a") << "a bad `u` does not make the file unreadable";

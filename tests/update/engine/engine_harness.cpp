@@ -5,6 +5,7 @@
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
 #include "common/sha1.hpp"
+#include "common/sha256.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
 #include "update/engine/engine_files.hpp"
@@ -300,6 +301,7 @@ nlohmann::json served_tree::add_file(std::uint32_t u, const std::string& local_p
     record.u = u;
     record.l = local_path;
     record.l_sha1 = sha1_text(content);
+    record.l_sha256 = sha256_text(content);
     record.l_size = static_cast<std::uint32_t>(content.size());
     record.r = remote_path_text(u, wide_local, packed);
     std::string decoded = record.r;
@@ -315,6 +317,7 @@ nlohmann::json served_tree::add_file(std::uint32_t u, const std::string& local_p
             throw std::runtime_error("cannot pack " + local_path);
         record.r_pack = pack_format_lzma2;
         record.r_sha1 = sha1_text(read_file(target));
+        record.r_sha256 = sha256_text(read_file(target));
         record.r_size = static_cast<std::uint32_t>(fs::file_size(target));
     } else {
         write_file(target, content);

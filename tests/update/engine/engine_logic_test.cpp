@@ -188,14 +188,15 @@ public:
     std::uint32_t length = 4;
     bool stamp_matches = false;
     std::string content_digest = "abcd";
+    std::string content_sha256;
     int hashed = 0;
 
     bool exists() override { return present; }
     std::uint32_t size() override { return length; }
     bool cached_as(const std::string& digest) override { return stamp_matches && digest == "abcd"; }
-    std::string digest() override {
+    digest_texts digests() override {
         ++hashed;
-        return content_digest;
+        return {content_digest, content_sha256};
     }
 };
 

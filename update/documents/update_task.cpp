@@ -79,6 +79,19 @@ bool is_contained_relative_path(std::wstring_view path) {
     }
 }
 
+std::optional<std::wstring> named_local_path(const nlohmann::json& entry) {
+    if (!entry.is_object())
+        return std::nullopt;
+    const auto local = entry.find("l");
+    if (local == entry.end() || !local->is_string())
+        return std::nullopt;
+    std::wstring path = utf8_to_wide(local->get_ref<const std::string&>());
+    if (!is_contained_relative_path(path))
+        return std::nullopt;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
 std::shared_ptr<update_task> make_update_task(const nlohmann::json& entry, const task_locations& where,
                                               digest_kinds digests) {
     file_record record;

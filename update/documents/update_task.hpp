@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,6 +50,10 @@ struct task_locations {
 // A leading separator (a rooted or UNC path) makes an empty first name. Names longer than
 // 255 units and paths longer than 4096 are refused too: no disk would take them.
 [[nodiscard]] bool is_contained_relative_path(std::wstring_view path);
+
+// The entry's `l` as a path below the game directory (backslashes), whatever else the entry
+// holds; nullopt when it is no text or names no such path. Never throws for any JSON value.
+[[nodiscard]] std::optional<std::wstring> named_local_path(const nlohmann::json& entry);
 
 // Turns one `files` entry of an index into a task, or returns null when the entry must be
 // skipped: a member is missing or has the wrong type, `l` does not name a file below the

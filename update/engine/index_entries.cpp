@@ -5,6 +5,7 @@
 #include "update/engine/launcher_layout.hpp"
 
 #include <algorithm>
+#include <optional>
 
 namespace qz4 {
 
@@ -35,22 +36,22 @@ const nlohmann::json& index_files(const nlohmann::json& index) {
     return *found;
 }
 
-bool examined_entries::is_new_file(const update_task& task) {
-    return !in_work_area(task.local_path) && seen_.insert(file_identity(task.local_path)).second;
+bool examined_entries::is_new_file(std::wstring_view local_path) {
+    return !in_work_area(local_path) && seen_.insert(file_identity(local_path)).second;
 }
 
 std::shared_ptr<update_task> examined_entries::take(const nlohmann::json& entry) {
     auto task = make_update_task(entry, where_, digests_);
-    if (!task && digests_ != digest_kinds::sha1) {
-        // Usable but for its SHA-256: the file is named, once, as one that cannot be updated.
-        const auto without = make_update_task(entry, where_, digest_kinds::sha1);
-        if (without && is_new_file(*without))
-            lacking_sha256_.push_back(without->local_path);
+    if (task)
+        return is_new_file(task->local_path) ? task : nullptr;
+    const std::optional<std::wstring> named = named_local_path(entry);
+    if (!named || !is_new_file(*named))
         return nullptr;
-    }
-    if (!task || !is_new_file(*task))
-        return nullptr;
-    return task;
+    const bool only_sha256_lacks =
+        digests_ != digest_kinds::sha1 && make_update_task(entry, where_, digest_kinds::sha1) != nullptr;
+    unusable_.push_back(
+        {*named, only_sha256_lacks ? "No SHA-256 digest in the index" : "Unusable entry in the index"});
+    return nullptr;
 }
 
 listed_files::listed_files(const nlohmann::json& entries) {

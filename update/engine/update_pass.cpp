@@ -134,14 +134,15 @@ void update_pass::verify_and_queue(const verification_rules& verification, exami
     }
 }
 
-// An entry the keys make unusable counts as a file that failed to download, named with the
-// reason: passing over it would report an update that did not happen. It is not counted
-// toward the stages' failure limits, which stop the files that can be fetched.
-std::uint32_t update_pass::report_lacking_sha256(const examined_entries& examined) {
-    for (const std::wstring& path : examined.lacking_sha256())
+// An entry that names a file but cannot bring it up to date counts as a file that failed to
+// download, named with the reason: passing over it would report an update that did not
+// happen. It is not counted toward the stages' failure limits, which stop the files that can
+// be fetched.
+std::uint32_t update_pass::report_unusable(const examined_entries& examined) {
+    for (const unusable_entry& entry : examined.unusable())
         launcher_.add_download_error(
-            format_wide(failure_text::download_entry, path.c_str(), "No SHA-256 digest in the index"));
-    return static_cast<std::uint32_t>(examined.lacking_sha256().size());
+            format_wide(failure_text::download_entry, entry.local_path.c_str(), entry.reason));
+    return static_cast<std::uint32_t>(examined.unusable().size());
 }
 
 pass_result update_pass::run() {
@@ -187,8 +188,7 @@ pass_result update_pass::run() {
     }
     result.cancelled = splash.is_closed() || declined;
     result.self_update_ready = state.self_update_ready;
-    result.download_failures =
-        state.download_failures + (result.cancelled ? 0 : report_lacking_sha256(examined));
+    result.download_failures = state.download_failures + (result.cancelled ? 0 : report_unusable(examined));
     result.unpack_failures = state.unpack_failures;
     result.placed = state.take_placed();
     return result;

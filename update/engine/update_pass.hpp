@@ -48,7 +48,7 @@ private:
     [[nodiscard]] verification_rules verification_for(const check_rules& rules) const;
     void verify_and_queue(const verification_rules& verification, examined_entries& examined,
                           pass_state& state, bool& declined);
-    std::uint32_t report_lacking_sha256(const examined_entries& examined);
+    std::uint32_t report_unusable(const examined_entries& examined);
 
     game_launcher& launcher_;
     splash_view& splash_;

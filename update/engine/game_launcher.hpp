@@ -3,10 +3,11 @@
 #pragma once
 
 #include "common/byte_buffer.hpp"
+#include "net/transfer_trust.hpp"
 #include "signatures/signatures.hpp"
 #include "splash/splash_view.hpp"
-#include "update/engine/disk_space.hpp"
 #include "update/documents/file_cache.hpp"
+#include "update/engine/disk_space.hpp"
 #include "update/engine/file_operations.hpp"
 #include "update/engine/launcher_layout.hpp"
 #include "update/engine/transfer_limits.hpp"
@@ -44,6 +45,9 @@ struct launcher_settings {
     // signature by one of them, and never for an update below one already taken; with none,
     // as they are served.
     std::vector<public_key> update_keys;
+    // Whom the transfers trust for https: the system's store, unless a test build names its
+    // own authority.
+    transfer_trust trust;
 };
 
 // The index of the update the server announces, checked and ready for a pass.
@@ -86,6 +90,7 @@ public:
     [[nodiscard]] std::vector<std::wstring> disk_errors() const;
 
     [[nodiscard]] file_operations& files() const { return *files_; }
+    [[nodiscard]] const transfer_trust& trust() const { return settings_.trust; }
     void pause(std::chrono::milliseconds duration) const;
 
     // Fixed by the constructor.
@@ -147,6 +152,8 @@ private:
     std::optional<std::uint32_t> fetch_signed_version(downloader& transfer, const std::string& base);
     bool index_signature_holds(std::uint32_t update_number, byte_buffer& index_bytes);
     bool refuse(std::wstring detail);
+    // False; a transfer of `url` refused by its host (certificate, TLS, scheme) sets `refusal_`.
+    bool transfer_failed(const std::string& url, const std::string& error);
     pass_result run_pass(splash_view& splash, const retrieved_update& update, std::uint32_t host_index);
     [[nodiscard]] task_locations task_locations_of() const;
     [[nodiscard]] verification_rules verification_for(const retrieved_update& update,
@@ -158,7 +165,7 @@ private:
     void add_disk_error(std::wstring text);
 
     launcher_settings settings_;
-    std::wstring refusal_;            // the last refused document of a retrieval; the run's thread only
+    std::wstring refusal_; // the last refused document or connection of a retrieval; the run's thread only
     mutable std::mutex errors_mutex_; // guards the three lists below
     std::vector<std::wstring> download_errors_; // guarded by errors_mutex_
     std::vector<std::wstring> unpack_errors_;   // guarded by errors_mutex_

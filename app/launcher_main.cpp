@@ -30,6 +30,7 @@ constexpr char update_url_fallback[] = QZ4_UPDATE_URL_FALLBACK;
 constexpr wchar_t product_guid[] = L"" QZ4_PRODUCT_GUID;
 constexpr wchar_t site_domain[] = L"" QZ4_SITE_DOMAIN;
 constexpr char update_public_keys[] = QZ4_UPDATE_PUBLIC_KEY;
+constexpr char ca_file[] = QZ4_CA_FILE; // empty but in test builds: the system's store decides
 
 std::vector<public_key> built_in_update_keys() {
     // The build has checked the text. Were it unreadable after all, running without the
@@ -47,6 +48,7 @@ launcher_settings built_in_launcher_settings(const std::wstring& own_path) {
     settings.built_in_hosts = {update_url_primary, update_url_fallback};
     settings.update_keys = built_in_update_keys();
     settings.files = &program_file_operations();
+    settings.trust.ca_file = ca_file;
     return settings;
 }
 

@@ -73,6 +73,10 @@ inline constexpr wchar_t download_entry[] = L"%s (%S)";
 // Appended to index_download_failed when a host served a document the keys refused.
 inline constexpr wchar_t signature_refused[] = L"\nRefused: no valid signature for %S";
 inline constexpr wchar_t rollback_refused[] = L"\nRefused: rollback from update %u to %u";
+// Appended to index_download_failed when a host was reached and refused: the URL, the
+// transfer's text.
+inline constexpr wchar_t tls_refused[] = L"\nRefused: no trusted https connection for %S (%S)";
+inline constexpr wchar_t scheme_refused[] = L"\nRefused: %S leads to a scheme other than http and https (%S)";
 // What the disk refused, each on a line of its own after the texts above.
 inline constexpr wchar_t cannot_create_file[] = L"Cannot create file: %s (error %u)";
 inline constexpr wchar_t write_failed[] = L"Write failed: %s";

@@ -100,6 +100,8 @@ private:
 // What one transfer of the stage owns. Touched only by its own thread (the progress
 // callbacks run in it).
 struct transfer_slot {
+    explicit transfer_slot(const transfer_trust& trust) : transfer(trust) {}
+
     downloader transfer;
     byte_buffer buffer;
     digest_context digests;     // set to each file's kinds before it is fetched
@@ -135,7 +137,7 @@ public:
 private:
     void transfer_body() noexcept {
         try {
-            transfer_slot slot;
+            transfer_slot slot(launcher_.trust());
             prepare_transfer(slot.transfer, static_cast<long>(launcher_.transfer_timeout));
             if (launcher_.max_rate > 0)
                 slot.transfer.easy.add<CURLOPT_LOW_SPEED_LIMIT>(low_speed_limit());

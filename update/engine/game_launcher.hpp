@@ -2,6 +2,7 @@
 // and the update run that brings the installed game up to the server's current update.
 #pragma once
 
+#include "net/transfer_trust.hpp"
 #include "signatures/signatures.hpp"
 #include "splash/splash_view.hpp"
 #include "update/documents/file_cache.hpp"
@@ -39,6 +40,9 @@ struct launcher_settings {
     // signature by one of them, and never for an update below one already taken; with none,
     // as they are served.
     std::vector<public_key> update_keys;
+    // Whom the transfers trust for https: the system's store, unless a test build names its
+    // own authority.
+    transfer_trust trust;
 };
 
 class game_launcher {
@@ -73,6 +77,7 @@ public:
     [[nodiscard]] std::vector<std::wstring> disk_errors() const;
 
     [[nodiscard]] file_operations& files() const { return *files_; }
+    [[nodiscard]] const transfer_trust& trust() const { return settings_.trust; }
     void pause(std::chrono::milliseconds duration) const;
     // The publisher's keys; none when documents are taken as they are served.
     [[nodiscard]] const std::vector<public_key>& update_keys() const { return settings_.update_keys; }

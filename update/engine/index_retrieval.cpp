@@ -33,8 +33,7 @@ constexpr int host_change_limit = 4;
 // A document replaces the copy of the last run only once it has arrived whole, so that a
 // failed download or a full disk leaves that copy as it was.
 bool fetch_document(downloader& transfer, file_operations& files, const std::string& url,
-                    const std::wstring& path, std::uint64_t limit) {
-    std::string error;
+                    const std::wstring& path, std::uint64_t limit, std::string& error) {
     const std::wstring arriving = arriving_path(path);
     return download_to_file(transfer, files, url, arriving, limit, error) &&
            replace_document(files, arriving, path);
@@ -64,7 +63,32 @@ std::uint32_t accepted_update(const std::wstring& path) {
     }
 }
 
+// The text for a transfer that reached its host and was refused there, rather than one that
+// found nobody: a certificate that does not hold for the host's name or comes from no
+// authority we trust, a TLS handshake that failed, a redirect to a scheme other than http and
+// https. Null for any other failure.
+const wchar_t* refusal_format(const std::string& transfer_error) {
+    const auto is = [&transfer_error](CURLcode code) {
+        return transfer_error == format_narrow("CURL error: %u", static_cast<unsigned>(code));
+    };
+    if (is(CURLE_UNSUPPORTED_PROTOCOL))
+        return failure_text::scheme_refused;
+    for (const CURLcode code : {CURLE_SSL_CONNECT_ERROR, CURLE_PEER_FAILED_VERIFICATION,
+                                CURLE_SSL_CACERT_BADFILE, CURLE_SSL_ISSUER_ERROR})
+        if (is(code))
+            return failure_text::tls_refused;
+    return nullptr;
+}
+
 } // namespace
+
+bool index_retrieval::transfer_failed(const std::string& url, const std::string& error) {
+    // Kept like a refused signature, so that the run's failure text says why this host was
+    // not taken; the documents of the last run are untouched, nothing having arrived.
+    if (const wchar_t* format = refusal_format(error))
+        refusal_ = format_wide(format, url.c_str(), error.c_str());
+    return false;
+}
 
 file_operations& index_retrieval::files() const {
     return launcher_.files();
@@ -125,9 +149,10 @@ bool index_retrieval::index_signature_holds(std::uint32_t update_number, byte_bu
 
 bool index_retrieval::fetch_from_host(downloader& transfer, const std::string& base, nlohmann::json& index,
                                       std::uint32_t& update_number) {
-    if (!fetch_document(transfer, files(), base + "version.json", area().version_json_path,
-                        version_json_limit))
-        return false;
+    const std::string version_url = base + "version.json";
+    std::string error;
+    if (!fetch_document(transfer, files(), version_url, area().version_json_path, version_json_limit, error))
+        return transfer_failed(version_url, error);
     const bool signed_only = !launcher_.update_keys().empty();
     std::uint32_t number = 0;
     if (signed_only) {
@@ -140,7 +165,6 @@ bool index_retrieval::fetch_from_host(downloader& transfer, const std::string& b
     }
     const std::string index_url = base + std::to_string(number) + "/index.json";
     const std::wstring signature_path = area().index_json_path + signature_path_suffix;
-    std::string error;
     if (signed_only && !download_to_file(transfer, files(), index_url + signature_suffix, signature_path,
                                          signature_limit, error))
         return refuse(format_wide(failure_text::signature_refused, index_url.c_str()));
@@ -155,11 +179,12 @@ bool index_retrieval::fetch_from_host(downloader& transfer, const std::string& b
                    (!signed_only || index_signature_holds(number, index_bytes));
         files().delete_file(area().index_lzma2_path);
     }
-    if (!unpacked && !fetch_document(transfer, files(), index_url, area().index_json_path, index_limit)) {
+    if (!unpacked &&
+        !fetch_document(transfer, files(), index_url, area().index_json_path, index_limit, error)) {
         files().delete_file(signature_path);
         if (signed_only)
             files().delete_file(area().index_json_path); // an unpacked index whose signature failed
-        return false;
+        return transfer_failed(index_url, error);
     }
     if (!is_regular_file(area().index_json_path)) {
         files().delete_file(signature_path);
@@ -186,7 +211,7 @@ bool index_retrieval::fetch_index(nlohmann::json& index, std::uint32_t& update_n
     refusal_.clear();
     std::optional<downloader> transfer;
     try {
-        transfer.emplace();
+        transfer.emplace(launcher_.trust());
         prepare_transfer(*transfer, static_cast<long>(launcher_.retrieval_timeout));
     } catch (const std::exception&) {
         return false; // no transfer can be made: like an attempt that failed

@@ -56,11 +56,13 @@ private:
     std::optional<std::uint32_t> fetch_signed_version(downloader& transfer, const std::string& base);
     bool index_signature_holds(std::uint32_t update_number, byte_buffer& index_bytes);
     bool refuse(std::wstring detail);
+    // False; a transfer of `url` refused by its host (certificate, TLS, scheme) sets `refusal_`.
+    bool transfer_failed(const std::string& url, const std::string& error);
     [[nodiscard]] file_operations& files() const;
     [[nodiscard]] const work_area_layout& area() const;
 
     game_launcher& launcher_;
-    std::wstring refusal_; // the last refused document of this retrieval
+    std::wstring refusal_; // the last refused document or connection of this retrieval
 };
 
 } // namespace qz4

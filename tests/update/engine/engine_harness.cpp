@@ -290,6 +290,10 @@ std::string served_tree::base_url() const {
     return url_;
 }
 
+std::string served_tree::base_url_at(const std::string& server_url) const {
+    return server_url + url_path_.substr(1);
+}
+
 fs::path served_tree::path(const std::string& relative) const {
     return relative.empty() ? dir_ : dir_ / fs::u8path(relative);
 }
@@ -428,6 +432,8 @@ std::unique_ptr<game_launcher> game_install::launcher(const std::vector<std::str
     settings.built_in_hosts = hosts;
     settings.files = files;
     settings.update_keys = keys;
+    // As a test build of the program does: the test server's https hosts can be taken.
+    settings.trust.ca_file = http_server().ca_file;
     settings.pause = [this, wait = pauses_take_time](std::chrono::milliseconds duration) {
         if (wait)
             std::this_thread::sleep_for(duration);

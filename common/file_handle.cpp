@@ -1,5 +1,9 @@
 #include "common/file_handle.hpp"
 
+#include "common/file_system.hpp"
+
+#include <vector>
+
 namespace qz4 {
 
 file_handle::file_handle(file_handle&& other) noexcept
@@ -41,6 +45,27 @@ bool write_fully(file_handle& file, const void* buffer, std::size_t size) {
         done += *wrote;
     }
     return true;
+}
+
+bool copy_to_file(file_handle& source, const std::wstring& target) {
+    file_handle copy = file_handle::create_write(target);
+    if (!copy.is_open())
+        return false;
+    std::vector<std::uint8_t> chunk(std::size_t{1} << 20);
+    bool ok = true;
+    for (;;) {
+        const auto got = source.read_some(chunk.data(), chunk.size());
+        if (!got || (*got != 0 && !write_fully(copy, chunk.data(), *got))) {
+            ok = false;
+            break;
+        }
+        if (*got == 0)
+            break;
+    }
+    copy.close();
+    if (!ok)
+        delete_file_now(target); // never half a copy
+    return ok;
 }
 
 } // namespace qz4

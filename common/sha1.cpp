@@ -106,6 +106,10 @@ std::string file_sha1(const std::wstring& path, byte_buffer& buffer, sha1_contex
     file_handle file = file_handle::open_read(path);
     if (!file.is_open())
         return {};
+    return file_sha1(file, buffer, context);
+}
+
+std::string file_sha1(file_handle& file, byte_buffer& buffer, sha1_context& context) {
     const auto size = file.size();
     if (!size || *size == 0)
         return {};

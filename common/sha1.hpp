@@ -11,6 +11,8 @@
 
 namespace qz4 {
 
+class file_handle;
+
 using sha1_digest = std::array<std::uint8_t, 20>;
 
 struct sha1_context {
@@ -40,6 +42,9 @@ struct sha1_context {
 // Digest text of the file's whole content, read in bounded chunks through the caller's
 // buffer. The context must be in its initial state and is returned to it.
 [[nodiscard]] std::string file_sha1(const std::wstring& path, byte_buffer& buffer, sha1_context& context);
+// The same for a file the caller holds open, read from where it stands: a handle it read
+// before must be rewound first.
+[[nodiscard]] std::string file_sha1(file_handle& file, byte_buffer& buffer, sha1_context& context);
 
 // Which block transform update() uses. The x86 SHA extensions are chosen automatically when
 // the processor has them; tests force each in turn to compare them.

@@ -3,6 +3,7 @@
 // update number (packed when packing pays, a plain copy otherwise) with a new record.
 // Several workers may run at once; each owns its digest context and buffer, and borrows an
 // encoder from the run's pool for each file it packs.
+#include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
 #include "common/file_handle.hpp"
 #include "common/file_system.hpp"
@@ -10,7 +11,6 @@
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
 #include "common/sha1.hpp"
-#include "common/ascii_text.hpp"
 #include "patchmaker/console_text.hpp"
 #include "patchmaker/copy_names.hpp"
 #include "patchmaker/patch_maker_state.hpp"
@@ -87,23 +87,40 @@ private:
 
     void handle(const queued_file& file) {
         const file_names names = name_file(state_, file);
-        std::optional<nlohmann::json> record = reuse_cached(names);
+        // One open serves everything the run reads of the file: its stamp, digest and copy all
+        // come from the same file, and never from whatever a link put in its place since the
+        // listing.
+        file_handle input = file_handle::open_read_regular(names.full);
+        const std::optional<std::uint64_t> stamp = input.is_open() ? file_stamp(input) : std::nullopt;
+        if (!stamp) {
+            report_unreadable(names);
+            ++state_.failed_files;
+            return;
+        }
+        const std::string key = wide_to_utf8(names.key);
+        std::optional<nlohmann::json> record = reuse_cached(key, *stamp);
         if (!record)
-            record = publish_anew(names);
+            record = publish_anew(names, input);
         if (!record) {
             ++state_.failed_files; // reported; the file stays out of the cache
             return;
         }
-        state_.new_cache.store(wide_to_utf8(names.key), names.full, &*record);
+        // The stamp taken before the file was read: a file changed while it was read does not
+        // match it, and is read again by the next run.
+        state_.new_cache.store_stamp(key, *stamp, &*record);
         std::lock_guard lock(state_.files_mutex);
         state_.index_slots.at(file.position) = std::move(*record);
     }
 
+    void report_unreadable(const file_names& names) {
+        state_.out.print(format_narrow("!!! Error reading file: %S\n", shown_path(names.full).c_str()));
+    }
+
     // The cached record, when the file's stamp is the one stored with it and its server
     // copy is still in the output tree with the digest the record names.
-    std::optional<nlohmann::json> reuse_cached(const file_names& names) {
+    std::optional<nlohmann::json> reuse_cached(const std::string& key, std::uint64_t stamp) {
         nlohmann::json cached;
-        if (!state_.old_cache.lookup(names.key, names.full, &cached))
+        if (!state_.old_cache.lookup_stamp(key, stamp, &cached))
             return std::nullopt;
         std::wstring server_copy;
         std::string expected;
@@ -135,7 +152,7 @@ private:
         return cached;
     }
 
-    std::optional<nlohmann::json> publish_anew(const file_names& names) {
+    std::optional<nlohmann::json> publish_anew(const file_names& names, file_handle& input) {
         state_.update_detected = true;
         state_.note_referenced(state_.next_version);
         state_.out.print(format_narrow("Processing: %S\n", shown_path(names.relative).c_str()));
@@ -145,17 +162,17 @@ private:
         file_record record;
         record.u = state_.next_version;
         record.l = local_path_text(names.relative);
-        if (!read_digest(names, record))
+        if (!read_digest(names, input, record))
             return std::nullopt;
         create_directories(parent_directory(names.output));
 
         const pack_outcome outcome =
-            record.l_size >= state_.minsize ? pack(names, record) : pack_outcome::not_packed;
+            record.l_size >= state_.minsize ? pack(names, input, record) : pack_outcome::not_packed;
         if (outcome == pack_outcome::failed)
             return std::nullopt; // reported
         const bool packed = outcome == pack_outcome::kept;
         if (!packed) {
-            if (!copy_file_overwrite(names.full, names.output)) {
+            if (!input.rewind() || !copy_to_file(input, names.output)) {
                 state_.out.print(format_narrow("!!! Error copy: %S\n", shown_path(names.full).c_str()));
                 delete_file_now(names.output);
                 return std::nullopt;
@@ -166,20 +183,16 @@ private:
         return file_record_json(record);
     }
 
-    // The file's size and digest. A file that cannot be opened or read through is a failure:
-    // published with an empty digest, it would reach players as an empty or broken file.
-    bool read_digest(const file_names& names, file_record& record) {
-        std::optional<std::uint64_t> size;
-        {
-            const file_handle file = file_handle::open_read(names.full);
-            size = file.is_open() ? file.size() : std::nullopt;
-        }
+    // The file's size and digest. A file that cannot be read through is a failure: published
+    // with an empty digest, it would reach players as an empty or broken file.
+    bool read_digest(const file_names& names, file_handle& input, file_record& record) {
+        const std::optional<std::uint64_t> size = input.size();
         if (size) {
             record.l_size = static_cast<std::uint32_t>(*size);
-            record.l_sha1 = file_sha1(names.full, buffer_, context_);
+            record.l_sha1 = input.rewind() ? file_sha1(input, buffer_, context_) : std::string();
         }
         if (!size || (*size != 0 && record.l_sha1.empty())) {
-            state_.out.print(format_narrow("!!! Error reading file: %S\n", shown_path(names.full).c_str()));
+            report_unreadable(names);
             return false;
         }
         return true;
@@ -188,8 +201,9 @@ private:
     enum class pack_outcome { kept, not_packed, failed };
 
     // Packs the file and keeps the packed copy unless packing did not pay.
-    pack_outcome pack(const file_names& names, file_record& record) {
-        const int result = state_.encoders.acquire()->pack(names.full, names.packed);
+    pack_outcome pack(const file_names& names, file_handle& input, file_record& record) {
+        const int result =
+            input.rewind() ? state_.encoders.acquire()->pack(input, names.packed) : lzma2_result::read_error;
         if (result != lzma2_result::ok) {
             state_.out.print(format_narrow("!!! Error packing file: %S (Code: %d)\n",
                                            shown_path(names.full).c_str(), result));

@@ -122,21 +122,25 @@ private:
         nlohmann::json cached;
         if (!state_.old_cache.lookup_stamp(key, stamp, &cached))
             return std::nullopt;
-        std::wstring server_copy;
+        std::optional<std::wstring> below;
         std::string expected;
         std::string remote;
         std::uint32_t update = 0;
         try {
             remote = cached.at("r").get<std::string>();
-            server_copy = join_path(state_.output_dir, server_copy_path(remote));
+            below = server_copy_path(remote);
             expected = cached.at(cached.contains("r_pack") ? "r_sha1" : "l_sha1").get<std::string>();
             update = json_number_u32(cached.at("u"));
         } catch (const nlohmann::json::exception&) {
             return std::nullopt; // a damaged cache entry is a miss, never a crash
         }
+        // A text that names no file inside the output tree is never opened: the file is simply
+        // published anew, under a name the launcher can fetch.
+        const std::wstring server_copy =
+            join_path(state_.output_dir, below ? *below : replace_all(utf8_to_wide(remote), L"/", L"\\"));
         // A missing copy must not pass for an empty one, whose digest text is empty too; any
         // other digest proves the copy is there.
-        const bool good = file_sha1(server_copy, buffer_, context_) == expected &&
+        const bool good = below && file_sha1(server_copy, buffer_, context_) == expected &&
                           (!expected.empty() || is_regular_file(server_copy));
         if (!good) {
             state_.out.print(

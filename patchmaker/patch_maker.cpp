@@ -201,7 +201,7 @@ private:
         remote.erase(0, next_prefix.size());
         if (record.contains("r_pack") && remote.ends_with(".lzma2"))
             remote.resize(remote.size() - 6);
-        return server_copy_path(remote);
+        return server_copy_path(remote).value_or(std::wstring());
     }
 
     void run_workers(std::size_t file_count) {

@@ -13,6 +13,7 @@
 #include "patchmaker/guid.hpp"
 #include "patchmaker/interrupts.hpp"
 #include "patchmaker/patch_maker_state.hpp"
+#include "patchmaker/private_file.hpp"
 #include "patchmaker/publisher_key.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
@@ -117,6 +118,12 @@ private:
         case key_status::loaded:
             break;
         }
+        // Whoever can read the key can sign updates that every launcher takes; the run goes on,
+        // the publisher decides.
+        if (readable_by_others(key_path_))
+            state_.out.print(
+                format_narrow("Warning: others can read the signing key %S; make it yours alone: %s\n",
+                              shown_key.c_str(), owner_only_command(key_path_).c_str()));
         const public_key& signing = loaded.key->public_half();
         if (!setup_.launcher_keys.empty() &&
             std::find(setup_.launcher_keys.begin(), setup_.launcher_keys.end(), signing) ==

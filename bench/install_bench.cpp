@@ -13,6 +13,8 @@
 // The tree is any directory (scripts/bench-install.sh takes a Debian game data package);
 // it is published as the client/ folder of a game.
 #include "bench/bench_support.hpp"
+#include "common/ascii_text.hpp"
+#include "common/encoding.hpp"
 #include "common/lzma2_codec.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
@@ -134,9 +136,7 @@ double decode_alone(const published& tree, const fs::path& www, const fs::path& 
     settle();
     const auto start = std::chrono::steady_clock::now();
     for (const auto& path : tree.packed) {
-        std::string file = path;
-        for (std::size_t at; (at = file.find("%20")) != std::string::npos;)
-            file.replace(at, 3, " ");
+        const std::string file = wide_to_utf8(replace_all(server_copy_path(path).value(), L"\\", L"/"));
         if (lzma2_file_codec(true, bench::wide_path(www / "qz4" / fs::u8path(file)), bench::wide_path(out)) !=
             lzma2_result::ok)
             fail("cannot decode " + path);

@@ -63,14 +63,28 @@ void digest_context::reset(digest_kinds kinds) {
     kinds_ = kinds;
 }
 
-digest_texts file_digests(const std::wstring& path, byte_buffer& buffer, digest_context& context) {
-    const auto read = read_file_pieces(
-        path, buffer, [&context](const std::uint8_t* data, std::size_t size) { context.update(data, size); });
+namespace {
+
+digest_texts finish_read(const std::optional<std::uint64_t>& read, digest_context& context) {
     if (!read || *read == 0) {
         context.reset();
         return {};
     }
     return context.finish();
+}
+
+file_piece_taker feeding(digest_context& context) {
+    return [&context](const std::uint8_t* data, std::size_t size) { context.update(data, size); };
+}
+
+} // namespace
+
+digest_texts file_digests(const std::wstring& path, byte_buffer& buffer, digest_context& context) {
+    return finish_read(read_file_pieces(path, buffer, feeding(context)), context);
+}
+
+digest_texts file_digests(file_handle& file, byte_buffer& buffer, digest_context& context) {
+    return finish_read(read_file_pieces(file, buffer, feeding(context)), context);
 }
 
 } // namespace qz4

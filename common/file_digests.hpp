@@ -14,6 +14,8 @@
 
 namespace qz4 {
 
+class file_handle;
+
 enum class digest_kinds { sha1, sha1_and_sha256 };
 
 struct digest_texts {
@@ -49,5 +51,7 @@ private:
 // is missing, cannot be read to its end, or is empty.
 [[nodiscard]] digest_texts file_digests(const std::wstring& path, byte_buffer& buffer,
                                         digest_context& context);
+// The same for a file the caller holds open, read from where it stands.
+[[nodiscard]] digest_texts file_digests(file_handle& file, byte_buffer& buffer, digest_context& context);
 
 } // namespace qz4

@@ -1,6 +1,9 @@
 #include "common/file_handle.hpp"
 
+#include "common/file_system.hpp"
+
 #include <algorithm>
+#include <vector>
 
 namespace qz4 {
 
@@ -35,10 +38,14 @@ std::optional<std::size_t> read_fully(file_handle& file, void* buffer, std::size
 
 std::optional<std::uint64_t> read_file_pieces(const std::wstring& path, byte_buffer& buffer,
                                               const file_piece_taker& take) {
-    constexpr std::size_t piece_size = std::size_t{1} << 20;
     file_handle file = file_handle::open_read(path);
     if (!file.is_open())
         return std::nullopt;
+    return read_file_pieces(file, buffer, take);
+}
+
+std::optional<std::uint64_t> read_file_pieces(file_handle& file, byte_buffer& buffer, const file_piece_taker& take) {
+    constexpr std::size_t piece_size = std::size_t{1} << 20;
     const auto size = file.size();
     if (!size)
         return std::nullopt;
@@ -67,6 +74,27 @@ bool write_fully(file_handle& file, const void* buffer, std::size_t size) {
         done += *wrote;
     }
     return true;
+}
+
+bool copy_to_file(file_handle& source, const std::wstring& target) {
+    file_handle copy = file_handle::create_write(target);
+    if (!copy.is_open())
+        return false;
+    std::vector<std::uint8_t> chunk(std::size_t{1} << 20);
+    bool ok = true;
+    for (;;) {
+        const auto got = source.read_some(chunk.data(), chunk.size());
+        if (!got || (*got != 0 && !write_fully(copy, chunk.data(), *got))) {
+            ok = false;
+            break;
+        }
+        if (*got == 0)
+            break;
+    }
+    copy.close();
+    if (!ok)
+        delete_file_now(target); // never half a copy
+    return ok;
 }
 
 } // namespace qz4

@@ -87,47 +87,69 @@ private:
 
     void handle(const queued_file& file) {
         const file_names names = name_file(state_, file);
-        std::optional<nlohmann::json> record = reuse_cached(names);
+        // One open serves everything the run reads of the file: its stamp, digest and copy all
+        // come from the same file, and never from whatever a link put in its place since the
+        // listing.
+        file_handle input = file_handle::open_read_regular(names.full);
+        const std::optional<std::uint64_t> stamp = input.is_open() ? file_stamp(input) : std::nullopt;
+        if (!stamp) {
+            report_unreadable(names);
+            ++state_.failed_files;
+            return;
+        }
+        const std::string key = wide_to_utf8(names.key);
+        std::optional<nlohmann::json> record = reuse_cached(names, key, *stamp, input);
         if (!record)
-            record = publish_anew(names);
+            record = publish_anew(names, input);
         if (!record) {
             ++state_.failed_files; // reported; the file stays out of the cache
             return;
         }
-        state_.new_cache.store(wide_to_utf8(names.key), names.full, &*record);
+        // The stamp taken before the file was read: a file changed while it was read does not
+        // match it, and is read again by the next run.
+        state_.new_cache.store_stamp(key, *stamp, &*record);
         std::lock_guard lock(state_.files_mutex);
         state_.index_slots.at(file.position) = std::move(*record);
     }
 
+    void report_unreadable(const file_names& names) {
+        state_.out.print(format_narrow("!!! Error reading file: %S\n", shown_path(names.full).c_str()));
+    }
+
     // The cached record, when the file's stamp is the one stored with it and its server
     // copy is still in the output tree with the digests the record names.
-    std::optional<nlohmann::json> reuse_cached(const file_names& names) {
+    std::optional<nlohmann::json> reuse_cached(const file_names& names, const std::string& key, std::uint64_t stamp,
+                                               file_handle& input) {
         nlohmann::json cached;
-        if (!state_.old_cache.lookup(names.key, names.full, &cached))
+        if (!state_.old_cache.lookup_stamp(key, stamp, &cached))
             return std::nullopt;
-        std::wstring server_copy;
+        std::optional<std::wstring> below;
         std::string remote;
         expected_copy expected;
         std::uint32_t update = 0;
         try {
             remote = cached.at("r").get<std::string>();
-            server_copy = join_path(state_.output_dir, server_copy_path(remote));
+            below = server_copy_path(remote);
             expected = expected_server_copy(cached);
             update = json_number_u32(cached.at("u"));
         } catch (const nlohmann::json::exception&) {
             return std::nullopt; // a damaged cache entry is a miss, never a crash
         }
-        const digest_texts found = file_digests(server_copy, buffer_, digests_);
+        // A text that names no file inside the output tree is never opened: the file is simply
+        // published anew, under a name the launcher can fetch.
+        const std::wstring server_copy =
+            join_path(state_.output_dir, below ? *below : replace_all(utf8_to_wide(remote), L"/", L"\\"));
+        const digest_texts found = below ? file_digests(server_copy, buffer_, digests_) : digest_texts{};
         // A missing copy must not pass for an empty one, whose digest text is empty too; any
         // other digest proves the copy is there.
-        const bool good = found.sha1 == expected.sha1 &&
+        const bool good = below && found.sha1 == expected.sha1 &&
                           (!expected.sha256 || found.sha256 == *expected.sha256) &&
                           (!expected.sha1.empty() || is_regular_file(server_copy));
         if (!good) {
             print_mismatch("output", server_copy);
             return std::nullopt;
         }
-        if (!add_sha256(names, server_copy, found, cached))
+        if (!add_sha256(names, input, server_copy, found, cached))
             return std::nullopt; // reported
         state_.out.print(format_narrow("Using cached: %s\n", remote.c_str()));
         state_.note_referenced(update);
@@ -157,11 +179,11 @@ private:
     // stamp says has not changed since), the packed copy's from the copy just hashed. The
     // input must still give the record's SHA-1, and a plain copy the input's SHA-256, or the
     // record is not reused. The changed record makes the run publish a new update.
-    bool add_sha256(const file_names& names, const std::wstring& server_copy, const digest_texts& copy,
-                    nlohmann::json& record) {
+    bool add_sha256(const file_names& names, file_handle& file, const std::wstring& server_copy,
+                    const digest_texts& copy, nlohmann::json& record) {
         const bool packed = record.contains("r_pack");
         if (!record.contains("l_sha256")) {
-            const digest_texts input = file_digests(names.full, buffer_, digests_);
+            const digest_texts input = file.rewind() ? file_digests(file, buffer_, digests_) : digest_texts{};
             const auto l_sha1 = record.find("l_sha1");
             if (l_sha1 == record.end() || !l_sha1->is_string() ||
                 input.sha1 != l_sha1->get_ref<const std::string&>()) {
@@ -184,7 +206,7 @@ private:
             format_narrow("Checksum mismatch for %s file: %S\n", which, shown_path(path).c_str()));
     }
 
-    std::optional<nlohmann::json> publish_anew(const file_names& names) {
+    std::optional<nlohmann::json> publish_anew(const file_names& names, file_handle& input) {
         state_.update_detected = true;
         state_.note_referenced(state_.next_version);
         state_.out.print(format_narrow("Processing: %S\n", shown_path(names.relative).c_str()));
@@ -194,17 +216,17 @@ private:
         file_record record;
         record.u = state_.next_version;
         record.l = local_path_text(names.relative);
-        if (!read_digest(names, record))
+        if (!read_digest(names, input, record))
             return std::nullopt;
         create_directories(parent_directory(names.output));
 
         const pack_outcome outcome =
-            record.l_size >= state_.minsize ? pack(names, record) : pack_outcome::not_packed;
+            record.l_size >= state_.minsize ? pack(names, input, record) : pack_outcome::not_packed;
         if (outcome == pack_outcome::failed)
             return std::nullopt; // reported
         const bool packed = outcome == pack_outcome::kept;
         if (!packed) {
-            if (!copy_file_overwrite(names.full, names.output)) {
+            if (!input.rewind() || !copy_to_file(input, names.output)) {
                 state_.out.print(format_narrow("!!! Error copy: %S\n", shown_path(names.full).c_str()));
                 delete_file_now(names.output);
                 return std::nullopt;
@@ -215,22 +237,18 @@ private:
         return file_record_json(record);
     }
 
-    // The file's size and digest. A file that cannot be opened or read through is a failure:
-    // published with an empty digest, it would reach players as an empty or broken file.
-    bool read_digest(const file_names& names, file_record& record) {
-        std::optional<std::uint64_t> size;
-        {
-            const file_handle file = file_handle::open_read(names.full);
-            size = file.is_open() ? file.size() : std::nullopt;
-        }
+    // The file's size and digest. A file that cannot be read through is a failure: published
+    // with an empty digest, it would reach players as an empty or broken file.
+    bool read_digest(const file_names& names, file_handle& input, file_record& record) {
+        const std::optional<std::uint64_t> size = input.size();
         if (size) {
             record.l_size = static_cast<std::uint32_t>(*size);
-            digest_texts digests = file_digests(names.full, buffer_, digests_);
+            digest_texts digests = input.rewind() ? file_digests(input, buffer_, digests_) : digest_texts{};
             record.l_sha1 = std::move(digests.sha1);
             record.l_sha256 = std::move(digests.sha256);
         }
         if (!size || (*size != 0 && record.l_sha1.empty())) {
-            state_.out.print(format_narrow("!!! Error reading file: %S\n", shown_path(names.full).c_str()));
+            report_unreadable(names);
             return false;
         }
         return true;
@@ -239,8 +257,9 @@ private:
     enum class pack_outcome { kept, not_packed, failed };
 
     // Packs the file and keeps the packed copy unless packing did not pay.
-    pack_outcome pack(const file_names& names, file_record& record) {
-        const int result = state_.encoders.acquire()->pack(names.full, names.packed);
+    pack_outcome pack(const file_names& names, file_handle& input, file_record& record) {
+        const int result =
+            input.rewind() ? state_.encoders.acquire()->pack(input, names.packed) : lzma2_result::read_error;
         if (result != lzma2_result::ok) {
             state_.out.print(format_narrow("!!! Error packing file: %S (Code: %d)\n",
                                            shown_path(names.full).c_str(), result));

@@ -64,6 +64,9 @@ protected:
         add("client/data/noise.bin", test::random_bytes(40000, 1));
         add("client/with space/a b.txt", "spaced");
         add("client/Данные/файл.txt", "non-ASCII names");
+        // '#' and '?' would end a request's path and '%' start an escape: only an `r` escaped
+        // in full fetches it.
+        add("client/data/#1 100% \u00fc.txt", "a name that needs escapes");
         add("config/user.cfg", "volume=3\n");
         add("config/other.cfg", "keys=default\n");
     }

@@ -58,10 +58,19 @@ struct file_record {
 
 // `l`: the relative path as found, in UTF-8.
 [[nodiscard]] std::string local_path_text(std::wstring_view relative_path);
-// `r`: "<u>/" and the lower-cased relative path with '/' separators and spaces as "%20",
-// in UTF-8, with ".lzma2" after it for a packed copy.
+// `r`: "<u>/" and the lower-cased relative path in UTF-8 with '/' separators (for '\' or
+// '/'), every other byte outside A-Z a-z 0-9 - . _ ~ written as "%XX", with ".lzma2" after it
+// for a packed copy. Launchers append it to a base URL as it stands, so every name fetches
+// its own file ('#' and '?' would end the path, '%' start an escape).
 [[nodiscard]] std::string remote_path_text(std::uint32_t update, std::wstring_view relative_path,
                                            bool packed);
+
+// The file an `r` names below the server tree's root, with backslashes: every "%XX" escape
+// decoded, also in records written before all of them were escaped ("%20" alone). Nullopt
+// when the text names no file inside the tree: a malformed escape, a raw '#' or '?' (no
+// launcher's request ever reached the file), decoded bytes that are not UTF-8, or a
+// component that is empty, "." or "..", or that Windows cannot hold (portable_names.hpp).
+[[nodiscard]] std::optional<std::wstring> server_copy_path(std::string_view remote);
 
 // The publisher configuration a first run of the patch maker writes, with the given
 // product GUID text in client.guid.

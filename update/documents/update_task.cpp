@@ -4,6 +4,7 @@
 #include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
 #include "common/paths.hpp"
+#include "common/portable_names.hpp"
 #include "update/documents/manifests.hpp"
 
 #include <algorithm>
@@ -12,39 +13,15 @@ namespace qz4 {
 
 namespace {
 
-bool is_forbidden_in_names(wchar_t c) {
-    return c < 0x20 || std::wstring_view(L"<>:\"|?*").find(c) != std::wstring_view::npos;
-}
-
-// Windows opens these devices whatever directory the name is put in, also with an extension
-// ("nul.txt") or blanks before it.
-bool is_device_name(std::wstring_view name) {
-    std::wstring_view stem = name.substr(0, name.find(L'.'));
-    while (!stem.empty() && stem.back() == L' ')
-        stem.remove_suffix(1);
-    for (const std::wstring_view device : {L"con", L"prn", L"aux", L"nul", L"conin$", L"conout$"})
-        if (equals_ci(stem, device))
-            return true;
-    if (stem.size() != 4 || !(equals_ci(stem.substr(0, 3), L"com") || equals_ci(stem.substr(0, 3), L"lpt")))
-        return false;
-    const wchar_t number = stem[3];
-    return (number >= L'0' && number <= L'9') || number == L'\u00b9' || number == L'\u00b2' ||
-           number == L'\u00b3';
-}
-
 // No file system we install on takes a longer name (NTFS and ext4 count 255 units), nor, on
 // Linux, a longer path; an entry beyond them could only fail, and each failure counts
 // against the pass's limits.
 constexpr std::size_t name_length_limit = 255;
 constexpr std::size_t path_length_limit = 4096;
 
+// A name Windows can hold as itself: no device, no stream, nothing it trims away.
 bool is_plain_name(std::wstring_view name) {
-    if (name.empty() || name.size() > name_length_limit || name.back() == L'.' || name.back() == L' ')
-        return false;
-    for (const wchar_t c : name)
-        if (is_forbidden_in_names(c))
-            return false;
-    return !is_device_name(name);
+    return name.size() <= name_length_limit && windows_name_fault(name) == name_fault::none;
 }
 
 // The pack format becomes the extension of the download; only letters, digits, '-' and '_'

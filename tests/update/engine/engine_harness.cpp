@@ -1,5 +1,6 @@
 #include "tests/update/engine/engine_harness.hpp"
 
+#include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
 #include "common/file_system.hpp"
 #include "common/lzma2_codec.hpp"
@@ -308,11 +309,8 @@ nlohmann::json served_tree::add_file(std::uint32_t u, const std::string& local_p
     record.l_sha256 = sha256_text(content);
     record.l_size = static_cast<std::uint32_t>(content.size());
     record.r = remote_path_text(u, wide_local, packed);
-    std::string decoded = record.r;
-    // The server unquotes "%20"; our files lie under their real names.
-    for (std::size_t at; (at = decoded.find("%20")) != std::string::npos;)
-        decoded.replace(at, 3, " ");
-    const fs::path target = path(decoded);
+    // The server decodes the escapes of `r`; our files lie under their real names.
+    const fs::path target = path(wide_to_utf8(replace_all(server_copy_path(record.r).value(), L"\\", L"/")));
     if (packed) {
         write_file(target.string() + ".plain", content);
         const int result = lzma2_file_codec(false, wide_path(target.string() + ".plain"), wide_path(target));

@@ -19,6 +19,7 @@
 #include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
 #include "net/downloader.hpp"
+#include "update/documents/manifests.hpp"
 #include "update/engine/engine_files.hpp"
 #include "update/engine/pass_state.hpp"
 
@@ -236,9 +237,8 @@ protected:
             bool whole = false;
             for (const auto& entry : entries)
                 if (entry["l"] == local) {
-                    std::string remote = entry["r"].get<std::string>();
-                    for (std::size_t at; (at = remote.find("%20")) != std::string::npos;)
-                        remote.replace(at, 3, " ");
+                    const std::string remote = wide_to_utf8(
+                        replace_all(server_copy_path(entry["r"].get<std::string>()).value(), L"\\", L"/"));
                     whole = test::read_file(file.path()) == test::read_file(trees[0].path(remote));
                 }
             if (!whole)

@@ -66,6 +66,11 @@ inline constexpr wchar_t download_entry[] = L"%s (%S)";
 // Appended to index_download_failed when a host served a document the keys refused.
 inline constexpr wchar_t signature_refused[] = L"\nRefused: no valid signature for %S";
 inline constexpr wchar_t rollback_refused[] = L"\nRefused: rollback from update %u to %u";
+inline constexpr wchar_t below_minimum_refused[] =
+    L"\nRefused: update %u is older than update %u, the oldest this launcher takes";
+// The update number, version.json's URL and, for an expired one, when it expired.
+inline constexpr wchar_t expired_refused[] = L"\nRefused: update %u announced by %S expired at %S";
+inline constexpr wchar_t expiry_missing[] = L"\nRefused: update %u announced by %S has no expiry time";
 // What the disk refused, each on a line of its own after the texts above.
 inline constexpr wchar_t cannot_create_file[] = L"Cannot create file: %s (error %u)";
 inline constexpr wchar_t write_failed[] = L"Write failed: %s";

@@ -241,6 +241,8 @@ int main(int argc, char** argv) {
         fs::copy(tree, publisher / "input" / "client", fs::copy_options::recursive);
         fs::copy_file(QZ4_E2E_LAUNCHER_PATH, publisher / "qz4launcher");
         fs::copy_file(QZ4_E2E_LAUNCHER_PATH, game / "qz4launcher");
+        // The key the launcher is built with: the patch maker signs with it, as a publisher's does.
+        std::ofstream(publisher / "signing.key") << QZ4_E2E_SIGNING_KEY "\n";
         const std::string base = "http://127.0.0.1:" + std::to_string(QZ4_E2E_PORT) + "/qz4/";
         const nlohmann::json patterns = patterns_for(deepest_level(tree));
 

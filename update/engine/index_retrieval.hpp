@@ -55,6 +55,9 @@ private:
     // document is refused. Nothing they refuse is parsed or left in the work area.
     std::optional<std::uint32_t> fetch_signed_version(downloader& transfer, const std::string& base);
     bool index_signature_holds(std::uint32_t update_number, byte_buffer& index_bytes);
+    bool announcement_current(const nlohmann::json& version, std::uint32_t number,
+                              const std::string& version_url);
+    bool above_rollback_floor(std::uint32_t number);
     bool refuse(std::wstring detail);
     // False; a transfer of `url` refused by its host (certificate, TLS, scheme) sets `refusal_`.
     bool transfer_failed(const std::string& url, const std::string& error);

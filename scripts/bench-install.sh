@@ -5,6 +5,7 @@
 #   scripts/bench-install.sh [--big | --https] [package]
 # --big adds a 1 GiB file for the memory figure; --https measures the install over https
 # against the same over http instead.
+source "$(dirname "$0")/lib/usage.sh" "$@"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=()

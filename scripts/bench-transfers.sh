@@ -3,6 +3,7 @@
 # small files behind 30 ms of latency (the test server's delay route, and nginx behind a
 # delaying proxy), one large file from nginx against curl, and a file cut at 90 % resumed.
 #   scripts/bench-transfers.sh [--files N | --tree DIR] [--big-mib M] [--resume-mib M] [--only 1|2|3|4]
+source "$(dirname "$0")/lib/usage.sh" "$@"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh linux >/dev/null

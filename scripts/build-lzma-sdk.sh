@@ -11,6 +11,7 @@
 # where <key> covers the source package version, the compiler and this script, and
 # lzma-sdk/<target>/current points at the most recently used complete one (cmake/lzma_sdk.cmake
 # looks there). A complete build is never redone; a failed one leaves nothing behind.
+source "$(dirname "$0")/lib/usage.sh" "$@"
 set -euo pipefail
 
 script=$(readlink -f "$0")

@@ -13,6 +13,7 @@
 # where <key> covers the source package versions, the compilers and this script, and
 # windows-deps/current points at the most recently used complete one (the CMake toolchain
 # files look there). A complete build is never redone; a failed one leaves nothing behind.
+source "$(dirname "$0")/lib/usage.sh" "$@"
 set -euo pipefail
 
 script=$(readlink -f "$0")

@@ -5,6 +5,7 @@
 #   scripts/crash-campaign.sh [--files N] [--points N] [--seed N] [--preset P]
 # Prints the kill points tried and survived and the time taken; fails when any was not
 # survived.
+source "$(dirname "$0")/lib/usage.sh" "$@"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 files=300 points=200 seed=13 preset=release

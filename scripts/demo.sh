@@ -5,6 +5,7 @@
 # serves it on loopback, the launcher installs it into an empty game directory and starts the
 # client; then one file changes, is published again, and the launcher fetches only that file.
 #   scripts/demo.sh            everything is left in build/demo (QZ4_DEMO_DIR to choose)
+source "$(dirname "$0")/lib/usage.sh" "$@"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)

@@ -6,6 +6,7 @@
 #   scripts/ensure-deps.sh linux       the packages and the SDK for native builds
 #   scripts/ensure-deps.sh windows     the same, and the cross compilers, Wine, the SDK and the
 #                                      libraries for x86_64 and i686
+source "$(dirname "$0")/lib/usage.sh" "$@"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

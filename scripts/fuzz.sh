@@ -10,6 +10,7 @@
 # Without targets, all of them. Any finding (crash, broken check, leak, time-out, excess
 # memory) fails the script; the input is kept in build/fuzz-findings/<target>/ and the log in
 # build/fuzz-logs/<target>.log. Reproduce with: build/fuzz/fuzz/fuzz_<target> <input>
+source "$(dirname "$0")/lib/usage.sh" "$@"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

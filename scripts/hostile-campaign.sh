@@ -6,6 +6,7 @@
 # N defaults to 200, S to 1 (mix i uses seed S + i, so the first 12 are the test command's).
 # Prints the mixes run, the failed mixes and the worst time of a run; the whole output is kept
 # in build/dev/tests/hostile-campaign/log. A crash or a sanitizer report fails the script.
+source "$(dirname "$0")/lib/usage.sh" "$@"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the project needs to build, test and benchmark.
 # Idempotent: packages already present are left alone. Usage: scripts/install-deps.sh [--no-windows]
+source "$(dirname "$0")/lib/usage.sh" "$@"
 set -euo pipefail
 
 linux_packages=(

@@ -4,6 +4,8 @@
 # The program looks for client/Client.exe beside itself, so it runs from build/release/app.
 # Without a publisher key it is built to take unsigned updates, for trying things out (never
 # give such a launcher to players); a key given to build/release before still holds.
+# A first argument --help prints this text instead of starting the program.
+source "$(dirname "$0")/lib/usage.sh" "$@"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh linux >/dev/null

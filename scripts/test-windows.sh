@@ -3,6 +3,7 @@
 # outside the tree), cross-builds the presets win64 and win32, checks the i686 executable, and
 # runs the win64 tests under wine64 inside Xvfb with a fresh Wine prefix.
 #   scripts/test-windows.sh       (scripts/test.sh runs it after the Linux presets)
+source "$(dirname "$0")/lib/usage.sh" "$@"
 set -euo pipefail
 script=$(readlink -f "$0")
 cd "$(dirname "$script")/.."

@@ -5,6 +5,7 @@
 # i686 cross builds, with the x86_64 tests run under Wine (scripts/test-windows.sh).
 #   scripts/test.sh                 everything, as CI runs it
 #   scripts/test.sh --no-windows    skip the Windows cross builds (quick local run)
+source "$(dirname "$0")/lib/usage.sh" "$@"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

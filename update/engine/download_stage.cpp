@@ -12,6 +12,7 @@
 #include "update/engine/game_launcher.hpp"
 #include "update/engine/host_list.hpp"
 #include "update/engine/resumable_download.hpp"
+#include "update/engine/transfer_limits.hpp"
 #include "update/engine/transfer_meter.hpp"
 
 #include <algorithm>
@@ -23,11 +24,6 @@
 namespace qz4 {
 
 namespace {
-
-// How many transfers a setting of `connections` runs at once.
-std::uint32_t transfers_at_once(std::uint32_t connections) {
-    return std::clamp<std::uint32_t>(connections, 1, max_connections);
-}
 
 // The bar and the percentage over all transfers of the stage. The bar belongs to the
 // verification until it has finished; from then on to this stage, which takes it at the
@@ -110,17 +106,17 @@ class download_stage {
 public:
     explicit download_stage(pass_context& context)
         : context_(context), launcher_(context.launcher), splash_(context.splash), state_(context.state),
-          transfers_(transfers_at_once(context.launcher.connections)), limit_(context.launcher.max_rate),
-          display_(context.splash, context.state, in_flight_, received_) {}
+          plan_(plan_file_transfers(context.launcher.connections, context.launcher.max_rate)),
+          limit_(plan_.rate_cap), display_(context.splash, context.state, in_flight_, received_) {}
 
     // Runs the transfers, one of them on the calling thread, and returns when all have ended.
     void run() {
         if (splash_.is_closed())
             return;
         std::vector<std::thread> others;
-        others.reserve(transfers_ - 1);
+        others.reserve(plan_.transfers - 1);
         try {
-            for (std::uint32_t i = 1; i < transfers_; ++i)
+            for (std::uint32_t i = 1; i < plan_.transfers; ++i)
                 others.emplace_back([this] { transfer_body(); });
         } catch (...) {
             // No thread (or no memory for one) to be had: the transfers already started carry
@@ -135,9 +131,6 @@ private:
     void transfer_body() noexcept {
         try {
             transfer_slot slot;
-            prepare_transfer(slot.transfer, static_cast<long>(launcher_.transfer_timeout));
-            if (launcher_.max_rate > 0)
-                slot.transfer.easy.add<CURLOPT_LOW_SPEED_LIMIT>(low_speed_limit());
             for (;;) {
                 const auto task = next_task();
                 if (!task)
@@ -190,7 +183,6 @@ private:
         std::string error;
         std::string digest;
         bool ok = fetch(slot, task, error, digest);
-        slot.transfer.on_progress = nullptr;
         if (ok && !equals_ci(digest, task.download_sha1)) {
             ok = false;
             error = "SHA-1 mismatch";
@@ -234,27 +226,32 @@ private:
             server_file{base + task.remote_path, task.remote_path, task.download_sha1, task.remote_size},
             slot.buffer);
         slot.received = 0;
-        slot.transfer.on_progress = [this, &slot, &download](int, double, double, double, double reported) {
-            const auto received = static_cast<std::uint64_t>(std::max(reported, 0.0));
+        transfer_request terms;
+        terms.connect_timeout = std::chrono::seconds(launcher_.transfer_timeout);
+        terms.stall = {plan_.stall_rate, std::chrono::seconds(launcher_.transfer_timeout)};
+        // Called also while no byte arrives, so that a closed splash ends even a stalled
+        // transfer within a second.
+        terms.on_progress = [this, &slot, &download](const transfer_progress& progress) {
             // A transfer that starts the file afresh counts from 0 again.
-            const std::uint64_t arrived = received >= slot.received ? received - slot.received : received;
-            slot.received = received;
+            const std::uint64_t arrived =
+                progress.received >= slot.received ? progress.received - slot.received : progress.received;
+            slot.received = progress.received;
             received_ += arrived;
-            count_in_flight(slot, download.continued_from() + received);
+            count_in_flight(slot, download.continued_from() + progress.received);
             display_.show();
             pace(arrived);
             // Also while the verification still runs, so that a closed splash ends the
             // transfer at once rather than at the end of a large file.
-            return splash_.is_closed() ? 1 : 0;
+            return splash_.is_closed() ? progress_verdict::abort : progress_verdict::go_on;
         };
-        return download.run(error, digest);
+        return download.run(terms, error, digest);
     }
 
     // Holds the transfer back (libcurl reads nothing while its callback runs) until the bytes
     // that arrived fit the cap over all transfers; in slices, so that a cancel is still seen
     // at once.
     void pace(std::uint64_t arrived) {
-        if (launcher_.max_rate == 0 || arrived == 0)
+        if (plan_.rate_cap == 0 || arrived == 0)
             return;
         auto wait = limit_.take(static_cast<std::size_t>(arrived), bandwidth_limit::clock::now());
         constexpr std::chrono::nanoseconds slice = std::chrono::milliseconds(50);
@@ -263,15 +260,6 @@ private:
             launcher_.pause(std::chrono::ceil<std::chrono::milliseconds>(step));
             wait -= step;
         }
-    }
-
-    // Each transfer's share of a cap may lie below the low-speed limit of an open link;
-    // the limit then follows the share, so that a capped transfer is not taken for a stalled
-    // one.
-    [[nodiscard]] long low_speed_limit() const {
-        constexpr std::uint64_t open_link_limit = 65536;
-        const std::uint64_t share = launcher_.max_rate / transfers_;
-        return static_cast<long>(std::clamp<std::uint64_t>(share / 2, 1, open_link_limit));
     }
 
     // Makes this transfer's share of the in-flight sum `bytes`. Unsigned arithmetic wraps,
@@ -285,8 +273,10 @@ private:
     game_launcher& launcher_;
     splash_view& splash_;
     pass_state& state_;
-    const std::uint32_t transfers_; // at once
-    bandwidth_limit limit_;         // shared by the transfers; its own lock
+    // The transfers at once, the cap over them and each one's stall floor: a cap too low to
+    // keep every transfer above the lowest floor runs fewer of them.
+    const file_transfer_plan plan_;
+    bandwidth_limit limit_; // shared by the transfers; its own lock
     // Bytes received by the transfers running now (a continued file with the part it
     // continues), for the bar over the whole pass.
     std::atomic<std::uint64_t> in_flight_{0};

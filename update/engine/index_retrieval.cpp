@@ -19,24 +19,17 @@ namespace qz4 {
 
 namespace {
 
-// What a server may make us store: version.json holds one number, and even the index of a
-// game of a hundred thousand files stays well below the second cap.
-constexpr std::uint64_t version_json_limit = 64 * 1024;
-constexpr std::uint64_t index_limit = 64 * 1024 * 1024;
-// A signature file is 68 bytes; anything larger is refused before it is read.
-constexpr std::uint64_t signature_limit = 1024;
-
 // A version 1 configuration may name a host whose index names another one; a chain of them
 // (or two that name each other) would otherwise keep the launcher retrieving for ever.
 constexpr int host_change_limit = 4;
 
 // A document replaces the copy of the last run only once it has arrived whole, so that a
 // failed download or a full disk leaves that copy as it was.
-bool fetch_document(downloader& transfer, file_operations& files, const std::string& url,
-                    const std::wstring& path, std::uint64_t limit) {
+bool fetch_document(downloader& transfer, file_operations& files, const transfer_request& request,
+                    const std::wstring& path) {
     std::string error;
     const std::wstring arriving = arriving_path(path);
-    return download_to_file(transfer, files, url, arriving, limit, error) &&
+    return download_to_file(transfer, files, request, arriving, error) &&
            replace_document(files, arriving, path);
 }
 
@@ -74,6 +67,14 @@ const work_area_layout& index_retrieval::area() const {
     return launcher_.work_area;
 }
 
+transfer_request index_retrieval::document_request(std::string url, std::uint64_t cap) const {
+    transfer_request request = terms_;
+    request.url = std::move(url);
+    request.body_cap = cap;
+    request.deadline = document_deadline(cap, launcher_.documents.floor_rate, request.connect_timeout);
+    return request;
+}
+
 bool index_retrieval::refuse(std::wstring detail) {
     refusal_ = std::move(detail);
     // The next start reads version.json as the update this run retrieved: it must never be
@@ -86,11 +87,13 @@ bool index_retrieval::refuse(std::wstring detail) {
 std::optional<std::uint32_t> index_retrieval::fetch_signed_version(downloader& transfer,
                                                                    const std::string& base) {
     const std::string url = base + "version.json" + signature_suffix;
+    const document_limits& limits = launcher_.documents;
     const std::wstring signature_path = area().version_json_path + signature_path_suffix;
     std::string error;
     byte_buffer version;
     byte_buffer signature;
-    const bool fetched = download_to_file(transfer, files(), url, signature_path, signature_limit, error) &&
+    const bool fetched = download_to_file(transfer, files(), document_request(url, limits.signature_cap),
+                                          signature_path, error) &&
                          read_file_bytes(area().version_json_path, version) &&
                          read_file_bytes(signature_path, signature);
     files().delete_file(signature_path);
@@ -125,8 +128,9 @@ bool index_retrieval::index_signature_holds(std::uint32_t update_number, byte_bu
 
 bool index_retrieval::fetch_from_host(downloader& transfer, const std::string& base, nlohmann::json& index,
                                       std::uint32_t& update_number) {
-    if (!fetch_document(transfer, files(), base + "version.json", area().version_json_path,
-                        version_json_limit))
+    const document_limits& limits = launcher_.documents;
+    if (!fetch_document(transfer, files(), document_request(base + "version.json", limits.version_cap),
+                        area().version_json_path))
         return false;
     const bool signed_only = !launcher_.update_keys().empty();
     std::uint32_t number = 0;
@@ -141,21 +145,24 @@ bool index_retrieval::fetch_from_host(downloader& transfer, const std::string& b
     const std::string index_url = base + std::to_string(number) + "/index.json";
     const std::wstring signature_path = area().index_json_path + signature_path_suffix;
     std::string error;
-    if (signed_only && !download_to_file(transfer, files(), index_url + signature_suffix, signature_path,
-                                         signature_limit, error))
+    if (signed_only && !download_to_file(transfer, files(),
+                                         document_request(index_url + signature_suffix, limits.signature_cap),
+                                         signature_path, error))
         return refuse(format_wide(failure_text::signature_refused, index_url.c_str()));
 
     // The signed index is held in memory from its check to its parsing: what is parsed is
     // what was checked.
     byte_buffer index_bytes;
     bool unpacked = false;
-    if (download_to_file(transfer, files(), index_url + ".lzma2", area().index_lzma2_path, index_limit,
-                         error)) {
-        unpacked = unpack_document(files(), area().index_lzma2_path, area().index_json_path, index_limit) &&
-                   (!signed_only || index_signature_holds(number, index_bytes));
+    if (download_to_file(transfer, files(), document_request(index_url + ".lzma2", limits.index_cap),
+                         area().index_lzma2_path, error)) {
+        unpacked =
+            unpack_document(files(), area().index_lzma2_path, area().index_json_path, limits.index_cap) &&
+            (!signed_only || index_signature_holds(number, index_bytes));
         files().delete_file(area().index_lzma2_path);
     }
-    if (!unpacked && !fetch_document(transfer, files(), index_url, area().index_json_path, index_limit)) {
+    if (!unpacked && !fetch_document(transfer, files(), document_request(index_url, limits.index_cap),
+                                     area().index_json_path)) {
         files().delete_file(signature_path);
         if (signed_only)
             files().delete_file(area().index_json_path); // an unpacked index whose signature failed
@@ -187,10 +194,17 @@ bool index_retrieval::fetch_index(nlohmann::json& index, std::uint32_t& update_n
     std::optional<downloader> transfer;
     try {
         transfer.emplace();
-        prepare_transfer(*transfer, static_cast<long>(launcher_.retrieval_timeout));
     } catch (const std::exception&) {
         return false; // no transfer can be made: like an attempt that failed
     }
+    terms_ = {};
+    terms_.connect_timeout = std::chrono::seconds(launcher_.retrieval_timeout);
+    terms_.stall = {open_link_stall_rate, std::chrono::seconds(launcher_.retrieval_timeout)};
+    // Called also while no byte arrives: a closed splash ends even a stalled document within
+    // a second, and the loop below then makes no further attempt.
+    terms_.on_progress = [&splash](const transfer_progress&) {
+        return splash.is_closed() ? progress_verdict::abort : progress_verdict::go_on;
+    };
     for (std::uint32_t attempt = 0;;) {
         if (splash.is_closed() || launcher_.hosts.empty() || attempt == launcher_.max_attempts)
             return false;

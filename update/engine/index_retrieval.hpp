@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/byte_buffer.hpp"
+#include "net/transfer_request.hpp"
 #include "splash/splash_view.hpp"
 
 #include <nlohmann/json.hpp>
@@ -56,11 +57,15 @@ private:
     std::optional<std::uint32_t> fetch_signed_version(downloader& transfer, const std::string& base);
     bool index_signature_holds(std::uint32_t update_number, byte_buffer& index_bytes);
     bool refuse(std::wstring detail);
+    // A document of at most `cap` bytes under this retrieval's terms, with its deadline.
+    [[nodiscard]] transfer_request document_request(std::string url, std::uint64_t cap) const;
     [[nodiscard]] file_operations& files() const;
     [[nodiscard]] const work_area_layout& area() const;
 
     game_launcher& launcher_;
     std::wstring refusal_; // the last refused document of this retrieval
+    // The time-outs, stall floor and cancel check every document of fetch_index shares.
+    transfer_request terms_;
 };
 
 } // namespace qz4

@@ -8,6 +8,7 @@
 #include "texts/player_texts.hpp"
 #include "update/engine/bandwidth_limit.hpp"
 #include "update/engine/download_progress.hpp"
+#include "update/engine/download_tally.hpp"
 #include "update/engine/engine_files.hpp"
 #include "update/engine/game_launcher.hpp"
 #include "update/engine/host_list.hpp"
@@ -30,9 +31,8 @@ namespace {
 // first file or progress report after the change.
 class stage_display {
 public:
-    stage_display(splash_view& splash, pass_state& state, const std::atomic<std::uint64_t>& in_flight,
-                  const std::atomic<std::uint64_t>& received)
-        : splash_(splash), state_(state), in_flight_(in_flight), received_(received) {}
+    stage_display(splash_view& splash, pass_state& state, const download_tally& tally)
+        : splash_(splash), state_(state), tally_(tally) {}
 
     void take_over_if_due() {
         const std::lock_guard lock(mutex_);
@@ -44,8 +44,9 @@ public:
         take_over_if_due_locked();
         if (!owns_bar_)
             return;
-        const auto progress = pass_download_progress(
-            state_.bytes_done, static_cast<double>(in_flight_.load()), state_.bytes_total);
+        const download_reading reading = tally_.read();
+        const auto progress =
+            pass_download_progress(reading.done, static_cast<double>(reading.in_flight), state_.bytes_total);
         if (!progress)
             return;
         const bool bar_changed = static_cast<std::int64_t>(progress->bar) != last_bar_;
@@ -57,16 +58,16 @@ public:
         }
         if (bar_changed)
             splash_.set_progress_value(progress->bar);
-        show_figures();
+        show_figures(reading);
     }
 
 private:
     // The rate counts what came over the network only; a continued file's part already on
     // disk shortens the time left instead. The meter sees the pass as the bytes received so
     // far plus those still to come.
-    void show_figures() {
-        const std::uint64_t received = received_;
-        const std::uint64_t counted = state_.bytes_done + in_flight_;
+    void show_figures(const download_reading& reading) {
+        const std::uint64_t received = reading.received;
+        const std::uint64_t counted = reading.counted();
         const std::uint64_t total = state_.bytes_total;
         const std::uint64_t remaining = total > counted ? total - counted : 0;
         if (const auto figures = meter_.record(transfer_meter::clock::now(), received, received + remaining))
@@ -77,15 +78,14 @@ private:
         if (owns_bar_ || state_.phase != progress_phase::check_finished)
             return;
         owns_bar_ = true;
-        const auto progress = pass_download_progress(state_.bytes_done, 0, state_.bytes_total);
+        const auto progress = pass_download_progress(tally_.read().done, 0, state_.bytes_total);
         // Nothing queued has a size: there is no share to show.
         splash_.set_progress(progress ? progress->bar : 0, progress ? download_bar_units : 0);
     }
 
     splash_view& splash_;
     pass_state& state_;
-    const std::atomic<std::uint64_t>& in_flight_;
-    const std::atomic<std::uint64_t>& received_;
+    const download_tally& tally_;
     transfer_meter meter_;
     std::mutex mutex_; // guards the three fields below and orders the splash calls
     bool owns_bar_ = false;
@@ -107,7 +107,7 @@ public:
     explicit download_stage(pass_context& context)
         : context_(context), launcher_(context.launcher), splash_(context.splash), state_(context.state),
           plan_(plan_file_transfers(context.launcher.connections, context.launcher.max_rate)),
-          limit_(plan_.rate_cap), display_(context.splash, context.state, in_flight_, received_) {}
+          limit_(plan_.rate_cap), display_(context.splash, context.state, tally_) {}
 
     // Runs the transfers, one of them on the calling thread, and returns when all have ended.
     void run() {
@@ -190,16 +190,14 @@ private:
             forget_download(launcher_.files(), task.download_path);
         }
         if (ok) {
-            // Counted as done before it leaves the in-flight sum, so the bar never steps back.
-            state_.bytes_done += task.remote_size;
-            count_in_flight(slot, 0);
+            tally_.note_finished(slot.counted, task.remote_size);
             state_.consecutive_failures = 0;
             task.attempts = 0;
             state_.unpack_queue.push(shared);
             state_.unpack_wake.raise();
             return;
         }
-        count_in_flight(slot, 0);
+        tally_.note_dropped(slot.counted);
         if (splash_.is_closed())
             return; // the player's cancel is no failure of the file
         ++state_.download_failures;
@@ -236,8 +234,7 @@ private:
             const std::uint64_t arrived =
                 progress.received >= slot.received ? progress.received - slot.received : progress.received;
             slot.received = progress.received;
-            received_ += arrived;
-            count_in_flight(slot, download.continued_from() + progress.received);
+            tally_.note_progress(slot.counted, download.continued_from() + progress.received, arrived);
             display_.show();
             pace(arrived);
             // Also while the verification still runs, so that a closed splash ends the
@@ -262,13 +259,6 @@ private:
         }
     }
 
-    // Makes this transfer's share of the in-flight sum `bytes`. Unsigned arithmetic wraps,
-    // so one addition serves both directions.
-    void count_in_flight(transfer_slot& slot, std::uint64_t bytes) {
-        in_flight_ += bytes - slot.counted;
-        slot.counted = bytes;
-    }
-
     pass_context& context_;
     game_launcher& launcher_;
     splash_view& splash_;
@@ -277,10 +267,7 @@ private:
     // keep every transfer above the lowest floor runs fewer of them.
     const file_transfer_plan plan_;
     bandwidth_limit limit_; // shared by the transfers; its own lock
-    // Bytes received by the transfers running now (a continued file with the part it
-    // continues), for the bar over the whole pass.
-    std::atomic<std::uint64_t> in_flight_{0};
-    std::atomic<std::uint64_t> received_{0}; // over the network in this pass, for the rate
+    download_tally tally_;  // the bar's and the rate's counts over the whole pass; its own lock
     stage_display display_;
 };
 

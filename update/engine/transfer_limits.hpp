@@ -9,6 +9,17 @@
 // each attempt of a file of s bytes ends within about its connection time-out, s at the floor
 // rate and one stall time. Closing the splash aborts any of them at libcurl's next progress
 // call, which comes at least about once a second.
+//
+// How long a host that drips may hold the game's start, with the default limits (10 s
+// time-outs, three attempts a second apart, no -maxrate). A retrieval attempt fetches at most
+// version.json (10.063 s), two signatures (10.001 s each) and the packed and the plain index
+// (74 s each): 178.1 s, so a retrieval that fails ends after 3 x 178.1 + 2 = 536.2 s and the
+// game starts on the installed files. A host that lets every retrieval succeed at its last
+// moment can make each pass's retrieval follow up to four host lists, and a run has at most
+// eight passes: 8 x 4 x 536.2 s, about 4 h 46 min, plus the files, which no deadline limits
+// (their size is the publisher's): each attempt of a file of s bytes within 20 s + s at the
+// stall floor, each file fetched whole once per run, and up to failure_limit + transfers - 1
+// failed attempts per pass.
 #pragma once
 
 #include <algorithm>

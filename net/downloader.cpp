@@ -46,7 +46,7 @@ private:
 
 } // namespace
 
-downloader::downloader() {
+downloader::downloader(const transfer_trust& trust) {
     easy.add<CURLOPT_USERAGENT>(user_agent);
     easy.add<CURLOPT_VERBOSE>(0L);
     easy.add<CURLOPT_IPRESOLVE>(CURL_IPRESOLVE_WHATEVER);
@@ -61,6 +61,20 @@ downloader::downloader() {
     // libcurl's default 16 KiB receive buffer costs about a third of the throughput on a fast
     // link (one receive and one file write per 16 KiB); 100 KiB, as the curl tool uses, does not.
     easy.add<CURLOPT_BUFFERSIZE>(102400L);
+    restrict_to_verified_web(trust);
+}
+
+void downloader::restrict_to_verified_web(const transfer_trust& trust) {
+    // libcurl speaks many protocols and follows a redirect to some of them (ftp among them on
+    // most builds); a server, or whoever answers in its place, must not lead us to any but these.
+    easy.add<CURLOPT_PROTOCOLS_STR>("http,https");
+    easy.add<CURLOPT_REDIR_PROTOCOLS_STR>("http,https");
+    // Set although they are libcurl's defaults: whatever changes elsewhere, no build of ours
+    // takes a certificate it cannot check, or one issued to another name.
+    easy.add<CURLOPT_SSL_VERIFYPEER>(1L);
+    easy.add<CURLOPT_SSL_VERIFYHOST>(2L);
+    if (!trust.ca_file.empty())
+        easy.add<CURLOPT_CAINFO>(trust.ca_file);
 }
 
 // One transfer under way: its request, where the body goes, and what the answer said so far.
@@ -163,10 +177,21 @@ void downloader::apply_terms(const transfer_request& request, active_transfer& t
 transfer_failure downloader::failure_of(CURLcode code, const active_transfer& transfer) {
     if (transfer.refusal != transfer_failure::none)
         return transfer.refusal;
-    if (code != CURLE_FILESIZE_EXCEEDED)
+    switch (code) {
+    case CURLE_FILESIZE_EXCEEDED:
+        return transfer.answer_fits_request() ? transfer_failure::too_large
+                                              : transfer_failure::range_not_answered;
+    // The host was reached and refused there, rather than not found: callers name it apart.
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return transfer_failure::scheme_refused;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+        return transfer_failure::tls_refused;
+    default:
         return transfer_failure::transfer;
-    return transfer.answer_fits_request() ? transfer_failure::too_large
-                                          : transfer_failure::range_not_answered;
+    }
 }
 
 transfer_result downloader::perform_transfer(const transfer_request& request, byte_sink& sink) {

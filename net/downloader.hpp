@@ -1,4 +1,4 @@
-// Fetches one URL at a time into a file or a sink over HTTP, with a fixed browser-like
+// Fetches one URL at a time into a file or a sink over HTTP or HTTPS, with a fixed browser-like
 // identity, redirects and failure on HTTP error statuses, under the terms of a request (range,
 // body cap, deadline, stall floor, progress). Failures come back in the result; no libcurl
 // exception leaves a download.
@@ -7,6 +7,7 @@
 #include "common/byte_sink.hpp"
 #include "net/curl_easy.hpp"
 #include "net/transfer_request.hpp"
+#include "net/transfer_trust.hpp"
 
 #include <chrono>
 #include <exception>
@@ -18,7 +19,8 @@ namespace qz4 {
 class downloader {
 public:
     // Sets the fixed options; a libcurl failure here is thrown (curl::curl_easy_exception).
-    downloader();
+    // Only http and https are spoken, redirects included, and certificates are always checked.
+    explicit downloader(const transfer_trust& trust = {});
     virtual ~downloader() = default;
     downloader(const downloader&) = delete;
     downloader& operator=(const downloader&) = delete;
@@ -52,6 +54,7 @@ protected:
 private:
     struct active_transfer;
 
+    void restrict_to_verified_web(const transfer_trust& trust);
     // Runs one transfer into the sink under the request's terms. The caller holds transfer_mutex.
     transfer_result perform_transfer(const transfer_request& request, byte_sink& sink);
     void apply_terms(const transfer_request& request, active_transfer& transfer);

@@ -49,7 +49,9 @@ enum class transfer_failure {
     too_large,          // the body went beyond the cap ("Too large: more than %llu bytes")
     write_refused,      // the sink refused bytes (a full disk): "CURL error: 23"
     range_not_answered, // a body that does not continue at range_start, refused: "CURL error: 23"
-    transfer,           // libcurl's: connection, HTTP error status, deadline, stall, abort
+    tls_refused,        // the host's certificate did not hold or the TLS handshake failed
+    scheme_refused,     // a redirect led to a scheme other than http and https
+    transfer,           // any other: connection, HTTP error status, deadline, stall, abort
     callback_threw,     // the progress callback threw a standard exception; no text of its own
 };
 

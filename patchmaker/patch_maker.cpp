@@ -2,17 +2,18 @@
 // saved, and the console texts.
 #include "patchmaker/patch_maker.hpp"
 
+#include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
 #include "common/file_system.hpp"
 #include "common/format.hpp"
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
-#include "common/ascii_text.hpp"
 #include "patchmaker/console_text.hpp"
 #include "patchmaker/copy_names.hpp"
 #include "patchmaker/guid.hpp"
 #include "patchmaker/interrupts.hpp"
 #include "patchmaker/patch_maker_state.hpp"
+#include "patchmaker/private_file.hpp"
 #include "patchmaker/publisher_key.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
@@ -47,14 +48,11 @@ public:
         if (!prepare_signing())
             return false;
 
-        std::vector<std::wstring> others;
-        const std::vector<std::wstring> files = list_files(state_.input_dir, true, L"*.*", &others);
+        passed_over_entries passed_over;
+        const std::vector<std::wstring> files = list_files(state_.input_dir, true, L"*.*", &passed_over);
         state_.out.print("Brightgate\n");
         state_.out.print("Checking files...\n");
-        // A pipe would block the run for ever, a device could be endless: only files are
-        // published, and the publisher is told what was passed over.
-        for (const auto& other : others)
-            state_.out.print(format_narrow("Skipped (not a file): %S\n", shown_path(other).c_str()));
+        report_passed_over(passed_over);
         queue(files);
         run_workers(files.size());
 
@@ -120,6 +118,12 @@ private:
         case key_status::loaded:
             break;
         }
+        // Whoever can read the key can sign updates that every launcher takes; the run goes on,
+        // the publisher decides.
+        if (readable_by_others(key_path_))
+            state_.out.print(
+                format_narrow("Warning: others can read the signing key %S; make it yours alone: %s\n",
+                              shown_key.c_str(), owner_only_command(key_path_).c_str()));
         const public_key& signing = loaded.key->public_half();
         if (!setup_.launcher_keys.empty() &&
             std::find(setup_.launcher_keys.begin(), setup_.launcher_keys.end(), signing) ==
@@ -130,6 +134,36 @@ private:
                               shown_key.c_str(), public_key_text(signing).c_str()));
         key_ = std::move(loaded.key);
         return true;
+    }
+
+    // A pipe would block the run for ever, a device could be endless, a link could lead
+    // anywhere (signing.key, config.json, the whole disk, or back to itself): only files are
+    // published, and the publisher is told what was passed over. A name Windows cannot hold
+    // would reach players as another file, or none: it fails the run as an unreadable file does.
+    void report_passed_over(const passed_over_entries& passed_over) {
+        for (const auto& link : passed_over.links)
+            state_.out.print(format_narrow("Skipped (link): %S\n", shown_path(link).c_str()));
+        for (const auto& other : passed_over.others)
+            state_.out.print(format_narrow("Skipped (not a file): %S\n", shown_path(other).c_str()));
+        for (const auto& refused : passed_over.refused) {
+            state_.out.print(
+                format_narrow("!!! Unusable name: \"%S\" in %S: %s\n", shown_name(refused.name).c_str(),
+                              shown_path(refused.directory).c_str(), name_fault_text(refused.fault)));
+            ++state_.failed_files;
+        }
+    }
+
+    // A name as the console can show it: control characters (an escape sequence would drive
+    // the publisher's terminal) as \xNN.
+    static std::wstring shown_name(const std::wstring& name) {
+        std::wstring shown;
+        for (const wchar_t c : name) {
+            if (c >= 0x20 && c != 0x7F)
+                shown += c;
+            else
+                shown += format_wide(L"\\x%02X", static_cast<unsigned>(c));
+        }
+        return shown;
     }
 
     void queue(const std::vector<std::wstring>& files) {
@@ -174,7 +208,7 @@ private:
         remote.erase(0, next_prefix.size());
         if (record.contains("r_pack") && remote.ends_with(".lzma2"))
             remote.resize(remote.size() - 6);
-        return server_copy_path(remote);
+        return server_copy_path(remote).value_or(std::wstring());
     }
 
     void run_workers(std::size_t file_count) {

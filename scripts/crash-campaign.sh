@@ -18,6 +18,7 @@ while [[ $# -gt 0 ]]; do
   esac
 done
 build=build/$preset
+scripts/ensure-deps.sh linux >/dev/null
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j 2 --target qz4_crash_tests >/dev/null
 port=$(sed -n 's/^QZ4_E2E_PORT:INTERNAL=//p' "$build/CMakeCache.txt")

@@ -12,8 +12,8 @@ guid=7c1e0d52-93ab-4f6e-b2d4-5a8e61f03c97
 
 say() { echo "demo: $*"; }
 
-say "installing what is missing (nginx-light among it)"
-scripts/install-deps.sh --no-windows >/dev/null
+say "installing what is missing (nginx-light and the LZMA SDK among it)"
+scripts/ensure-deps.sh linux >/dev/null
 
 rm -rf "$demo/publisher" "$demo/game" "$demo/nginx" "$demo"/fetched-*.txt
 mkdir -p "$demo/publisher/input" "$demo/game"

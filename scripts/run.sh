@@ -4,7 +4,7 @@
 # The program looks for client/Client.exe beside itself, so it runs from build/release/app.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/build-lzma-sdk.sh linux >/dev/null
+scripts/ensure-deps.sh linux >/dev/null
 cmake --preset release >/dev/null
 cmake --build --preset release --target qz4launcher >/dev/null
 exec build/release/app/qz4launcher "$@"

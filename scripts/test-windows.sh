@@ -59,8 +59,7 @@ if [[ ${1:-} == --in-display ]]; then
 fi
 
 step "Windows libraries"
-scripts/build-windows-deps.sh
-scripts/build-lzma-sdk.sh x86_64 i686
+scripts/ensure-deps.sh windows
 
 for preset in win64 win32; do
   step "$preset build"

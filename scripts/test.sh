@@ -16,8 +16,7 @@ for arg in "$@"; do
   esac
 done
 
-if ((windows)); then scripts/install-deps.sh; else scripts/install-deps.sh --no-windows; fi
-scripts/build-lzma-sdk.sh linux
+if ((windows)); then scripts/ensure-deps.sh windows; else scripts/ensure-deps.sh linux; fi
 
 jobs=$(nproc)
 for preset in dev release tsan; do

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace qz4 {
@@ -140,6 +142,69 @@ TEST(Downloader, FailedTransfersLeaveNoFile) {
         EXPECT_FALSE(loader.download(c.url, dir.wide("target.bin")));
         EXPECT_EQ(loader.last_error, c.expected_error);
         EXPECT_FALSE(fs::exists(dir.native("target.bin")));
+    }
+}
+
+// Over https a certificate must hold for the host's name and come from an authority we trust;
+// nothing but http and https is spoken, wherever a redirect leads.
+TEST(Downloader, OnlyHttpAndCheckedHttps) {
+    const auto& server = test::http_server();
+    const transfer_trust ours{server.ca_file};
+    const std::string http = server.base_url + "_/bytes/5000";
+    const std::string https = server.tls_url + "_/bytes/5000";
+    const auto redirect = [](const std::string& base, const std::string& target) {
+        return base + "_/redirect-to?url=" + target;
+    };
+    const std::string ftp = "ftp://127.0.0.1/x";
+    const std::string file = "file:///etc/hosts";
+    // A refusal by the host is told apart from a host not found, for the player's text.
+    const auto scheme = [](const char* text) {
+        return std::pair{std::string(text), transfer_failure::scheme_refused};
+    };
+    const auto tls = [](const char* text) {
+        return std::pair{std::string(text), transfer_failure::tls_refused};
+    };
+    const std::pair<std::string, transfer_failure> unparsed{"CURL error: 3", transfer_failure::transfer};
+    using texts = std::vector<std::pair<std::string, transfer_failure>>;
+    struct row {
+        const char* what;
+        transfer_trust trust;
+        std::string url;
+        texts refusals; // the texts and kinds the failure may give; none: the body arrives
+    };
+    const row rows[] = {
+        {"https, the tests' authority", ours, https, {}},
+        {"http redirected to https", ours, redirect(server.base_url, https), {}},
+        {"https redirected to http", ours, redirect(server.tls_url, http), {}},
+        {"a certificate for another name",
+         ours,
+         server.other_name_url + "_/bytes/5000",
+         {tls("CURL error: 60")}},
+        {"an authority file that is missing", {server.ca_file + ".missing"}, https, {tls("CURL error: 77")}},
+        // A libcurl built without file support (ours for Windows) cannot even parse the target.
+        {"redirected to file://", ours, redirect(server.base_url, file), {scheme("CURL error: 1"), unparsed}},
+        {"redirected to ftp://", ours, redirect(server.base_url, ftp), {scheme("CURL error: 1")}},
+        {"https redirected to ftp://", ours, redirect(server.tls_url, ftp), {scheme("CURL error: 1")}},
+        {"file:// asked for", ours, file, {scheme("CURL error: 1")}},
+        {"ftp:// asked for", ours, ftp, {scheme("CURL error: 1")}},
+    };
+    test::temp_dir dir;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        downloader loader(r.trust);
+        transfer_request request;
+        request.url = r.url;
+        const transfer_result result = loader.download(request, dir.wide("target.bin"));
+        if (r.refusals.empty()) {
+            EXPECT_TRUE(result.ok()) << result.error;
+            EXPECT_EQ(test::read_file(dir.native("target.bin")), test::generated_bytes(0, 5000));
+        } else {
+            EXPECT_NE(
+                std::find(r.refusals.begin(), r.refusals.end(), std::pair{result.error, result.failure}),
+                r.refusals.end())
+                << result.error << ", kind " << static_cast<int>(result.failure);
+            EXPECT_FALSE(fs::exists(dir.native("target.bin")));
+        }
     }
 }
 

@@ -2,7 +2,9 @@
 // exact bytes and the console texts.
 #include "common/encoding.hpp"
 #include "common/sha1.hpp"
+#include "common/sha256.hpp"
 #include "tests/patchmaker/patch_maker_support.hpp"
+#include "update/documents/file_cache.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
 
@@ -95,6 +97,9 @@ TEST_F(PublishedTree, FirstRunPublishesEveryFileUnderUpdateOne) {
     EXPECT_EQ(test::unpack_to_string(publisher_.dir(), "output/1/data/my file.txt.lzma2"), text_of(100000));
     EXPECT_EQ(text->at("r_sha1"),
               sha1_text(test::read_file(publisher_.dir().native("output/1/data/my file.txt.lzma2"))));
+    EXPECT_EQ(text->at("l_sha256"), sha256_text(text_of(100000)));
+    EXPECT_EQ(text->at("r_sha256"),
+              sha256_text(test::read_file(publisher_.dir().native("output/1/data/my file.txt.lzma2"))));
 
     const auto* game = record_for(index, "Bin\\Game.EXE");
     ASSERT_NE(game, nullptr);
@@ -106,6 +111,7 @@ TEST_F(PublishedTree, FirstRunPublishesEveryFileUnderUpdateOne) {
     EXPECT_EQ(*small, nlohmann::json({{"u", 1},
                                       {"l", "small.cfg"},
                                       {"l_sha1", sha1_text("volume=7\n")},
+                                      {"l_sha256", sha256_text("volume=7\n")},
                                       {"l_size", 9},
                                       {"r", "1/small.cfg"},
                                       {"r_size", 9}}));
@@ -126,6 +132,46 @@ TEST_F(PublishedTree, ASecondRunWithoutChangesReusesEverything) {
     EXPECT_EQ(publisher_.read_json("config.json").at("maker").at("gameupdate"), 1);
     EXPECT_EQ(test::read_file(publisher_.dir().native("output/1/index.json")), index_before);
     EXPECT_FALSE(fs::exists(publisher_.dir().native("output/2")));
+}
+
+// Records published before SHA-256 get their digests from the files they were made from
+// without new copies; the changed records make a new update, once. A record whose file no
+// longer gives its SHA-1 (changed under an unchanged stamp) is made anew.
+TEST_F(PublishedTree, RecordsMadeBeforeSha256GetItWithoutNewCopies) {
+    const nlohmann::json published = publisher_.read_json("output/1/index.json");
+    nlohmann::json cache = publisher_.read_json("cache.json");
+    for (auto& [key, entry] : cache.items()) {
+        entry["data"].erase("l_sha256");
+        entry["data"].erase("r_sha256");
+    }
+    // Other content under the stamp the cache holds: as if it had been changed without its
+    // size or write time showing it.
+    test::write_file(publisher_.dir().native("input/small.cfg"), "volume=8\n");
+    cache["small.cfg"]["cache"] = file_stamp(publisher_.dir().wide("input/small.cfg")).value();
+    ASSERT_TRUE(write_json_pretty(publisher_.dir().wide("cache.json"), cache));
+
+    const auto second = publisher_.run();
+    EXPECT_NE(
+        second.console.find("Using cached: 1/bin/game.exe.lzma2\nUsing cached: 1/data/my%20file.txt.lzma2\n"),
+        std::string::npos)
+        << second.console;
+    EXPECT_NE(second.console.find("Checksum mismatch for input file: " +
+                                  test::shown(wide_to_utf8(publisher_.dir().wide("input/small.cfg"))) +
+                                  "\nProcessing: small.cfg\n"),
+              std::string::npos)
+        << second.console;
+    EXPECT_NE(second.console.find("Current game update version: 2\n"), std::string::npos);
+    EXPECT_FALSE(fs::exists(publisher_.dir().native("output/2/bin"))) << "no new copy of an unchanged file";
+    const nlohmann::json index = publisher_.read_json("output/2/index.json");
+    for (const char* l : {"Bin\\Game.EXE", "Data\\My File.txt"}) {
+        SCOPED_TRACE(l);
+        ASSERT_NE(record_for(index, l), nullptr);
+        EXPECT_EQ(*record_for(index, l), *record_for(published, l)) << "as a fresh run writes it";
+    }
+    EXPECT_EQ(record_for(index, "small.cfg")->at("l_sha256"), sha256_text("volume=8\n"));
+
+    const auto third = publisher_.run();
+    EXPECT_NE(third.console.find("No update detected.\n"), std::string::npos) << "added once";
 }
 
 TEST_F(PublishedTree, ATouchedFileMovesToTheNextUpdateAlone) {

@@ -96,8 +96,11 @@ private:
 // What one transfer of the stage owns. Touched only by its own thread (the progress
 // callbacks run in it).
 struct transfer_slot {
+    explicit transfer_slot(const transfer_trust& trust) : transfer(trust) {}
+
     downloader transfer;
     byte_buffer buffer;
+    digest_context digests;     // set to each file's kinds before it is fetched
     std::uint64_t counted = 0;  // this transfer's bytes in the stage's in-flight sum
     std::uint64_t received = 0; // what the transfer under way had received at its last report
 };
@@ -130,7 +133,7 @@ public:
 private:
     void transfer_body() noexcept {
         try {
-            transfer_slot slot;
+            transfer_slot slot(launcher_.trust());
             for (;;) {
                 const auto task = next_task();
                 if (!task)
@@ -181,11 +184,11 @@ private:
         display_.take_over_if_due();
         launcher_.files().create_directories(parent_directory(task.download_path));
         std::string error;
-        std::string digest;
-        bool ok = fetch(slot, task, error, digest);
-        if (ok && !equals_ci(digest, task.download_sha1)) {
+        digest_texts digests;
+        bool ok = fetch(slot, task, error, digests);
+        if (const digest_check check = check_download(task, digests); ok && check != digest_check::match) {
             ok = false;
-            error = "SHA-1 mismatch";
+            error = check == digest_check::sha1_mismatch ? "SHA-1 mismatch" : "SHA-256 mismatch";
             // Another attempt fetches the file again; a copy known to be wrong is no use.
             forget_download(launcher_.files(), task.download_path);
         }
@@ -212,17 +215,18 @@ private:
             format_wide(failure_text::download_entry, task.local_path.c_str(), error.c_str()));
     }
 
-    bool fetch(transfer_slot& slot, const update_task& task, std::string& error, std::string& digest) {
+    bool fetch(transfer_slot& slot, const update_task& task, std::string& error, digest_texts& digests) {
         if (launcher_.hosts.empty()) {
             error = "No update host";
             return false;
         }
         const std::string& base =
             launcher_.hosts[download_host_index(context_.host_index, launcher_.hosts.size())];
-        resumable_download download(
-            slot.transfer, launcher_.files(), task.download_path,
-            server_file{base + task.remote_path, task.remote_path, task.download_sha1, task.remote_size},
-            slot.buffer);
+        slot.digests.reset(task.digests);
+        resumable_download download(slot.transfer, launcher_.files(), task.download_path,
+                                    server_file{base + task.remote_path, task.remote_path, task.download_sha1,
+                                                task.download_sha256, task.remote_size},
+                                    slot.buffer, slot.digests);
         slot.received = 0;
         transfer_request terms;
         terms.connect_timeout = std::chrono::seconds(launcher_.transfer_timeout);
@@ -241,7 +245,7 @@ private:
             // transfer at once rather than at the end of a large file.
             return splash_.is_closed() ? progress_verdict::abort : progress_verdict::go_on;
         };
-        return download.run(terms, error, digest);
+        return download.run(terms, error, digests);
     }
 
     // Holds the transfer back (libcurl reads nothing while its callback runs) until the bytes

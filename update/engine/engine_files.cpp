@@ -4,7 +4,22 @@
 #include "common/lzma2_codec.hpp"
 #include "update/engine/engine_sinks.hpp"
 
+#include <optional>
+
 namespace qz4 {
+
+namespace {
+
+// The file itself, or, when digests are asked for, a sink that hashes what the file takes
+// into them from their start.
+byte_sink& hashed_if_asked(std::optional<hashing_sink>& hashed, byte_sink& file, digest_context* digests) {
+    if (digests == nullptr)
+        return file;
+    digests->reset();
+    return hashed.emplace(file, *digests);
+}
+
+} // namespace
 
 std::string download_failure_text(const transfer_result& result) {
     // The last buffered bytes reach the file only when it is closed; losing them there loses
@@ -16,44 +31,44 @@ std::string open_failure_text(std::uint32_t error) {
     return format_narrow("Open failed: %u", static_cast<unsigned>(error));
 }
 
-bool download_to_file(downloader& transfer, file_operations& files, const transfer_request& request,
-                      const std::wstring& path, std::string& error, std::string* digest) {
+transfer_result download_to_file(downloader& transfer, file_operations& files,
+                                 const transfer_request& request, const std::wstring& path,
+                                 digest_context* digests) {
     std::uint32_t open_error = 0;
     auto file = files.create_file(path, open_error);
     if (!file) {
-        error = open_failure_text(open_error);
-        return false;
+        transfer_result refused;
+        refused.failure = transfer_failure::open_failed;
+        refused.error = open_failure_text(open_error);
+        return refused;
     }
-    hashing_sink hashed(*file);
-    const transfer_result result = transfer.download(request, hashed);
+    std::optional<hashing_sink> hashed;
+    transfer_result result = transfer.download(request, hashed_if_asked(hashed, *file, digests));
     const bool finished = file->finish();
     file.reset();
-    if (result.ok() && finished) {
-        if (digest != nullptr)
-            *digest = hashed.text();
-        return true;
+    if (result.ok() && !finished) {
+        result.failure = transfer_failure::write_refused;
+        result.error = lost_write_text();
     }
-    error = download_failure_text(result);
-    files.delete_file(path);
-    return false;
+    if (!result.ok())
+        files.delete_file(path);
+    return result;
 }
 
 int unpack_to_file(file_operations& files, const std::wstring& source, const std::wstring& target,
-                   std::uint64_t limit, std::string* digest) {
+                   std::uint64_t limit, digest_context* digests) {
     std::uint32_t open_error = 0;
     auto file = files.create_file(target, open_error);
     if (!file)
         return lzma2_result::cannot_open;
-    hashing_sink hashed(*file);
-    capped_sink sink(hashed, limit);
+    std::optional<hashing_sink> hashed;
+    capped_sink sink(hashed_if_asked(hashed, *file, digests), limit);
     int result = lzma2_unpack_to(source, sink, lzma2_default_memory_limit);
     if (!file->finish() && result == lzma2_result::ok)
         result = lzma2_result::write_error;
     file.reset();
     if (result != lzma2_result::ok)
         files.delete_file(target);
-    else if (digest != nullptr)
-        *digest = hashed.text();
     return result;
 }
 

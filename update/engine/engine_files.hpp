@@ -3,6 +3,7 @@
 // On failure nothing partial is left at the path.
 #pragma once
 
+#include "common/file_digests.hpp"
 #include "net/downloader.hpp"
 #include "update/engine/file_operations.hpp"
 
@@ -13,12 +14,13 @@
 namespace qz4 {
 
 // Fetches what `request` asks for into `path`; its body cap keeps a server from filling the
-// disk. False with `error` set: "Open failed: %u", or the transfer's own text. With `digest`,
-// it receives the digest text of what was written (as file_sha1 would give it), taken on the
-// way rather than by reading it again.
-[[nodiscard]] bool download_to_file(downloader& transfer, file_operations& files,
-                                    const transfer_request& request, const std::wstring& path,
-                                    std::string& error, std::string* digest = nullptr);
+// disk. A failed result says why (open_failed with "Open failed: %u", the transfer's own
+// failure, or write_refused for bytes lost when the file closed) and leaves nothing at `path`.
+// With `digests`, what was written is hashed into them from their start, on the way rather
+// than by reading it again; finish() then gives its texts (as file_digests would give them).
+[[nodiscard]] transfer_result download_to_file(downloader& transfer, file_operations& files,
+                                               const transfer_request& request, const std::wstring& path,
+                                               digest_context* digests = nullptr);
 
 // The text of a download that failed: the transfer's own, or (a transfer that went through)
 // a write lost when the file closed.
@@ -28,10 +30,10 @@ namespace qz4 {
 
 // Unpacks the packed file `source` into `target`, refusing more than `limit` bytes of output.
 // Returns the codec's result (lzma2_result); write_error also for output beyond the limit.
-// With `digest`, as above.
+// With `digests`, as above.
 [[nodiscard]] int unpack_to_file(file_operations& files, const std::wstring& source,
                                  const std::wstring& target, std::uint64_t limit,
-                                 std::string* digest = nullptr);
+                                 digest_context* digests = nullptr);
 
 // Where a document is made before it replaces the one at `path`.
 [[nodiscard]] std::wstring arriving_path(const std::wstring& path);

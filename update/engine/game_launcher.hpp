@@ -2,9 +2,11 @@
 // and the update run that brings the installed game up to the server's current update.
 #pragma once
 
+#include "net/transfer_trust.hpp"
 #include "signatures/signatures.hpp"
 #include "splash/splash_view.hpp"
 #include "update/documents/file_cache.hpp"
+#include "update/engine/disk_space.hpp"
 #include "update/engine/file_operations.hpp"
 #include "update/engine/launcher_layout.hpp"
 #include "update/engine/transfer_limits.hpp"
@@ -38,6 +40,9 @@ struct launcher_settings {
     // signature by one of them, and never for an update below one already taken; with none,
     // as they are served.
     std::vector<public_key> update_keys;
+    // Whom the transfers trust for https: the system's store, unless a test build names its
+    // own authority.
+    transfer_trust trust;
 };
 
 class game_launcher {
@@ -72,6 +77,7 @@ public:
     [[nodiscard]] std::vector<std::wstring> disk_errors() const;
 
     [[nodiscard]] file_operations& files() const { return *files_; }
+    [[nodiscard]] const transfer_trust& trust() const { return settings_.trust; }
     void pause(std::chrono::milliseconds duration) const;
     // The publisher's keys; none when documents are taken as they are served.
     [[nodiscard]] const std::vector<public_key>& update_keys() const { return settings_.update_keys; }
@@ -86,6 +92,10 @@ public:
     // The run's thread only, while no stage runs (the stages read `hosts`).
     std::vector<std::string> hosts;
     std::wstring error_text;
+    // What the player must be told before the game starts on the files as they are, when the
+    // run could not update them for a reason the player can act on (the disk is full); empty
+    // otherwise. In the player's language, the English detail after "Error:".
+    std::wstring notice_before_game;
 
     bool self_update_allowed = true;     // false with "-noselfupdate"
     bool update_required = false;        // when set, the run's failure exits forbid the game start

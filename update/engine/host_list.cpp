@@ -4,6 +4,13 @@
 
 namespace qz4 {
 
+bool is_web_url(std::string_view url) {
+    for (const std::string_view scheme : {"http://", "https://"})
+        if (url.size() > scheme.size() && equals_ci(url.substr(0, scheme.size()), scheme))
+            return true;
+    return false;
+}
+
 std::string with_final_slash(std::string_view host) {
     std::string result(host);
     if (result.empty() || result.back() != '/')

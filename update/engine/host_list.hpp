@@ -10,6 +10,10 @@
 
 namespace qz4 {
 
+// Whether a base URL names a scheme the transfers speak: http or https, in any letter case.
+// Any other (ftp, file, ...) is refused before it is asked for anything.
+[[nodiscard]] bool is_web_url(std::string_view url);
+
 // Base URLs end with a slash, so that paths can be appended as they are.
 [[nodiscard]] std::string with_final_slash(std::string_view host);
 

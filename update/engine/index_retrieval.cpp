@@ -26,11 +26,10 @@ constexpr int host_change_limit = 4;
 // A document replaces the copy of the last run only once it has arrived whole, so that a
 // failed download or a full disk leaves that copy as it was.
 bool fetch_document(downloader& transfer, file_operations& files, const transfer_request& request,
-                    const std::wstring& path) {
-    std::string error;
+                    const std::wstring& path, transfer_result& result) {
     const std::wstring arriving = arriving_path(path);
-    return download_to_file(transfer, files, request, arriving, error) &&
-           replace_document(files, arriving, path);
+    result = download_to_file(transfer, files, request, arriving);
+    return result.ok() && replace_document(files, arriving, path);
 }
 
 bool unpack_document(file_operations& files, const std::wstring& source, const std::wstring& path,
@@ -57,7 +56,28 @@ std::uint32_t accepted_update(const std::wstring& path) {
     }
 }
 
+// The text for a transfer that reached its host and was refused there, rather than one that
+// found nobody. Null for any other failure.
+const wchar_t* refusal_format(transfer_failure failure) {
+    switch (failure) {
+    case transfer_failure::scheme_refused:
+        return failure_text::scheme_refused;
+    case transfer_failure::tls_refused:
+        return failure_text::tls_refused;
+    default:
+        return nullptr;
+    }
+}
+
 } // namespace
+
+bool index_retrieval::transfer_failed(const std::string& url, const transfer_result& result) {
+    // Kept like a refused signature, so that the run's failure text says why this host was
+    // not taken; the documents of the last run are untouched, nothing having arrived.
+    if (const wchar_t* format = refusal_format(result.failure))
+        refusal_ = format_wide(format, url.c_str(), result.error.c_str());
+    return false;
+}
 
 file_operations& index_retrieval::files() const {
     return launcher_.files();
@@ -89,13 +109,12 @@ std::optional<std::uint32_t> index_retrieval::fetch_signed_version(downloader& t
     const std::string url = base + "version.json" + signature_suffix;
     const document_limits& limits = launcher_.documents;
     const std::wstring signature_path = area().version_json_path + signature_path_suffix;
-    std::string error;
     byte_buffer version;
     byte_buffer signature;
-    const bool fetched = download_to_file(transfer, files(), document_request(url, limits.signature_cap),
-                                          signature_path, error) &&
-                         read_file_bytes(area().version_json_path, version) &&
-                         read_file_bytes(signature_path, signature);
+    const bool fetched =
+        download_to_file(transfer, files(), document_request(url, limits.signature_cap), signature_path)
+            .ok() &&
+        read_file_bytes(area().version_json_path, version) && read_file_bytes(signature_path, signature);
     files().delete_file(signature_path);
     const std::string guid = wide_to_utf8(launcher_.product_guid);
     const std::optional<std::uint32_t> number = signed_update_number(content_of(signature));
@@ -129,9 +148,11 @@ bool index_retrieval::index_signature_holds(std::uint32_t update_number, byte_bu
 bool index_retrieval::fetch_from_host(downloader& transfer, const std::string& base, nlohmann::json& index,
                                       std::uint32_t& update_number) {
     const document_limits& limits = launcher_.documents;
-    if (!fetch_document(transfer, files(), document_request(base + "version.json", limits.version_cap),
-                        area().version_json_path))
-        return false;
+    const std::string version_url = base + "version.json";
+    transfer_result result;
+    if (!fetch_document(transfer, files(), document_request(version_url, limits.version_cap),
+                        area().version_json_path, result))
+        return transfer_failed(version_url, result);
     const bool signed_only = !launcher_.update_keys().empty();
     std::uint32_t number = 0;
     if (signed_only) {
@@ -144,10 +165,10 @@ bool index_retrieval::fetch_from_host(downloader& transfer, const std::string& b
     }
     const std::string index_url = base + std::to_string(number) + "/index.json";
     const std::wstring signature_path = area().index_json_path + signature_path_suffix;
-    std::string error;
     if (signed_only && !download_to_file(transfer, files(),
                                          document_request(index_url + signature_suffix, limits.signature_cap),
-                                         signature_path, error))
+                                         signature_path)
+                            .ok())
         return refuse(format_wide(failure_text::signature_refused, index_url.c_str()));
 
     // The signed index is held in memory from its check to its parsing: what is parsed is
@@ -155,18 +176,19 @@ bool index_retrieval::fetch_from_host(downloader& transfer, const std::string& b
     byte_buffer index_bytes;
     bool unpacked = false;
     if (download_to_file(transfer, files(), document_request(index_url + ".lzma2", limits.index_cap),
-                         area().index_lzma2_path, error)) {
+                         area().index_lzma2_path)
+            .ok()) {
         unpacked =
             unpack_document(files(), area().index_lzma2_path, area().index_json_path, limits.index_cap) &&
             (!signed_only || index_signature_holds(number, index_bytes));
         files().delete_file(area().index_lzma2_path);
     }
     if (!unpacked && !fetch_document(transfer, files(), document_request(index_url, limits.index_cap),
-                                     area().index_json_path)) {
+                                     area().index_json_path, result)) {
         files().delete_file(signature_path);
         if (signed_only)
             files().delete_file(area().index_json_path); // an unpacked index whose signature failed
-        return false;
+        return transfer_failed(index_url, result);
     }
     if (!is_regular_file(area().index_json_path)) {
         files().delete_file(signature_path);
@@ -193,7 +215,7 @@ bool index_retrieval::fetch_index(nlohmann::json& index, std::uint32_t& update_n
     refusal_.clear();
     std::optional<downloader> transfer;
     try {
-        transfer.emplace();
+        transfer.emplace(launcher_.trust());
     } catch (const std::exception&) {
         return false; // no transfer can be made: like an attempt that failed
     }

@@ -59,11 +59,13 @@ private:
     bool refuse(std::wstring detail);
     // A document of at most `cap` bytes under this retrieval's terms, with its deadline.
     [[nodiscard]] transfer_request document_request(std::string url, std::uint64_t cap) const;
+    // False; a transfer of `url` refused by its host (certificate, TLS, scheme) sets `refusal_`.
+    bool transfer_failed(const std::string& url, const transfer_result& result);
     [[nodiscard]] file_operations& files() const;
     [[nodiscard]] const work_area_layout& area() const;
 
     game_launcher& launcher_;
-    std::wstring refusal_; // the last refused document of this retrieval
+    std::wstring refusal_; // the last refused document or connection of this retrieval
     // The time-outs, stall floor and cancel check every document of fetch_index shares.
     transfer_request terms_;
 };

@@ -6,6 +6,7 @@
 #include "common/paths.hpp"
 #include "texts/player_texts.hpp"
 #include "update/documents/manifests.hpp"
+#include "update/documents/update_task.hpp"
 #include "update/engine/engine_files.hpp"
 #include "update/engine/game_launcher.hpp"
 
@@ -103,11 +104,11 @@ private:
     bool unpack_checked(const update_task& task) {
         if (read_packed_size(task.download_path) != std::uint64_t{task.local_size})
             return false;
-        std::string digest;
-        if (unpack_to_file(files_, task.download_path, task.unpack_path, task.local_size, &digest) !=
+        digests_.reset(task.digests);
+        if (unpack_to_file(files_, task.download_path, task.unpack_path, task.local_size, &digests_) !=
             lzma2_result::ok)
             return false;
-        return equals_ci(digest, task.local_sha1);
+        return check_installed(task, digests_.finish()) == digest_check::match;
     }
 
     bool move_into_place(const std::wstring& from, const std::wstring& to) {
@@ -120,6 +121,7 @@ private:
     file_operations& files_;
     splash_view& splash_;
     pass_state& state_;
+    digest_context digests_; // set to each file's kinds before it is unpacked
 };
 
 } // namespace

@@ -14,6 +14,7 @@
 
 namespace qz4 {
 
+class examined_entries;
 class game_launcher;
 struct check_rules;
 struct pass_state;
@@ -45,7 +46,9 @@ public:
 
 private:
     [[nodiscard]] verification_rules verification_for(const check_rules& rules) const;
-    void verify_and_queue(const check_rules& rules, pass_state& state, bool& declined);
+    void verify_and_queue(const verification_rules& verification, examined_entries& examined,
+                          pass_state& state, bool& declined);
+    std::uint32_t report_unusable(const examined_entries& examined);
 
     game_launcher& launcher_;
     splash_view& splash_;

@@ -3,6 +3,7 @@
 // the file cache and the report.
 #include "common/encoding.hpp"
 #include "common/file_system.hpp"
+#include "common/format.hpp"
 #include "texts/player_texts.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/engine/engine_files.hpp"
@@ -79,6 +80,9 @@ bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
                                                                 layout.game_dir, use_russian());
                 splash.set_status_text(report.status_text);
                 error_text = report.error_text;
+                notice_before_game =
+                    report.status_text +
+                    format_wide(localized_text(text_id::error_detail).c_str(), error_text.c_str());
                 return !update_required;
             }
             // One flush for all the pass wrote: the new launcher must be on disk before it takes

@@ -142,6 +142,8 @@ public:
     explicit served_tree(const std::string& host_name = "a");
 
     [[nodiscard]] std::string base_url() const; // ends with "/"
+    // The same tree through another of the server's listeners (its https ones).
+    [[nodiscard]] std::string base_url_at(const std::string& server_url) const;
     [[nodiscard]] std::filesystem::path path(const std::string& relative = {}) const;
 
     // The server copy of one client file under update u, packed or as it is; returns its
@@ -198,7 +200,7 @@ public:
     [[nodiscard]] std::map<std::string, std::string> client_files() const;
 
     // A launcher for this directory asking `hosts`, through `files` when given, with pauses
-    // recorded instead of waited, already initialised.
+    // recorded instead of waited, trusting the test server's authority, already initialised.
     [[nodiscard]] std::unique_ptr<game_launcher> launcher(const std::vector<std::string>& hosts,
                                                           file_operations* files = nullptr,
                                                           const std::vector<public_key>& keys = {});

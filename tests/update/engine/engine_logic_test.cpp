@@ -97,6 +97,12 @@ TEST(RemoteConfig, EveryCheckInOrderWithItsText) {
         {"hosts []", with("hosts", json::array()), config_status::invalid},
         {"hosts a string", with("hosts", "http://h/"), config_status::invalid},
         {"hosts with a number", with("hosts", {"http://h/", 5}), config_status::invalid},
+        {"hosts of both schemes, any letter case", with("hosts", {"HTTPS://h/", "Http://g/"}),
+         config_status::ok},
+        {"hosts with ftp://", with("hosts", {"http://h/", "ftp://h/"}), config_status::invalid},
+        {"hosts with FILE://", with("hosts", {"FILE:///c:/qz4/"}), config_status::invalid},
+        {"hosts with a scheme alone", with("hosts", {"https://"}), config_status::invalid},
+        {"hosts without a scheme", with("hosts", {"h/qz4/"}), config_status::invalid},
         {"guid missing", without("guid"), config_status::invalid},
         {"guid {}", with("guid", json::object()), config_status::invalid},
         {"guid a number", with("guid", 5), config_status::invalid},
@@ -113,6 +119,8 @@ TEST(RemoteConfig, EveryCheckInOrderWithItsText) {
     EXPECT_EQ(check_remote_config(json{{"config", v1}}, guid).status, config_status::ok);
     json v1_bad = v1;
     v1_bad["host"] = 7;
+    EXPECT_EQ(check_remote_config(json{{"config", v1_bad}}, guid).status, config_status::invalid);
+    v1_bad["host"] = "ftp://one/";
     EXPECT_EQ(check_remote_config(json{{"config", v1_bad}}, guid).status, config_status::invalid);
     v1_bad.erase("host");
     EXPECT_EQ(check_remote_config(json{{"config", v1_bad}}, guid).status, config_status::invalid);
@@ -188,14 +196,15 @@ public:
     std::uint32_t length = 4;
     bool stamp_matches = false;
     std::string content_digest = "abcd";
+    std::string content_sha256;
     int hashed = 0;
 
     bool exists() override { return present; }
     std::uint32_t size() override { return length; }
     bool cached_as(const std::string& digest) override { return stamp_matches && digest == "abcd"; }
-    std::string digest() override {
+    digest_texts digests() override {
         ++hashed;
-        return content_digest;
+        return {content_digest, content_sha256};
     }
 };
 

@@ -20,6 +20,7 @@
 #include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
 #include "net/downloader.hpp"
+#include "update/documents/manifests.hpp"
 #include "update/engine/engine_files.hpp"
 #include "update/engine/pass_state.hpp"
 #include "update/engine/transfer_limits.hpp"
@@ -238,9 +239,8 @@ protected:
             bool whole = false;
             for (const auto& entry : entries)
                 if (entry["l"] == local) {
-                    std::string remote = entry["r"].get<std::string>();
-                    for (std::size_t at; (at = remote.find("%20")) != std::string::npos;)
-                        remote.replace(at, 3, " ");
+                    const std::string remote = wide_to_utf8(
+                        replace_all(server_copy_path(entry["r"].get<std::string>()).value(), L"\\", L"/"));
                     whole = test::read_file(file.path()) == test::read_file(trees[0].path(remote));
                 }
             if (!whole)
@@ -435,8 +435,9 @@ TEST_F(HostileServer, EachFaultEndsADownloadAsItMust) {
         request.stall = {open_link_stall_rate, request.connect_timeout};
         byte_counting_files files;
         const std::wstring target = dir.wide("download");
-        std::string error;
-        const bool ok = download_to_file(transfer, files, request, target, error);
+        const transfer_result result = download_to_file(transfer, files, request, target);
+        const bool ok = result.ok();
+        const std::string& error = result.error;
         EXPECT_EQ(ok, r.error == nullptr) << error;
         if (r.error != nullptr) {
             EXPECT_EQ(error.rfind(r.error, 0), 0U) << error;

@@ -507,6 +507,20 @@ TEST_F(Pipeline, EachHostServesAtMostOnePassAndTheRunEnds) {
     }
 }
 
+// A leftover of a cut unpacking is deleted; a client file that bears such a name is not.
+TEST_F(Pipeline, AClientFileNamedLikeAnUnpackedCopyIsKept) {
+    publish(json::array({tree.add_file(1, "x.dat", "x"), tree.add_file(1, "x.dat.unp", "a file of the game"),
+                         tree.add_file(1, "y.dat", "y")}));
+    ASSERT_TRUE(run());
+    ASSERT_EQ(game.read("x.dat.unp"), "a file of the game");
+    game.write("y.dat.unp", "left by a cut run");
+    const std::size_t before = downloads(files);
+    ASSERT_TRUE(run());
+    EXPECT_EQ(downloads(files), before) << "nothing is fetched again";
+    EXPECT_EQ(game.read("x.dat.unp"), "a file of the game");
+    EXPECT_FALSE(game.exists("y.dat.unp"));
+}
+
 TEST_F(Pipeline, DecliningToCloseTheGameQueuesNothing) {
     game.write("a.dat", "old");
     publish(json::array({tree.add_file(1, "a.dat", "new"), tree.add_file(1, "b.dat", "b")}));

@@ -211,7 +211,7 @@ void measure_keyed(const fs::path& work, double first_install) {
     const fs::path keyed = work / "game-keyed";
     const fs::path plain = work / "game-plain";
     for (const auto& [game, launcher] :
-         {std::pair{keyed, QZ4_E2E_SIGNED_LAUNCHER_PATH}, std::pair{plain, QZ4_E2E_LAUNCHER_PATH}}) {
+         {std::pair{keyed, QZ4_E2E_LAUNCHER_PATH}, std::pair{plain, QZ4_E2E_UNSIGNED_LAUNCHER_PATH}}) {
         fs::create_directories(game);
         fs::copy_file(launcher, game / "qz4launcher", fs::copy_options::overwrite_existing);
     }
@@ -366,14 +366,11 @@ int main(int argc, char** argv) {
         fs::copy(tree, publisher / "input" / "client", fs::copy_options::recursive);
         fs::copy_file(QZ4_E2E_LAUNCHER_PATH, publisher / "qz4launcher");
         fs::copy_file(QZ4_E2E_LAUNCHER_PATH, game / "qz4launcher");
+        // The key the launcher is built with: the patch maker signs with it, as a publisher's does.
+        std::ofstream(publisher / "signing.key") << QZ4_E2E_SIGNING_KEY "\n";
         const std::string base = "http://127.0.0.1:" + std::to_string(QZ4_E2E_PORT) + "/qz4/";
         const std::string https_base = "https://localhost:" + std::to_string(QZ4_E2E_TLS_PORT) + "/qz4/";
         const nlohmann::json patterns = patterns_for(deepest_level(tree));
-        // The key the keyed launcher is built with signs the tree.
-        {
-            std::ofstream key(publisher / "signing.key");
-            key << QZ4_E2E_SIGNING_KEY << "\n";
-        }
 
         // The authority is the one the https launcher was built to trust.
         bench::nginx_process nginx(QZ4_PYTHON, QZ4_NGINX_FIXTURE, state, QZ4_E2E_PORT,

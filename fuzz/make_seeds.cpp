@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
 
     seed("version_json", "version.json", json_text_compact(version_document(12)));
     seed("version_json", "pretty.json", json_text_pretty(version_document(4294967295U)));
+    seed("version_json", "signed.json", json_text_compact(version_document(12, 1752592000)));
 
     seed("index_json", "index.json", index);
     nlohmann::json hostile = nlohmann::json::array();

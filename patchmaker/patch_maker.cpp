@@ -8,6 +8,8 @@
 #include "common/format.hpp"
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
+#include "common/utc_time.hpp"
+#include "patchmaker/announcement.hpp"
 #include "patchmaker/console_text.hpp"
 #include "patchmaker/copy_names.hpp"
 #include "patchmaker/guid.hpp"
@@ -73,6 +75,8 @@ public:
     }
 
 private:
+    // The key comes with the configuration, so that the publisher can build the launcher with
+    // it while editing config.json.
     bool create_configuration() {
         state_.configuration = publisher_config_template(new_guid_text());
         if (!write_json_pretty(state_.config_path, state_.configuration)) {
@@ -80,6 +84,7 @@ private:
                 format_narrow("!!! Error writing file: %S\n", shown_path(state_.config_path).c_str()));
             return false;
         }
+        (void)prepare_signing();
         state_.out.print("Configuration file created. Edit config.json and start tool again.\n");
         return false;
     }
@@ -92,6 +97,7 @@ private:
         state_.optimize_threshold = settings.optimize_threshold;
         state_.current_version = settings.gameupdate;
         state_.next_version = state_.current_version + 1;
+        validity_seconds_ = std::uint64_t{settings.validity_days} * 86400;
     }
 
     // Signing is on unless config.json's "maker" says "sign": false; the key is made on the
@@ -287,21 +293,49 @@ private:
             }
             pack_index(index_path, packed_index_path);
         }
-        const std::string version = json_text_compact(version_document(state_.current_version));
-        if (!write_signature(index_path, signed_document::index, index) ||
-            !write_signature(version_path, signed_document::version, version))
+        if (!write_signature(index_path, signed_document::index, index))
             return false;
-        // version.json goes last: a launcher that sees the new number finds its index ready,
-        // and the signatures of both.
-        if (!write_document_text(version_path, version)) {
-            state_.out.print(format_narrow("!!! Error writing file: %S\n", shown_path(version_path).c_str()));
+        const std::optional<std::string> announced = announce(version_path);
+        if (!announced)
             return false;
-        }
         state_.out.print("Finished!\n\n");
         state_.out.print(
             format_narrow("Minimum referenced version: %u\n", state_.min_referenced_version.load()));
         state_.out.print(format_narrow("Current game update version: %u\n", state_.current_version));
+        state_.out.print(*announced);
         return true;
+    }
+
+    // Writes version.json, its signature first. A signed one carries the time launchers stop
+    // taking it, so that no host can keep serving it for ever; it is signed again only when
+    // less than half of its validity is left (or more than all of it: a shortened validity, a
+    // clock put back), so that a run without changes leaves mirrors nothing new to fetch.
+    // The console line about it (none unsigned); nullopt when a write failed.
+    std::optional<std::string> announce(const std::wstring& version_path) {
+        std::optional<std::uint64_t> expires;
+        if (key_) {
+            const std::uint64_t now = unix_time_now(setup_.clock);
+            const announcement_terms terms{state_.current_version, product_guid(), now, validity_seconds_};
+            if (const auto kept = reusable_announcement(version_path, *key_, terms))
+                return format_narrow("version.json kept, valid until %s\n", utc_time_text(*kept).c_str());
+            expires = now + validity_seconds_;
+        }
+        const std::string version = json_text_compact(version_document(state_.current_version, expires));
+        if (!write_signature(version_path, signed_document::version, version))
+            return std::nullopt;
+        // version.json goes last: a launcher that sees the new number finds its index ready,
+        // and the signatures of both.
+        if (!write_document_text(version_path, version)) {
+            state_.out.print(format_narrow("!!! Error writing file: %S\n", shown_path(version_path).c_str()));
+            return std::nullopt;
+        }
+        if (!expires)
+            return std::string();
+        return format_narrow("version.json signed, valid until %s\n", utc_time_text(*expires).c_str());
+    }
+
+    [[nodiscard]] const std::string& product_guid() const {
+        return json_member(json_member(state_.configuration, "client"), "guid").get_ref<const std::string&>();
     }
 
     // The signature of `document`, the exact bytes written at `path`. Without a key none is
@@ -312,10 +346,8 @@ private:
             delete_file_now(signature_path);
             return true;
         }
-        const std::string& guid =
-            json_member(json_member(state_.configuration, "client"), "guid").get_ref<const std::string&>();
         const signature_file signature =
-            key_->sign(kind, guid, state_.current_version,
+            key_->sign(kind, product_guid(), state_.current_version,
                        std::span(reinterpret_cast<const std::uint8_t*>(document.data()), document.size()));
         if (write_document_text(
                 signature_path,
@@ -353,7 +385,8 @@ private:
     // copy names and the final comparison.
     nlohmann::json old_entries_;
     std::wstring key_path_;
-    std::optional<signing_key> key_; // none when the publisher signs nothing
+    std::optional<signing_key> key_;     // none when the publisher signs nothing
+    std::uint64_t validity_seconds_ = 0; // of a signed version.json
 };
 
 } // namespace

@@ -21,7 +21,8 @@ if ((windows)); then scripts/ensure-deps.sh windows; else scripts/ensure-deps.sh
 jobs=$(nproc)
 for preset in dev release tsan; do
   echo "=== $preset ==="
-  cmake --preset "$preset" >/dev/null
+  # The test builds have no publisher key; the release preset asks for one (or for this).
+  cmake --preset "$preset" -DQZ4_ALLOW_UNSIGNED_UPDATES=ON >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset"
 done

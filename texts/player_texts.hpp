@@ -77,6 +77,11 @@ inline constexpr wchar_t rollback_refused[] = L"\nRefused: rollback from update 
 // transfer's text.
 inline constexpr wchar_t tls_refused[] = L"\nRefused: no trusted https connection for %S (%S)";
 inline constexpr wchar_t scheme_refused[] = L"\nRefused: %S leads to a scheme other than http and https (%S)";
+inline constexpr wchar_t below_minimum_refused[] =
+    L"\nRefused: update %u is older than update %u, the oldest this launcher takes";
+// The update number, version.json's URL and, for an expired one, when it expired.
+inline constexpr wchar_t expired_refused[] = L"\nRefused: update %u announced by %S expired at %S";
+inline constexpr wchar_t expiry_missing[] = L"\nRefused: update %u announced by %S has no expiry time";
 // What the disk refused, each on a line of its own after the texts above.
 inline constexpr wchar_t cannot_create_file[] = L"Cannot create file: %s (error %u)";
 inline constexpr wchar_t write_failed[] = L"Write failed: %s";

@@ -1,7 +1,8 @@
-// The launcher as a player runs it, built with loopback update URLs, against trees the
-// patch maker publishes and a real nginx serves: installing, staying current, following a
-// changed client, keeping accepted edits, replacing itself, failing over, going on without a
-// server, over https, and refusing hosts it must not take.
+// The launcher as a player runs it, built with loopback update URLs and a test publisher's
+// key, against trees the patch maker publishes and signs and a real nginx serves: installing,
+// staying current, following a changed client, keeping accepted edits, replacing itself,
+// failing over, refusing an unsigned tree, going on without a server, over https, and refusing
+// hosts it must not take; and once the launcher built without keys.
 #include "common/encoding.hpp"
 #include "common/sha1.hpp"
 #include "update/documents/manifests.hpp"
@@ -59,6 +60,8 @@ protected:
         site_.remove("qz4");
         site_.remove("broken");
         fs::remove_all(site_.www_other_name() / "qz4");
+        // The publisher's key, which the launcher is built with.
+        test::write_file(publisher_.dir().native("signing.key"), QZ4_E2E_SIGNING_KEY "\n");
         add("client/Client.exe", read_all(QZ4_DUMMY_CLIENT_PATH));
         add("client/data/words.txt", words(60000));
         add("client/data/noise.bin", test::random_bytes(40000, 1));
@@ -147,11 +150,12 @@ protected:
         return testing::AssertionFailure() << differences;
     }
 
-    // The client files fetched, without the documents.
+    // The client files fetched, without the documents and their signatures.
     static strings files_fetched(const std::vector<test::logged_request>& requests) {
         strings files;
         for (const auto& path : test::paths_of(requests))
-            if (!path.ends_with("/version.json") && path.find("/index.json") == std::string::npos)
+            if (path.find("/version.json") == std::string::npos &&
+                path.find("/index.json") == std::string::npos)
                 files.push_back(path);
         return files;
     }
@@ -179,7 +183,8 @@ TEST_F(EndToEnd, AFreshInstallThenAnUpToDateRerun) {
     EXPECT_EQ(again.exit_code, 0) << again.output;
     EXPECT_EQ(client_start().marker, "true");
     EXPECT_EQ(test::paths_of(site_.new_requests()),
-              (strings{"/qz4/version.json", "/qz4/1/index.json.lzma2"}));
+              (strings{"/qz4/version.json", "/qz4/version.json.sig", "/qz4/1/index.json.sig",
+                       "/qz4/1/index.json.lzma2"}));
 }
 
 TEST_F(EndToEnd, AChangedAnAddedAndARemovedFile) {
@@ -272,25 +277,18 @@ TEST_F(EndToEnd, TheSecondHostServesWhatTheFirstFails) {
     EXPECT_EQ(served_by_second, client_.size());
 }
 
-// The launcher built with the publisher's key installs from the signed tree (the keyless one
-// does in every other test); a tree published without signatures it refuses, and the game
-// starts on the installed files.
-TEST_F(EndToEnd, ALauncherWithTheKeyTakesTheSignedTreeOnly) {
-    test::write_file(publisher_.dir().native("signing.key"), QZ4_E2E_SIGNING_KEY "\n");
+// The launcher installs only from the signed tree: one published without signatures it
+// refuses, and the game starts on the installed files.
+TEST_F(EndToEnd, AnUnsignedTreeIsRefused) {
     publish();
-    const auto first = launch({}, QZ4_E2E_SIGNED_LAUNCHER_PATH);
-    EXPECT_EQ(first.exit_code, 0) << first.output;
-    EXPECT_EQ(client_start().marker, "true");
-    EXPECT_TRUE(installed_as_published());
-    strings documents = test::paths_of(site_.new_requests());
-    documents.resize(4);
-    EXPECT_EQ(documents, (strings{"/qz4/version.json", "/qz4/version.json.sig", "/qz4/1/index.json.sig",
-                                  "/qz4/1/index.json.lzma2"}));
+    ASSERT_EQ(launch().exit_code, 0);
+    client_start();
+    (void)site_.new_requests();
 
     config_["maker"]["sign"] = false;
     add("client/data/unsigned.txt", "not for this launcher");
     publish();
-    const auto refused = launch({}, QZ4_E2E_SIGNED_LAUNCHER_PATH);
+    const auto refused = launch();
     EXPECT_EQ(refused.exit_code, 0) << refused.output;
     EXPECT_EQ(client_start().marker, "true");
     EXPECT_FALSE(fs::exists(game_.native("client/data/unsigned.txt")));
@@ -364,8 +362,23 @@ TEST_F(EndToEnd, AConfigurationNamingAnFtpHostIsRefused) {
     EXPECT_EQ(client_start().arguments, test::arguments_seen_by_client({"ftp"}));
     EXPECT_FALSE(fs::exists(game_.native("client/data/new.txt")));
     EXPECT_EQ(test::paths_of(site_.new_requests()),
-              (strings{"/qz4/version.json", "/qz4/2/index.json.lzma2"}));
+              (strings{"/qz4/version.json", "/qz4/version.json.sig", "/qz4/2/index.json.sig",
+                       "/qz4/2/index.json.lzma2"}));
     EXPECT_EQ(run_text({site_.base_url() + "qz4/"}), L"Remote config is invalid");
+}
+
+// A launcher built without keys (QZ4_ALLOW_UNSIGNED_UPDATES) takes a tree published without
+// signatures as it is served, and asks for no signature.
+TEST_F(EndToEnd, ALauncherBuiltWithoutKeysTakesTheTreeAsServed) {
+    config_["maker"]["sign"] = false;
+    publish();
+    const auto run = launch({}, QZ4_E2E_UNSIGNED_LAUNCHER_PATH);
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(client_start().marker, "true");
+    EXPECT_TRUE(installed_as_published());
+    strings documents = test::paths_of(site_.new_requests());
+    documents.resize(2);
+    EXPECT_EQ(documents, (strings{"/qz4/version.json", "/qz4/1/index.json.lzma2"}));
 }
 
 TEST_F(EndToEnd, WithoutAServerTheGameStartsOnTheInstalledFiles) {

@@ -26,11 +26,12 @@ const nlohmann::json* record_for(const nlohmann::json& index, const std::string&
     return nullptr;
 }
 
-TEST(PatchMaker, FirstStartWritesTheTemplateWithAFreshGuidAndStops) {
+TEST(PatchMaker, FirstStartWritesTheTemplateWithAFreshGuidAndTheKeyAndStops) {
     publisher_dir publisher;
     const auto run = publisher.run();
     EXPECT_FALSE(run.completed);
-    EXPECT_EQ(run.console, "Configuration file created. Edit config.json and start tool again.\n");
+    EXPECT_EQ(run.console, test::key_created_lines(publisher) +
+                               "Configuration file created. Edit config.json and start tool again.\n");
     EXPECT_TRUE(fs::is_directory(publisher.dir().native("input")));
     EXPECT_TRUE(fs::is_directory(publisher.dir().native("output")));
     const std::string text = test::read_file(publisher.dir().native("config.json"));
@@ -43,17 +44,23 @@ TEST(PatchMaker, FirstStartWritesTheTemplateWithAFreshGuidAndStops) {
     EXPECT_FALSE(fs::exists(publisher.dir().native("cache.json")));
 }
 
+// 2025-06-15 15:06:40 UTC: what the runs of these tests take as the time.
+constexpr std::uint64_t run_time = 1'750'000'000;
+
 TEST(PatchMaker, EmptyInputPublishesUpdateZeroWithoutFiles) {
     publisher_dir publisher;
     publisher.configure();
+    publisher.clock = test::clock_at(run_time);
     const auto run = publisher.run();
     EXPECT_TRUE(run.completed);
     EXPECT_EQ(run.console,
               test::key_created_lines(publisher) +
                   "Brightgate\nChecking files...\nNo change in files detected. Comparing cache...\n"
                   "No update detected.\nSaving update index.\nFinished!\n\n"
-                  "Minimum referenced version: 4294967295\nCurrent game update version: 0\n");
-    EXPECT_EQ(test::read_file(publisher.dir().native("output/version.json")), "{\"gameupdate\":0}\r\n");
+                  "Minimum referenced version: 4294967295\nCurrent game update version: 0\n"
+                  "version.json signed, valid until 2025-07-15 15:06:40 UTC\n");
+    EXPECT_EQ(test::read_file(publisher.dir().native("output/version.json")),
+              "{\"expires\":1752592000,\"gameupdate\":0}\r\n");
     const std::string index = test::read_file(publisher.dir().native("output/0/index.json"));
     EXPECT_EQ(index,
               json_text_compact(index_document(publisher.read_json("config.json").at("client"), nullptr)));
@@ -65,6 +72,7 @@ class PublishedTree : public testing::Test {
 protected:
     void SetUp() override {
         publisher_.configure();
+        publisher_.clock = test::clock_at(run_time);
         publisher_.add_input("small.cfg", "volume=7\n");
         publisher_.add_input("Bin/Game.EXE", test::random_bytes(20000, 3));
         publisher_.add_input("Data/My File.txt", text_of(100000));
@@ -81,7 +89,8 @@ TEST_F(PublishedTree, FirstRunPublishesEveryFileUnderUpdateOne) {
                   "Brightgate\nChecking files...\nProcessing: small.cfg\nProcessing: " +
                   test::shown("Bin\\Game.EXE") + "\nProcessing: " + test::shown("Data\\My File.txt") +
                   "\nSaving config file.\nSaving update index.\n"
-                  "Finished!\n\nMinimum referenced version: 1\nCurrent game update version: 1\n");
+                  "Finished!\n\nMinimum referenced version: 1\nCurrent game update version: 1\n"
+                  "version.json signed, valid until 2025-07-15 15:06:40 UTC\n");
     EXPECT_EQ(publisher_.read_json("config.json").at("maker").at("gameupdate"), 1);
     EXPECT_EQ(publisher_.read_json("output/version.json").at("gameupdate"), 1);
     const nlohmann::json index = publisher_.read_json("output/1/index.json");
@@ -128,7 +137,8 @@ TEST_F(PublishedTree, ASecondRunWithoutChangesReusesEverything) {
                               "Using cached: 1/bin/game.exe.lzma2\nUsing cached: 1/data/my%20file.txt.lzma2\n"
                               "No change in files detected. Comparing cache...\nNo update detected.\n"
                               "Saving update index.\nFinished!\n\nMinimum referenced version: 1\n"
-                              "Current game update version: 1\n");
+                              "Current game update version: 1\n"
+                              "version.json kept, valid until 2025-07-15 15:06:40 UTC\n");
     EXPECT_EQ(publisher_.read_json("config.json").at("maker").at("gameupdate"), 1);
     EXPECT_EQ(test::read_file(publisher_.dir().native("output/1/index.json")), index_before);
     EXPECT_FALSE(fs::exists(publisher_.dir().native("output/2")));
@@ -223,6 +233,9 @@ TEST(PatchMaker, SettingsOfTheWrongTypeStopTheRunBeforeAnyFile) {
         {"/maker/packer/optimize", 1, "type must be boolean, but is number"},
         {"/maker/packer/minsize", "16384", "type must be number, but is string"},
         {"/maker/gameupdate", nullptr, "type must be number, but is null"},
+        {"/maker/validity_days", "30", "type must be number, but is string"},
+        {"/maker/validity_days", 0, "maker.validity_days must be from 1 to 3650"},
+        {"/maker/validity_days", 3651, "maker.validity_days must be from 1 to 3650"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.pointer);

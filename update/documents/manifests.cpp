@@ -7,6 +7,8 @@
 #include "update/documents/json_document.hpp"
 
 #include <algorithm>
+#include <stdexcept>
+#include <string>
 
 namespace qz4 {
 
@@ -28,6 +30,7 @@ constexpr char publisher_template_text[] = R"({
     },
     "maker": {
         "gameupdate": 0,
+        "validity_days": 30,
         "packer": {
             "minsize": 16384,
             "optimize": true,
@@ -205,15 +208,36 @@ publisher_settings read_publisher_settings(const nlohmann::json& config) {
         settings.optimize_threshold =
             static_cast<std::int32_t>(json_number_u32(json_member(packer, "optimize_threshold")));
     settings.gameupdate = json_number_u32(json_member(maker, "gameupdate"));
+    if (const auto& validity = json_member(maker, "validity_days"); !validity.is_null()) {
+        settings.validity_days = json_number_u32(validity);
+        if (settings.validity_days < 1 || settings.validity_days > max_validity_days)
+            throw std::out_of_range("maker.validity_days must be from 1 to " +
+                                    std::to_string(max_validity_days));
+    }
     return settings;
 }
 
-nlohmann::json version_document(std::uint32_t update) {
-    return {{"gameupdate", update}};
+nlohmann::json version_document(std::uint32_t update, std::optional<std::uint64_t> expires) {
+    nlohmann::json version = {{"gameupdate", update}};
+    if (expires)
+        version["expires"] = *expires;
+    return version;
 }
 
 std::uint32_t read_update_number(const nlohmann::json& version) {
     return json_number_exact_u32(json_member(version, "gameupdate"));
+}
+
+std::optional<std::uint64_t> read_expiry(const nlohmann::json& version) {
+    if (!version.is_object())
+        return std::nullopt;
+    const auto member = version.find("expires");
+    if (member == version.end() || !member->is_number_integer())
+        return std::nullopt;
+    if (member->is_number_unsigned())
+        return member->get<std::uint64_t>();
+    const std::int64_t value = member->get<std::int64_t>();
+    return value < 0 ? std::nullopt : std::optional<std::uint64_t>(static_cast<std::uint64_t>(value));
 }
 
 nlohmann::json index_document(const nlohmann::json& client_config, const nlohmann::json& files) {

@@ -76,23 +76,38 @@ struct file_record {
 // product GUID text in client.guid.
 [[nodiscard]] nlohmann::json publisher_config_template(std::string_view guid);
 
+// maker.validity_days when the configuration has none (one written before it existed).
+inline constexpr std::uint32_t default_validity_days = 30;
+inline constexpr std::uint32_t max_validity_days = 3650;
+
 // The patch maker's settings from its configuration.
 struct publisher_settings {
     bool optimize = true;
     std::uint32_t minsize = 16384;
     std::int32_t optimize_threshold = 85; // read only when optimize is set
     std::uint32_t gameupdate = 0;         // the last published update
+    // Days a signed version.json stays valid; a run with less than half of them left signs
+    // it again.
+    std::uint32_t validity_days = default_validity_days;
 };
 
 // maker.packer.optimize must be a JSON boolean; minsize, optimize_threshold and
 // maker.gameupdate are numbers as every reader takes them. A missing member, or one of the
-// wrong type, raises the library's type error ("type must be boolean, but is ...").
+// wrong type, raises the library's type error ("type must be boolean, but is ..."). Only
+// maker.validity_days may be missing (the default); out of 1 to max_validity_days it raises
+// std::out_of_range.
 [[nodiscard]] publisher_settings read_publisher_settings(const nlohmann::json& config);
 
-// version.json: {"gameupdate": n}.
-[[nodiscard]] nlohmann::json version_document(std::uint32_t update);
+// version.json: {"gameupdate": n}, and in a signed tree {"expires": t} beside it: the UTC
+// second from which launchers with keys no longer take it. Launchers without keys, and older
+// ones, read only the number.
+[[nodiscard]] nlohmann::json version_document(std::uint32_t update,
+                                              std::optional<std::uint64_t> expires = std::nullopt);
 // Its update number; the library's error when it is missing or not a number.
 [[nodiscard]] std::uint32_t read_update_number(const nlohmann::json& version);
+// Its expiry: nullopt unless `expires` is a whole number from 0 up (a boolean, a fraction or a
+// text is no expiry at all).
+[[nodiscard]] std::optional<std::uint64_t> read_expiry(const nlohmann::json& version);
 
 // index.json: the publisher's `client` object as `config`, and the records (null when the
 // publisher's tree held no files).

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "net/transfer_trust.hpp"
+#include "common/utc_time.hpp"
 #include "signatures/signatures.hpp"
 #include "splash/splash_view.hpp"
 #include "update/documents/file_cache.hpp"
@@ -37,12 +38,16 @@ struct launcher_settings {
     file_operations* files = nullptr;        // every change to the disk; null: the system's
     pause_function pause;                    // the wait between connection attempts; empty: sleep
     // The publisher's keys. With any, version.json and the index are taken only with a valid
-    // signature by one of them, and never for an update below one already taken; with none,
-    // as they are served.
+    // signature by one of them, version.json only before its expiry, and never for an update
+    // below one already taken or below minimum_update; with none, as they are served.
     std::vector<public_key> update_keys;
     // Whom the transfers trust for https: the system's store, unless a test build names its
     // own authority.
     transfer_trust trust;
+    // The oldest update a launcher with keys takes, also where no update was taken before (a
+    // fresh install, a deleted work area) or the record of it is damaged.
+    std::uint32_t minimum_update = 0;
+    wall_clock clock; // what an expiry is compared with; empty: the system's clock
 };
 
 class game_launcher {
@@ -81,6 +86,9 @@ public:
     void pause(std::chrono::milliseconds duration) const;
     // The publisher's keys; none when documents are taken as they are served.
     [[nodiscard]] const std::vector<public_key>& update_keys() const { return settings_.update_keys; }
+    [[nodiscard]] std::uint32_t minimum_update() const { return settings_.minimum_update; }
+    // Seconds since 1970 (UTC) by the launcher's clock.
+    [[nodiscard]] std::uint64_t unix_time() const { return unix_time_now(settings_.clock); }
 
     // The executable and the names a self-update moves it through: fixed by the constructor.
     executable_layout layout;

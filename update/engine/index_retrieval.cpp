@@ -4,6 +4,7 @@
 #include "common/file_system.hpp"
 #include "common/format.hpp"
 #include "common/lzma2_codec.hpp"
+#include "common/utc_time.hpp"
 #include "net/downloader.hpp"
 #include "texts/player_texts.hpp"
 #include "update/documents/json_document.hpp"
@@ -47,13 +48,15 @@ std::string_view text_of(const byte_buffer& buffer) {
     return {reinterpret_cast<const char*>(buffer.data()), buffer.length};
 }
 
-// The highest update a signed retrieval has taken; 0 when none was or the record is unreadable.
-std::uint32_t accepted_update(const std::wstring& path) {
+// The highest update a signed retrieval has taken; nullopt when none was or the record is
+// unreadable or damaged (a number it could not have been written with included).
+std::optional<std::uint32_t> recorded_update(const std::wstring& path) {
     try {
-        return is_regular_file(path) ? json_number_u32(json_member(parse_json_file(path), "accepted")) : 0;
+        if (is_regular_file(path))
+            return json_number_exact_u32(json_member(parse_json_file(path), "accepted"));
     } catch (const std::exception&) {
-        return 0;
     }
+    return std::nullopt;
 }
 
 // The text for a transfer that reached its host and was refused there, rather than one that
@@ -117,22 +120,50 @@ std::optional<std::uint32_t> index_retrieval::fetch_signed_version(downloader& t
         read_file_bytes(area().version_json_path, version) && read_file_bytes(signature_path, signature);
     files().delete_file(signature_path);
     const std::string guid = wide_to_utf8(launcher_.product_guid);
+    const std::string version_url = base + "version.json";
     const std::optional<std::uint32_t> number = signed_update_number(content_of(signature));
     if (!fetched || !number ||
         !verify_signature(launcher_.update_keys(), content_of(signature), signed_document::version, guid,
-                          *number, content_of(version)) ||
-        read_update_number(parse_json_text(text_of(version))) != *number) {
-        refuse(format_wide(failure_text::signature_refused, (base + "version.json").c_str()));
+                          *number, content_of(version))) {
+        refuse(format_wide(failure_text::signature_refused, version_url.c_str()));
         return std::nullopt;
     }
-    // A signed number is still refused below one already taken: an old update, however well
-    // signed, must not bring back the files it replaced.
-    const std::uint32_t accepted = accepted_update(area().accepted_update_path);
-    if (*number < accepted) {
-        refuse(format_wide(failure_text::rollback_refused, accepted, *number));
+    const nlohmann::json document = parse_json_text(text_of(version));
+    if (read_update_number(document) != *number) {
+        refuse(format_wide(failure_text::signature_refused, version_url.c_str()));
         return std::nullopt;
     }
+    if (!announcement_current(document, *number, version_url) || !above_rollback_floor(*number))
+        return std::nullopt;
     return number;
+}
+
+// A signed announcement holds only until its expiry, so that a host cannot keep players on an
+// old update for ever by serving its version.json on (a stale mirror, or someone holding them
+// back). One without an expiry, as a tree of an older patch maker has, is refused too: taking
+// it would let any such document, once signed, be served for ever.
+bool index_retrieval::announcement_current(const nlohmann::json& version, std::uint32_t number,
+                                           const std::string& version_url) {
+    const std::optional<std::uint64_t> expires = read_expiry(version);
+    if (!expires)
+        return refuse(format_wide(failure_text::expiry_missing, number, version_url.c_str()));
+    if (launcher_.unix_time() >= *expires)
+        return refuse(format_wide(failure_text::expired_refused, number, version_url.c_str(),
+                                  utc_time_text(*expires).c_str()));
+    return true;
+}
+
+// A signed number is still refused below one already taken, and below the launcher's built-in
+// minimum: an old update, however well signed, must not bring back the files it replaced. A
+// record that is missing or damaged says nothing, and the minimum alone holds.
+bool index_retrieval::above_rollback_floor(std::uint32_t number) {
+    const std::optional<std::uint32_t> recorded = recorded_update(area().accepted_update_path);
+    const std::uint32_t minimum = launcher_.minimum_update();
+    if (recorded && *recorded > minimum && number < *recorded)
+        return refuse(format_wide(failure_text::rollback_refused, *recorded, number));
+    if (number < minimum)
+        return refuse(format_wide(failure_text::below_minimum_refused, number, minimum));
+    return true;
 }
 
 bool index_retrieval::index_signature_holds(std::uint32_t update_number, byte_buffer& index_bytes) {
@@ -199,7 +230,8 @@ bool index_retrieval::fetch_from_host(downloader& transfer, const std::string& b
         files().delete_file(signature_path);
         if (!holds)
             return refuse(format_wide(failure_text::signature_refused, index_url.c_str()));
-        if (number > accepted_update(area().accepted_update_path) &&
+        const std::optional<std::uint32_t> recorded = recorded_update(area().accepted_update_path);
+        if ((!recorded || number > *recorded) &&
             !write_document(files(), area().accepted_update_path, json_text_compact({{"accepted", number}})))
             return false; // without the record a later rollback would go unnoticed
         index = parse_json_text(text_of(index_bytes));

@@ -56,6 +56,9 @@ private:
     // document is refused. Nothing they refuse is parsed or left in the work area.
     std::optional<std::uint32_t> fetch_signed_version(downloader& transfer, const std::string& base);
     bool index_signature_holds(std::uint32_t update_number, byte_buffer& index_bytes);
+    bool announcement_current(const nlohmann::json& version, std::uint32_t number,
+                              const std::string& version_url);
+    bool above_rollback_floor(std::uint32_t number);
     bool refuse(std::wstring detail);
     // A document of at most `cap` bytes under this retrieval's terms, with its deadline.
     [[nodiscard]] transfer_request document_request(std::string url, std::uint64_t cap) const;

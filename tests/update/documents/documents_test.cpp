@@ -52,7 +52,8 @@ TEST(DocumentLayout, PublisherTemplatePrettyWithSortedKeys) {
         R"(            "minsize": 16384,)",
         R"(            "optimize": true,)",
         R"(            "optimize_threshold": 85)",
-        R"(        })",
+        R"(        },)",
+        R"(        "validity_days": 30)",
         R"(    })",
         R"(})",
     });
@@ -91,6 +92,8 @@ TEST(DocumentLayout, CompactDocuments) {
          R"("r":"7/data/my%20file.txt","r_size":123456,"u":7})"
          "\r\n"},
         {"version", version_document(41), "{\"gameupdate\":41}\r\n"},
+        {"signed version", version_document(41, 1752592000),
+         "{\"expires\":1752592000,\"gameupdate\":41}\r\n"},
         {"index without files", index_document(json{{"version", 3}}, nullptr),
          "{\"config\":{\"version\":3},\"files\":null}\r\n"},
         {"raw UTF-8", json{{"l", "Данные\\файл.txt"}}, "{\"l\":\"Данные\\\\файл.txt\"}\r\n"},
@@ -273,6 +276,30 @@ TEST(DocumentReading, Members) {
     }
 }
 
+TEST(DocumentReading, AnExpiryIsAWholeNumberFromZeroUp) {
+    struct row {
+        const char* document;
+        std::optional<std::uint64_t> expires;
+    };
+    const row rows[] = {
+        {R"({"gameupdate":1,"expires":1752592000})", 1752592000},
+        {R"({"expires":0})", 0},
+        {R"({"expires":18446744073709551615})", 18446744073709551615ULL},
+        {R"({"gameupdate":1})", std::nullopt},
+        {R"({"expires":null})", std::nullopt},
+        {R"({"expires":-1})", std::nullopt},
+        {R"({"expires":1752592000.5})", std::nullopt},
+        {R"({"expires":true})", std::nullopt},
+        {R"({"expires":"1752592000"})", std::nullopt},
+        {R"([1752592000])", std::nullopt},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.document);
+        EXPECT_EQ(read_expiry(json::parse(r.document)), r.expires);
+    }
+    EXPECT_EQ(read_expiry(json{{"expires", 5}}), 5U) << "a signed integer built in code";
+}
+
 TEST(FileRecord, ReadsWhatTheLauncherNeeds) {
     struct row {
         const char* name;
@@ -391,6 +418,7 @@ TEST(PublisherSettings, ReadLikeThePatchMakerNeedsThem) {
     EXPECT_EQ(edited.minsize, 1U);
     EXPECT_EQ(edited.optimize_threshold, 85) << "not read without optimize";
     EXPECT_EQ(edited.gameupdate, 41U);
+    EXPECT_EQ(edited.validity_days, 30U) << "absent: the default";
     EXPECT_EQ(
         read_publisher_settings(
             json::parse(

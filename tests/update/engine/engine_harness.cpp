@@ -259,6 +259,7 @@ served_tree::served_tree(const std::string& host_name) {
     std::replace(name.begin(), name.end(), '/', '_');
     const auto& server = http_server();
     dir_ = server.root / "engine" / name / host_name;
+    expires_ = unix_time_now({}) + 86400;
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     url_ = server.base_url + "engine/" + name + "/" + host_name + "/";
@@ -340,7 +341,7 @@ void served_tree::publish(std::uint32_t n, const nlohmann::json& config, const n
         if (lzma2_file_codec(false, wide_path(plain), wide_path(packed)) != lzma2_result::ok)
             throw std::runtime_error("cannot pack the index");
     }
-    write_file(path("version.json"), json_text_compact(version_document(n)));
+    write_file(path("version.json"), json_text_compact(version_document(n, expires_)));
 }
 
 void served_tree::sign(std::uint32_t n, const signing_key& key, const std::string& guid) {
@@ -434,6 +435,8 @@ std::unique_ptr<game_launcher> game_install::launcher(const std::vector<std::str
     settings.update_keys = keys;
     // As a test build of the program does: the test server's https hosts can be taken.
     settings.trust.ca_file = http_server().ca_file;
+    settings.minimum_update = minimum_update;
+    settings.clock = clock;
     settings.pause = [this, wait = pauses_take_time](std::chrono::milliseconds duration) {
         if (wait)
             std::this_thread::sleep_for(duration);

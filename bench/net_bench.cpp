@@ -47,10 +47,11 @@ transfer run_curl_tool(const std::string& url, const fs::path& target, const fs:
     return measured;
 }
 
-transfer run_downloader(downloader& loader, const std::string& url, const fs::path& target, double size) {
+transfer run_downloader(downloader& loader, const qz4::transfer_request& request, const fs::path& target,
+                        double size) {
     const auto started = clock_type::now();
-    if (!loader.download(url, qz4::test::wide_path(target)))
-        throw std::runtime_error("download failed: " + loader.last_error);
+    if (const auto result = loader.download(request, qz4::test::wide_path(target)); !result.ok())
+        throw std::runtime_error("download failed: " + result.error);
     const std::chrono::duration<double> elapsed = clock_type::now() - started;
     return {elapsed.count(), size};
 }
@@ -68,36 +69,44 @@ double median(std::vector<transfer> runs) {
     return runs[runs.size() / 2].mib_per_second();
 }
 
-// Counts libcurl's calls of the downloader's progress function on the way through.
-std::atomic<long> raw_progress_calls{0};
-int counting_progress(void* data, double total, double received, double upload_total, double uploaded) {
-    ++raw_progress_calls;
-    return downloader::progress_function(data, total, received, upload_total, uploaded);
-}
+// For comparison: the downloader with libcurl's default receive buffer of 16 KiB.
+class default_buffer_downloader final : public downloader {
+public:
+    default_buffer_downloader() { easy.add<CURLOPT_BUFFERSIZE>(static_cast<long>(CURL_MAX_WRITE_SIZE)); }
+};
 
-// Time of one call of the progress function that reaches the callback (the costly case).
-double progress_call_nanoseconds() {
-    downloader loader;
-    long reports = 0;
-    loader.on_progress = [&reports](int, double, double, double, double) {
-        ++reports;
-        return 0;
-    };
-    constexpr int calls = 2'000'000;
+// Counts libcurl's calls of the downloader's progress function and the time spent in them.
+std::atomic<long> progress_calls{0};
+std::atomic<std::int64_t> progress_nanoseconds{0};
+
+int timed_progress(void* data, double total, double received, double upload_total, double uploaded) {
     const auto started = clock_type::now();
-    for (int i = 1; i <= calls; ++i)
-        (void)downloader::progress_function(&loader, 1e12, 16384.0 * i, 0, 0);
-    const std::chrono::duration<double, std::nano> elapsed = clock_type::now() - started;
-    if (reports != calls)
-        throw std::runtime_error("progress function skipped reports");
-    return elapsed.count() / calls;
+    const int result = downloader::progress_function(data, total, received, upload_total, uploaded);
+    progress_nanoseconds +=
+        std::chrono::duration_cast<std::chrono::nanoseconds>(clock_type::now() - started).count();
+    ++progress_calls;
+    return result;
 }
 
-// The downloader's headers go to standard output by default; here they would only clutter.
-std::ostream discarded(nullptr);
+class timed_progress_downloader final : public downloader {
+public:
+    timed_progress_downloader() {
+        easy.add<CURLOPT_PROGRESSFUNCTION>(static_cast<curl_progress_callback>(&timed_progress));
+    }
+};
 
-void silence_headers(downloader& loader) {
-    loader.easy.add<CURLOPT_HEADERDATA>(static_cast<std::ostream*>(&discarded));
+qz4::transfer_request plain_request(const std::string& url) {
+    qz4::transfer_request request;
+    request.url = url;
+    return request;
+}
+
+// A request followed by a callback that only goes on: what is measured is the downloader's own
+// share of each progress call.
+qz4::transfer_request followed_request(const std::string& url) {
+    qz4::transfer_request request = plain_request(url);
+    request.on_progress = [](const qz4::transfer_progress&) { return qz4::progress_verdict::go_on; };
+    return request;
 }
 
 void print_line(const char* name, const std::vector<transfer>& runs) {
@@ -145,12 +154,8 @@ int main(int argc, char** argv) {
                     fs::create_symlink("/dev/null", target);
             };
             downloader loader;
-            silence_headers(loader);
-            loader.on_progress = [](int, double, double, double, double) { return 0; };
-            // For comparison: the same downloader with libcurl's default receive buffer.
-            downloader default_buffer;
-            silence_headers(default_buffer);
-            default_buffer.easy.add<CURLOPT_BUFFERSIZE>(static_cast<long>(CURL_MAX_WRITE_SIZE));
+            default_buffer_downloader default_buffer;
+            const qz4::transfer_request request = followed_request(url);
             std::vector<transfer> curl_runs;
             std::vector<transfer> our_runs;
             std::vector<transfer> default_buffer_runs;
@@ -158,11 +163,11 @@ int main(int argc, char** argv) {
                 prepare();
                 curl_runs.push_back(run_curl_tool(url, target, dir.path()));
                 prepare();
-                our_runs.push_back(run_downloader(loader, url, target, size));
+                our_runs.push_back(run_downloader(loader, request, target, size));
                 if (!s.null_device && fs::file_size(target) != static_cast<std::uintmax_t>(size))
                     throw std::runtime_error("the downloaded file is incomplete");
                 prepare();
-                default_buffer_runs.push_back(run_downloader(default_buffer, url, target, size));
+                default_buffer_runs.push_back(run_downloader(default_buffer, request, target, size));
             }
             fs::remove(target);
             const double ratio = best(our_runs) / best(curl_runs);
@@ -175,36 +180,37 @@ int main(int argc, char** argv) {
                         median(our_runs) / median(curl_runs));
         }
 
-        // The progress callback: its measured cost per call times libcurl's calls in a transfer,
-        // against that transfer's time; and the same transfer with progress switched off.
+        // The progress callback: the time spent in libcurl's calls of the progress function, against
+        // the transfer's time; and the same transfer without a callback, which switches them off.
         const fs::path target = dir.native("null");
-        downloader counted;
-        silence_headers(counted);
-        counted.on_progress = [](int, double, double, double, double) { return 0; };
-        counted.easy.add<CURLOPT_PROGRESSFUNCTION>(static_cast<curl_progress_callback>(&counting_progress));
+        timed_progress_downloader counted;
         downloader quiet;
-        silence_headers(quiet);
-        quiet.easy.add<CURLOPT_NOPROGRESS>(1L);
         std::vector<transfer> with_progress;
         std::vector<transfer> without_progress;
         long calls_per_transfer = 0;
+        double share = 0;                // of the round where the calls took the largest share
+        double nanoseconds_per_call = 0; // in that round
         for (int round = 0; round < rounds; ++round) {
             fs::create_symlink("/dev/null", target);
-            raw_progress_calls = 0;
-            with_progress.push_back(run_downloader(counted, url, target, size));
-            calls_per_transfer = std::max(calls_per_transfer, raw_progress_calls.load());
+            progress_calls = 0;
+            progress_nanoseconds = 0;
+            with_progress.push_back(run_downloader(counted, followed_request(url), target, size));
+            const long calls = progress_calls.load();
+            const auto spent = static_cast<double>(progress_nanoseconds.load());
+            calls_per_transfer = std::max(calls_per_transfer, calls);
+            if (spent * 1e-9 / with_progress.back().seconds > share) {
+                share = spent * 1e-9 / with_progress.back().seconds;
+                nanoseconds_per_call = calls > 0 ? spent / static_cast<double>(calls) : 0;
+            }
             fs::remove(target);
             fs::create_symlink("/dev/null", target);
-            without_progress.push_back(run_downloader(quiet, url, target, size));
+            without_progress.push_back(run_downloader(quiet, plain_request(url), target, size));
             fs::remove(target);
         }
-        const double nanoseconds = progress_call_nanoseconds();
-        const double transfer_seconds = size / (best(with_progress) * mebibyte);
-        const double share = calls_per_transfer * nanoseconds * 1e-9 / transfer_seconds;
         std::printf("progress callback (null device):\n");
-        std::printf("  %ld calls per transfer at most, %.1f ns per call that reaches the callback: "
+        std::printf("  %ld calls per transfer at most; in the costliest round %.1f ns per call, "
                     "%.4f %% of the transfer time (goal < 1 %%)\n",
-                    calls_per_transfer, nanoseconds, share * 100.0);
+                    calls_per_transfer, nanoseconds_per_call, share * 100.0);
         print_line("with progress", with_progress);
         print_line("progress switched off", without_progress);
         std::printf("  ratio with / without: best %.3f, median %.3f\n",

@@ -57,24 +57,6 @@ public:
     [[nodiscard]] bool is_closed() const override { return false; }
 };
 
-// The engine's downloaders print the response headers on standard output; here they would
-// only bury the figures.
-class discarded_headers {
-public:
-    discarded_headers() : saved_(std::cout.rdbuf(&sink_)) {}
-    ~discarded_headers() { std::cout.rdbuf(saved_); }
-    discarded_headers(const discarded_headers&) = delete;
-    discarded_headers& operator=(const discarded_headers&) = delete;
-
-private:
-    struct null_buffer final : std::streambuf {
-        int overflow(int c) override { return traits_type::not_eof(c); }
-        std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
-    };
-    null_buffer sink_;
-    std::streambuf* saved_;
-};
-
 // An update tree as a server directory holds it: the file copies of update 1 and the
 // records of its index. The documents are written for each host, since an index's host list
 // replaces the launcher's.
@@ -188,7 +170,6 @@ install_result install(const fs::path& game, const std::string& host, std::uint3
     bool restart = false;
     settle();
     install_result result;
-    const discarded_headers quiet;
     const auto started = clock_type::now();
     const bool ok = launcher.run(splash, restart);
     result.seconds = std::chrono::duration<double>(clock_type::now() - started).count();
@@ -229,7 +210,6 @@ void compare_connections(const update_tree& tree, const std::string& host, const
 
 std::string read_served(const std::string& url) {
     downloader transfer;
-    const discarded_headers quiet;
     test::temp_dir dir;
     if (!transfer.download(url, dir.wide("log.txt")))
         fail("cannot read " + url + ": " + transfer.last_error);

@@ -3,9 +3,13 @@
 #include "common/file_handle.hpp"
 #include "common/file_system.hpp"
 #include "common/format.hpp"
-#include "net/transfer_progress.hpp"
+#include "net/response_head.hpp"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
+#include <string_view>
 #include <utility>
 
 namespace qz4 {
@@ -18,6 +22,27 @@ constexpr const char* user_agent =
 std::string curl_error_text(CURLcode code) {
     return format_narrow("CURL error: %u", static_cast<unsigned>(code));
 }
+
+// libcurl takes these options as a long, which is 32 bits on Windows.
+long as_long(std::uint64_t value) {
+    return static_cast<long>(std::min<std::uint64_t>(value, LONG_MAX));
+}
+
+template <typename Duration> long whole_count(Duration duration) {
+    return as_long(static_cast<std::uint64_t>(std::max<typename Duration::rep>(duration.count(), 0)));
+}
+
+// Buffered writes to an open C file; a short write is a refusal.
+class c_file_sink final : public byte_sink {
+public:
+    explicit c_file_sink(std::FILE* file) : file_(file) {}
+    bool write(const void* data, std::size_t size) override {
+        return std::fwrite(data, 1, size, file_) == size;
+    }
+
+private:
+    std::FILE* file_;
+};
 
 } // namespace
 
@@ -52,28 +77,58 @@ void downloader::restrict_to_verified_web(const transfer_trust& trust) {
         easy.add<CURLOPT_CAINFO>(trust.ca_file);
 }
 
-void downloader::set_low_speed_time(long seconds) {
-    easy.add<CURLOPT_LOW_SPEED_LIMIT>(65536L);
-    easy.add<CURLOPT_LOW_SPEED_TIME>(seconds);
+// One transfer under way: its request, where the body goes, and what the answer said so far.
+struct downloader::active_transfer {
+    const transfer_request& request;
+    byte_sink& sink;
+    response_head head;
+    std::uint64_t received = 0;
+    bool body_started = false;
+    transfer_failure refusal = transfer_failure::none; // why the writer stopped the body
+
+    // False for a range request whose answer is not that range: a server that ignores the
+    // range sends the file from its start (200), and one that answers another range would
+    // splice two files.
+    [[nodiscard]] bool answer_fits_request() const {
+        return !request.range_start || (head.status == 206 && head.range_start == request.range_start);
+    }
+};
+
+std::string lost_write_text() {
+    return curl_error_text(CURLE_WRITE_ERROR);
 }
 
 bool downloader::download(const std::string& url, const std::wstring& path) {
+    transfer_request request;
+    request.url = url;
+    return download(request, path).ok();
+}
+
+transfer_result downloader::download(const transfer_request& request, const std::wstring& path) {
     const std::lock_guard lock(transfer_mutex);
 
     int open_error = 0;
     c_file file = open_c_file(path, L"wb", open_error);
     if (!file) {
-        last_error = format_narrow("Open failed: %u", static_cast<unsigned>(open_error));
-        return false;
+        transfer_result result;
+        result.failure = transfer_failure::open_failed;
+        result.error = format_narrow("Open failed: %u", static_cast<unsigned>(open_error));
+        last_error = result.error;
+        return result;
     }
+    transfer_result result;
     try {
-        if (perform_transfer(url, &file_writer, file.get())) {
-            // The last buffered bytes reach the file only when it is closed. A failure there
-            // (a full disk) loses data just like a failed write during the transfer, and is
-            // reported the same way instead of as a complete file.
+        c_file_sink sink(file.get());
+        result = perform_transfer(request, sink);
+        // The last buffered bytes reach the file only when it is closed. A failure there
+        // (a full disk) loses data just like a failed write during the transfer, and is
+        // reported the same way instead of as a complete file.
+        if (result.ok()) {
             if (std::fclose(file.release()) == 0)
-                return true;
-            last_error = curl_error_text(CURLE_WRITE_ERROR);
+                return result;
+            result.failure = transfer_failure::write_refused;
+            result.error = lost_write_text();
+            last_error = result.error;
         }
     } catch (...) {
         file.reset();
@@ -82,22 +137,76 @@ bool downloader::download(const std::string& url, const std::wstring& path) {
     }
     file.reset();
     delete_file_now(path);
-    return false;
+    return result;
 }
 
-bool downloader::download(const std::string& url, byte_sink& sink) {
+transfer_result downloader::download(const transfer_request& request, byte_sink& sink) {
     const std::lock_guard lock(transfer_mutex);
-    return perform_transfer(url, &sink_writer, &sink);
+    return perform_transfer(request, sink);
 }
 
-bool downloader::perform_transfer(const std::string& url, curl_write_callback writer, void* target) {
+// Every option a request touches is set for every transfer, so that nothing of an earlier
+// request (a range, a cap, a floor) carries over to the next.
+void downloader::apply_terms(const transfer_request& request, active_transfer& transfer) {
+    easy.add<CURLOPT_URL>(request.url);
+    if (request.range_start)
+        easy.add<CURLOPT_RANGE>(
+            format_narrow("%llu-", static_cast<unsigned long long>(*request.range_start)));
+    else
+        easy.add<CURLOPT_RANGE>(static_cast<const char*>(nullptr));
+    // 0 lifts libcurl's check of the announced length; the writer still holds a cap of 0.
+    easy.add<CURLOPT_MAXFILESIZE_LARGE>(std::min<std::uint64_t>(request.body_cap.value_or(0), INT64_MAX));
+    easy.add<CURLOPT_TIMEOUT_MS>(whole_count(request.deadline));
+    easy.add<CURLOPT_CONNECTTIMEOUT>(whole_count(request.connect_timeout));
+    easy.add<CURLOPT_LOW_SPEED_LIMIT>(as_long(request.stall.bytes_per_second));
+    easy.add<CURLOPT_LOW_SPEED_TIME>(request.stall.bytes_per_second > 0 ? whole_count(request.stall.time)
+                                                                        : 0L);
+    // Without a callback nobody looks at the figures; libcurl need not stop for them.
+    easy.add<CURLOPT_NOPROGRESS>(request.on_progress ? 0L : 1L);
+    // The headers are read here; nothing of them reaches standard output, where on a
+    // terminal they would run through the status line.
+    easy.add<CURLOPT_HEADERFUNCTION>(static_cast<curl_write_callback>(&header_reader));
+    easy.add<CURLOPT_HEADERDATA>(static_cast<void*>(&transfer));
+    easy.add<CURLOPT_WRITEFUNCTION>(static_cast<curl_write_callback>(&body_writer));
+    easy.add<CURLOPT_WRITEDATA>(static_cast<void*>(&transfer));
+}
+
+// libcurl refuses an announced length beyond the cap before any body byte reaches the writer;
+// for a range request that length may belong to an answer that is not the range at all (the
+// whole file, 200), which is what the caller must hear of.
+transfer_failure downloader::failure_of(CURLcode code, const active_transfer& transfer) {
+    if (transfer.refusal != transfer_failure::none)
+        return transfer.refusal;
+    switch (code) {
+    case CURLE_FILESIZE_EXCEEDED:
+        return transfer.answer_fits_request() ? transfer_failure::too_large
+                                              : transfer_failure::range_not_answered;
+    // The host was reached and refused there, rather than not found: callers name it apart.
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return transfer_failure::scheme_refused;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+        return transfer_failure::tls_refused;
+    default:
+        return transfer_failure::transfer;
+    }
+}
+
+transfer_result downloader::perform_transfer(const transfer_request& request, byte_sink& sink) {
+    active_transfer transfer{request, sink, {}, 0, false, transfer_failure::none};
     start_time = std::chrono::steady_clock::now();
     last_reported = 0;
     callback_exception = nullptr;
+    transfer_result result;
     try {
-        easy.add<CURLOPT_WRITEFUNCTION>(writer);
-        easy.add<CURLOPT_WRITEDATA>(target);
-        easy.add<CURLOPT_URL>(url.c_str());
+        apply_terms(request, transfer);
+        active_ = &transfer;
+        struct clear_active {
+            downloader& self;
+            ~clear_active() { self.active_ = nullptr; }
+        } const cleared{*this};
         try {
             easy.perform();
         } catch (const curl::curl_easy_exception&) {
@@ -106,13 +215,59 @@ bool downloader::perform_transfer(const std::string& url, curl_write_callback wr
                 std::rethrow_exception(std::exchange(callback_exception, nullptr));
             throw;
         }
-        return true;
     } catch (const curl::curl_easy_exception& error) {
-        last_error = curl_error_text(error.code());
+        result.failure = failure_of(error.code(), transfer);
+        result.error = transfer.refusal == transfer_failure::too_large
+                           ? format_narrow("Too large: more than %llu bytes",
+                                           static_cast<unsigned long long>(request.body_cap.value_or(0)))
+                           : curl_error_text(error.code());
+        last_error = result.error;
     } catch (const std::exception&) {
         // Not a transfer failure of its own: last_error keeps what it said.
+        result.failure = transfer_failure::callback_threw;
     }
-    return false;
+    result.status = transfer.head.status;
+    result.range_start = transfer.head.range_start;
+    result.received = transfer.received;
+    return result;
+}
+
+std::size_t downloader::header_reader(char* data, std::size_t size, std::size_t count,
+                                      void* transfer) noexcept {
+    const std::size_t bytes = size * count;
+    if (transfer != nullptr)
+        read_header_line(std::string_view(data, bytes), static_cast<active_transfer*>(transfer)->head);
+    return bytes;
+}
+
+// Fewer bytes taken than offered makes libcurl fail the transfer with CURLE_WRITE_ERROR.
+std::size_t downloader::body_writer(char* data, std::size_t size, std::size_t count, void* target) noexcept {
+    auto& transfer = *static_cast<active_transfer*>(target);
+    const transfer_request& request = transfer.request;
+    const std::size_t bytes = size * count;
+    if (!transfer.body_started) {
+        transfer.body_started = true;
+        if (!transfer.answer_fits_request()) {
+            transfer.refusal = transfer_failure::range_not_answered;
+            return 0;
+        }
+    }
+    if (request.body_cap && bytes > *request.body_cap - transfer.received) {
+        transfer.refusal = transfer_failure::too_large;
+        return 0;
+    }
+    try {
+        if (!transfer.sink.write(data, bytes)) {
+            transfer.refusal = transfer_failure::write_refused;
+            return 0;
+        }
+    } catch (...) {
+        // Nothing may unwind through libcurl; a sink that throws refuses.
+        transfer.refusal = transfer_failure::write_refused;
+        return 0;
+    }
+    transfer.received += bytes;
+    return bytes;
 }
 
 int downloader::progress_function(void* data, double total, double received, double /*upload_total*/,
@@ -120,34 +275,22 @@ int downloader::progress_function(void* data, double total, double received, dou
     if (data == nullptr)
         return 0;
     downloader& self = *static_cast<downloader*>(data);
+    if (self.active_ == nullptr || !self.active_->request.on_progress)
+        return 0;
     const auto elapsed = std::chrono::steady_clock::now() - self.start_time;
     const std::int64_t elapsed_ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
-    const auto report =
+    transfer_progress progress;
+    progress.received = whole_bytes(received);
+    progress.expected = whole_bytes(total);
+    progress.report =
         next_progress_report(total, received, elapsed_ms, self.average_rate, self.last_reported);
-    if (!report || !self.on_progress)
-        return 0;
     try {
-        return self.on_progress(report->percent, report->remaining_seconds, report->rate, report->total,
-                                report->received);
+        return self.active_->request.on_progress(progress) == progress_verdict::abort ? 1 : 0;
     } catch (...) {
         // Unwinding through libcurl's C frames is undefined; stop the transfer and let
         // download raise it once libcurl has returned.
         self.callback_exception = std::current_exception();
         return 1;
-    }
-}
-
-std::size_t downloader::file_writer(char* data, std::size_t size, std::size_t count, void* file) noexcept {
-    // Fewer bytes than offered makes libcurl fail the transfer with CURLE_WRITE_ERROR.
-    return std::fwrite(data, 1, size * count, static_cast<std::FILE*>(file));
-}
-
-std::size_t downloader::sink_writer(char* data, std::size_t size, std::size_t count, void* sink) noexcept {
-    const std::size_t bytes = size * count;
-    try {
-        return static_cast<byte_sink*>(sink)->write(data, bytes) ? bytes : 0;
-    } catch (...) {
-        return 0; // nothing may unwind through libcurl; a refused write fails the transfer
     }
 }
 

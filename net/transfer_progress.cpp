@@ -17,6 +17,11 @@ bool is_byte_count(double value) {
 
 } // namespace
 
+std::uint64_t whole_bytes(double count) {
+    // 2^63 itself does not fit a signed count; libcurl never gives it.
+    return is_byte_count(count) && count < largest_count ? static_cast<std::uint64_t>(count) : 0;
+}
+
 std::optional<progress_report> next_progress_report(double total, double received, std::int64_t elapsed_ms,
                                                     double& average_rate, double& last_reported) {
     if (!is_byte_count(total) || !is_byte_count(received) || total == 0.0 || received == 0.0)

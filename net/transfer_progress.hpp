@@ -15,6 +15,15 @@ struct progress_report {
     double received = 0;          // bytes received so far
 };
 
+// What a transfer's progress callback sees, on every progress call of libcurl.
+struct transfer_progress {
+    std::uint64_t received = 0; // body bytes of this transfer so far
+    std::uint64_t expected = 0; // the length the answer announced; 0 when it announced none
+    // The figures, at most once per progress_report_step received bytes and only for an
+    // announced length; empty on the calls between.
+    std::optional<progress_report> report;
+};
+
 // Reports come at least this many received bytes apart.
 inline constexpr double progress_report_step = 1024.0;
 
@@ -26,5 +35,9 @@ inline constexpr double progress_report_step = 1024.0;
                                                                   std::int64_t elapsed_ms,
                                                                   double& average_rate,
                                                                   double& last_reported);
+
+// One of libcurl's double counts as whole bytes; 0 for anything that cannot be one (negative,
+// not a number, beyond a 64-bit count).
+[[nodiscard]] std::uint64_t whole_bytes(double count);
 
 } // namespace qz4

@@ -42,6 +42,9 @@ URLs (every body response takes the query options below):
                                "<path> <Range header, or -> <status> <body bytes sent>" each
   /_/delay/<ms>/<path>         the file root/<path> as /<path> serves it, after waiting ms
                                milliseconds (per request; parallel connections wait in parallel)
+  /_/rate/<bytes per second>/<path>
+                               the file root/<path>, its length announced, its body (or the
+                               range asked for) dripped at that rate in writes of rate / 20
 Query options:
   framing=length|close|chunked Content-Length (default), end at connection close, or chunked
   rate=<bytes per second>      drip the body at this rate
@@ -192,6 +195,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return self.send_text(200, self.server.log_of(("resume", words[1])))
             if kind == "delay" and len(words) >= 3 and words[1].isdigit():
                 time.sleep(int(words[1]) / 1000.0)
+                return self.send_file("/".join(words[2:]))
+            if kind == "rate" and len(words) >= 3 and words[1].isdigit() and int(words[1]) > 0:
+                self.options = {"rate": words[1]}
                 return self.send_file("/".join(words[2:]))
             return self.send_text(404, "unknown fault\n")
         return self.send_file(path)

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The test server's range, resume and delay routes, against the server the CTest fixture runs.
+"""The test server's range, resume, delay and rate routes, against the server the CTest fixture runs.
 
   http_test_server_test.py --state-dir DIR   (the fixture's state directory)
 """
@@ -152,6 +152,17 @@ class Routes(unittest.TestCase):
         for thread in clients:
             thread.join()
         self.assertEqual(failures, [])
+
+    def test_rate_route_drips_the_file_or_its_range(self):
+        # 1000 bytes at 2000 bytes a second, in writes of 100: half a second at the least.
+        started = time.monotonic()
+        answer = get(self.connect(), "/_/rate/2000/" + self.path)
+        self.assertGreaterEqual(time.monotonic() - started, 0.4)
+        self.assertEqual((answer.status, answer.body, int(answer.headers["Content-Length"])), (200, BODY, SIZE))
+        answer = get(self.connect(), "/_/rate/100000/" + self.path, "bytes=900-")
+        self.assertEqual((answer.status, answer.body), (206, BODY[900:]))
+        self.assertEqual(answer.headers["Content-Range"], "bytes 900-999/%d" % SIZE)
+        self.assertEqual(get(self.connect(), "/_/rate/0/" + self.path).status, 404)
 
 
 def main():

@@ -8,10 +8,12 @@
 #include "texts/player_texts.hpp"
 #include "update/engine/bandwidth_limit.hpp"
 #include "update/engine/download_progress.hpp"
+#include "update/engine/download_tally.hpp"
 #include "update/engine/engine_files.hpp"
 #include "update/engine/game_launcher.hpp"
 #include "update/engine/host_list.hpp"
 #include "update/engine/resumable_download.hpp"
+#include "update/engine/transfer_limits.hpp"
 #include "update/engine/transfer_meter.hpp"
 
 #include <algorithm>
@@ -24,19 +26,13 @@ namespace qz4 {
 
 namespace {
 
-// How many transfers a setting of `connections` runs at once.
-std::uint32_t transfers_at_once(std::uint32_t connections) {
-    return std::clamp<std::uint32_t>(connections, 1, max_connections);
-}
-
 // The bar and the percentage over all transfers of the stage. The bar belongs to the
 // verification until it has finished; from then on to this stage, which takes it at the
 // first file or progress report after the change.
 class stage_display {
 public:
-    stage_display(splash_view& splash, pass_state& state, const std::atomic<std::uint64_t>& in_flight,
-                  const std::atomic<std::uint64_t>& received)
-        : splash_(splash), state_(state), in_flight_(in_flight), received_(received) {}
+    stage_display(splash_view& splash, pass_state& state, const download_tally& tally)
+        : splash_(splash), state_(state), tally_(tally) {}
 
     void take_over_if_due() {
         const std::lock_guard lock(mutex_);
@@ -48,8 +44,9 @@ public:
         take_over_if_due_locked();
         if (!owns_bar_)
             return;
-        const auto progress = pass_download_progress(
-            state_.bytes_done, static_cast<double>(in_flight_.load()), state_.bytes_total);
+        const download_reading reading = tally_.read();
+        const auto progress =
+            pass_download_progress(reading.done, static_cast<double>(reading.in_flight), state_.bytes_total);
         if (!progress)
             return;
         const bool bar_changed = static_cast<std::int64_t>(progress->bar) != last_bar_;
@@ -61,16 +58,16 @@ public:
         }
         if (bar_changed)
             splash_.set_progress_value(progress->bar);
-        show_figures();
+        show_figures(reading);
     }
 
 private:
     // The rate counts what came over the network only; a continued file's part already on
     // disk shortens the time left instead. The meter sees the pass as the bytes received so
     // far plus those still to come.
-    void show_figures() {
-        const std::uint64_t received = received_;
-        const std::uint64_t counted = state_.bytes_done + in_flight_;
+    void show_figures(const download_reading& reading) {
+        const std::uint64_t received = reading.received;
+        const std::uint64_t counted = reading.counted();
         const std::uint64_t total = state_.bytes_total;
         const std::uint64_t remaining = total > counted ? total - counted : 0;
         if (const auto figures = meter_.record(transfer_meter::clock::now(), received, received + remaining))
@@ -81,15 +78,14 @@ private:
         if (owns_bar_ || state_.phase != progress_phase::check_finished)
             return;
         owns_bar_ = true;
-        const auto progress = pass_download_progress(state_.bytes_done, 0, state_.bytes_total);
+        const auto progress = pass_download_progress(tally_.read().done, 0, state_.bytes_total);
         // Nothing queued has a size: there is no share to show.
         splash_.set_progress(progress ? progress->bar : 0, progress ? download_bar_units : 0);
     }
 
     splash_view& splash_;
     pass_state& state_;
-    const std::atomic<std::uint64_t>& in_flight_;
-    const std::atomic<std::uint64_t>& received_;
+    const download_tally& tally_;
     transfer_meter meter_;
     std::mutex mutex_; // guards the three fields below and orders the splash calls
     bool owns_bar_ = false;
@@ -113,17 +109,17 @@ class download_stage {
 public:
     explicit download_stage(pass_context& context)
         : context_(context), launcher_(context.launcher), splash_(context.splash), state_(context.state),
-          transfers_(transfers_at_once(context.launcher.connections)), limit_(context.launcher.max_rate),
-          display_(context.splash, context.state, in_flight_, received_) {}
+          plan_(plan_file_transfers(context.launcher.connections, context.launcher.max_rate)),
+          limit_(plan_.rate_cap), display_(context.splash, context.state, tally_) {}
 
     // Runs the transfers, one of them on the calling thread, and returns when all have ended.
     void run() {
         if (splash_.is_closed())
             return;
         std::vector<std::thread> others;
-        others.reserve(transfers_ - 1);
+        others.reserve(plan_.transfers - 1);
         try {
-            for (std::uint32_t i = 1; i < transfers_; ++i)
+            for (std::uint32_t i = 1; i < plan_.transfers; ++i)
                 others.emplace_back([this] { transfer_body(); });
         } catch (...) {
             // No thread (or no memory for one) to be had: the transfers already started carry
@@ -138,9 +134,6 @@ private:
     void transfer_body() noexcept {
         try {
             transfer_slot slot(launcher_.trust());
-            prepare_transfer(slot.transfer, static_cast<long>(launcher_.transfer_timeout));
-            if (launcher_.max_rate > 0)
-                slot.transfer.easy.add<CURLOPT_LOW_SPEED_LIMIT>(low_speed_limit());
             for (;;) {
                 const auto task = next_task();
                 if (!task)
@@ -193,7 +186,6 @@ private:
         std::string error;
         digest_texts digests;
         bool ok = fetch(slot, task, error, digests);
-        slot.transfer.on_progress = nullptr;
         if (const digest_check check = check_download(task, digests); ok && check != digest_check::match) {
             ok = false;
             error = check == digest_check::sha1_mismatch ? "SHA-1 mismatch" : "SHA-256 mismatch";
@@ -201,16 +193,14 @@ private:
             forget_download(launcher_.files(), task.download_path);
         }
         if (ok) {
-            // Counted as done before it leaves the in-flight sum, so the bar never steps back.
-            state_.bytes_done += task.remote_size;
-            count_in_flight(slot, 0);
+            tally_.note_finished(slot.counted, task.remote_size);
             state_.consecutive_failures = 0;
             task.attempts = 0;
             state_.unpack_queue.push(shared);
             state_.unpack_wake.raise();
             return;
         }
-        count_in_flight(slot, 0);
+        tally_.note_dropped(slot.counted);
         if (splash_.is_closed())
             return; // the player's cancel is no failure of the file
         ++state_.download_failures;
@@ -238,27 +228,31 @@ private:
                                                 task.download_sha256, task.remote_size},
                                     slot.buffer, slot.digests);
         slot.received = 0;
-        slot.transfer.on_progress = [this, &slot, &download](int, double, double, double, double reported) {
-            const auto received = static_cast<std::uint64_t>(std::max(reported, 0.0));
+        transfer_request terms;
+        terms.connect_timeout = std::chrono::seconds(launcher_.transfer_timeout);
+        terms.stall = {plan_.stall_rate, std::chrono::seconds(launcher_.transfer_timeout)};
+        // Called also while no byte arrives, so that a closed splash ends even a stalled
+        // transfer within a second.
+        terms.on_progress = [this, &slot, &download](const transfer_progress& progress) {
             // A transfer that starts the file afresh counts from 0 again.
-            const std::uint64_t arrived = received >= slot.received ? received - slot.received : received;
-            slot.received = received;
-            received_ += arrived;
-            count_in_flight(slot, download.continued_from() + received);
+            const std::uint64_t arrived =
+                progress.received >= slot.received ? progress.received - slot.received : progress.received;
+            slot.received = progress.received;
+            tally_.note_progress(slot.counted, download.continued_from() + progress.received, arrived);
             display_.show();
             pace(arrived);
             // Also while the verification still runs, so that a closed splash ends the
             // transfer at once rather than at the end of a large file.
-            return splash_.is_closed() ? 1 : 0;
+            return splash_.is_closed() ? progress_verdict::abort : progress_verdict::go_on;
         };
-        return download.run(error, digests);
+        return download.run(terms, error, digests);
     }
 
     // Holds the transfer back (libcurl reads nothing while its callback runs) until the bytes
     // that arrived fit the cap over all transfers; in slices, so that a cancel is still seen
     // at once.
     void pace(std::uint64_t arrived) {
-        if (launcher_.max_rate == 0 || arrived == 0)
+        if (plan_.rate_cap == 0 || arrived == 0)
             return;
         auto wait = limit_.take(static_cast<std::size_t>(arrived), bandwidth_limit::clock::now());
         constexpr std::chrono::nanoseconds slice = std::chrono::milliseconds(50);
@@ -269,32 +263,15 @@ private:
         }
     }
 
-    // Each transfer's share of a cap may lie below the low-speed limit of an open link;
-    // the limit then follows the share, so that a capped transfer is not taken for a stalled
-    // one.
-    [[nodiscard]] long low_speed_limit() const {
-        constexpr std::uint64_t open_link_limit = 65536;
-        const std::uint64_t share = launcher_.max_rate / transfers_;
-        return static_cast<long>(std::clamp<std::uint64_t>(share / 2, 1, open_link_limit));
-    }
-
-    // Makes this transfer's share of the in-flight sum `bytes`. Unsigned arithmetic wraps,
-    // so one addition serves both directions.
-    void count_in_flight(transfer_slot& slot, std::uint64_t bytes) {
-        in_flight_ += bytes - slot.counted;
-        slot.counted = bytes;
-    }
-
     pass_context& context_;
     game_launcher& launcher_;
     splash_view& splash_;
     pass_state& state_;
-    const std::uint32_t transfers_; // at once
-    bandwidth_limit limit_;         // shared by the transfers; its own lock
-    // Bytes received by the transfers running now (a continued file with the part it
-    // continues), for the bar over the whole pass.
-    std::atomic<std::uint64_t> in_flight_{0};
-    std::atomic<std::uint64_t> received_{0}; // over the network in this pass, for the rate
+    // The transfers at once, the cap over them and each one's stall floor: a cap too low to
+    // keep every transfer above the lowest floor runs fewer of them.
+    const file_transfer_plan plan_;
+    bandwidth_limit limit_; // shared by the transfers; its own lock
+    download_tally tally_;  // the bar's and the rate's counts over the whole pass; its own lock
     stage_display display_;
 };
 

@@ -10,10 +10,6 @@ namespace qz4 {
 
 namespace {
 
-std::size_t discard_headers(char*, std::size_t size, std::size_t count, void*) noexcept {
-    return size * count;
-}
-
 // The file itself, or, when digests are asked for, a sink that hashes what the file takes
 // into them from their start.
 byte_sink& hashed_if_asked(std::optional<hashing_sink>& hashed, byte_sink& file, digest_context* digests) {
@@ -25,49 +21,38 @@ byte_sink& hashed_if_asked(std::optional<hashing_sink>& hashed, byte_sink& file,
 
 } // namespace
 
-void prepare_transfer(downloader& transfer, long timeout_seconds) {
-    transfer.easy.add<CURLOPT_CONNECTTIMEOUT>(timeout_seconds);
-    transfer.set_low_speed_time(timeout_seconds);
-    transfer.easy.add<CURLOPT_HEADERFUNCTION>(static_cast<curl_write_callback>(&discard_headers));
-}
-
-std::string download_failure_text(bool transferred, bool over_limit, std::uint64_t limit,
-                                  const downloader& transfer) {
-    if (over_limit)
-        return format_narrow("Too large: more than %llu bytes", static_cast<unsigned long long>(limit));
-    if (!transferred)
-        return transfer.last_error;
+std::string download_failure_text(const transfer_result& result) {
     // The last buffered bytes reach the file only when it is closed; losing them there loses
     // data just as a failed write during the transfer does.
-    return format_narrow("CURL error: %u", static_cast<unsigned>(CURLE_WRITE_ERROR));
+    return result.ok() ? lost_write_text() : result.error;
 }
 
 std::string open_failure_text(std::uint32_t error) {
     return format_narrow("Open failed: %u", static_cast<unsigned>(error));
 }
 
-bool download_to_file(downloader& transfer, file_operations& files, const std::string& url,
-                      const std::wstring& path, std::uint64_t limit, std::string& error,
-                      digest_context* digests) {
+transfer_result download_to_file(downloader& transfer, file_operations& files,
+                                 const transfer_request& request, const std::wstring& path,
+                                 digest_context* digests) {
     std::uint32_t open_error = 0;
     auto file = files.create_file(path, open_error);
     if (!file) {
-        error = open_failure_text(open_error);
-        return false;
+        transfer_result refused;
+        refused.failure = transfer_failure::open_failed;
+        refused.error = open_failure_text(open_error);
+        return refused;
     }
-    // A server that announces more than the limit is refused before the first byte arrives;
-    // one that does not announce its length is stopped by the sink.
-    transfer.easy.add<CURLOPT_MAXFILESIZE_LARGE>(static_cast<curl_off_t>(limit));
     std::optional<hashing_sink> hashed;
-    capped_sink sink(hashed_if_asked(hashed, *file, digests), limit);
-    const bool transferred = transfer.download(url, sink);
+    transfer_result result = transfer.download(request, hashed_if_asked(hashed, *file, digests));
     const bool finished = file->finish();
     file.reset();
-    if (transferred && finished)
-        return true;
-    error = download_failure_text(transferred, sink.overflowed(), limit, transfer);
-    files.delete_file(path);
-    return false;
+    if (result.ok() && !finished) {
+        result.failure = transfer_failure::write_refused;
+        result.error = lost_write_text();
+    }
+    if (!result.ok())
+        files.delete_file(path);
+    return result;
 }
 
 int unpack_to_file(file_operations& files, const std::wstring& source, const std::wstring& target,

@@ -13,24 +13,18 @@
 
 namespace qz4 {
 
-// Sets a transfer up for the engine: connection time-out and low-speed time, and the
-// response headers discarded (the transfer layer's default prints them, which on a terminal
-// would run through the status line).
-void prepare_transfer(downloader& transfer, long timeout_seconds);
+// Fetches what `request` asks for into `path`; its body cap keeps a server from filling the
+// disk. A failed result says why (open_failed with "Open failed: %u", the transfer's own
+// failure, or write_refused for bytes lost when the file closed) and leaves nothing at `path`.
+// With `digests`, what was written is hashed into them from their start, on the way rather
+// than by reading it again; finish() then gives its texts (as file_digests would give them).
+[[nodiscard]] transfer_result download_to_file(downloader& transfer, file_operations& files,
+                                               const transfer_request& request, const std::wstring& path,
+                                               digest_context* digests = nullptr);
 
-// Fetches `url` into `path`, refusing more than `limit` bytes (a server must not be able to
-// fill the disk). False with `error` set: "Open failed: %u", the downloader's text, or
-// "Too large: more than %llu bytes". With `digests`, what was written is hashed into them from
-// their start, on the way rather than by reading it again; finish() then gives its texts (as
-// file_digests would give them).
-[[nodiscard]] bool download_to_file(downloader& transfer, file_operations& files, const std::string& url,
-                                    const std::wstring& path, std::uint64_t limit, std::string& error,
-                                    digest_context* digests = nullptr);
-
-// The text of a download into a capped sink that failed: what was over the cap, the
-// transfer's own text, or (a transfer that went through) a write lost when the file closed.
-[[nodiscard]] std::string download_failure_text(bool transferred, bool over_limit, std::uint64_t limit,
-                                                const downloader& transfer);
+// The text of a download that failed: the transfer's own, or (a transfer that went through)
+// a write lost when the file closed.
+[[nodiscard]] std::string download_failure_text(const transfer_result& result);
 // The text of a download whose file could not be created.
 [[nodiscard]] std::string open_failure_text(std::uint32_t error);
 

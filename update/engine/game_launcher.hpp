@@ -116,6 +116,8 @@ public:
     std::uint32_t retry_delay_ms = 1000; // before every retrieval attempt after the first
     // Seconds: connect time-out and low-speed time of version.json and the index.
     std::uint32_t retrieval_timeout = 10;
+    // The caps of the server's documents and the rate their deadlines assume.
+    document_limits documents;
 
     qz4::file_cache file_cache; // guarded by its own mutex
     // Asks the player and closes running game clients; false when they declined.

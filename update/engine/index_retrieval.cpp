@@ -20,24 +20,17 @@ namespace qz4 {
 
 namespace {
 
-// What a server may make us store: version.json holds one number, and even the index of a
-// game of a hundred thousand files stays well below the second cap.
-constexpr std::uint64_t version_json_limit = 64 * 1024;
-constexpr std::uint64_t index_limit = 64 * 1024 * 1024;
-// A signature file is 68 bytes; anything larger is refused before it is read.
-constexpr std::uint64_t signature_limit = 1024;
-
 // A version 1 configuration may name a host whose index names another one; a chain of them
 // (or two that name each other) would otherwise keep the launcher retrieving for ever.
 constexpr int host_change_limit = 4;
 
 // A document replaces the copy of the last run only once it has arrived whole, so that a
 // failed download or a full disk leaves that copy as it was.
-bool fetch_document(downloader& transfer, file_operations& files, const std::string& url,
-                    const std::wstring& path, std::uint64_t limit, std::string& error) {
+bool fetch_document(downloader& transfer, file_operations& files, const transfer_request& request,
+                    const std::wstring& path, transfer_result& result) {
     const std::wstring arriving = arriving_path(path);
-    return download_to_file(transfer, files, url, arriving, limit, error) &&
-           replace_document(files, arriving, path);
+    result = download_to_file(transfer, files, request, arriving);
+    return result.ok() && replace_document(files, arriving, path);
 }
 
 bool unpack_document(file_operations& files, const std::wstring& source, const std::wstring& path,
@@ -67,29 +60,25 @@ std::optional<std::uint32_t> recorded_update(const std::wstring& path) {
 }
 
 // The text for a transfer that reached its host and was refused there, rather than one that
-// found nobody: a certificate that does not hold for the host's name or comes from no
-// authority we trust, a TLS handshake that failed, a redirect to a scheme other than http and
-// https. Null for any other failure.
-const wchar_t* refusal_format(const std::string& transfer_error) {
-    const auto is = [&transfer_error](CURLcode code) {
-        return transfer_error == format_narrow("CURL error: %u", static_cast<unsigned>(code));
-    };
-    if (is(CURLE_UNSUPPORTED_PROTOCOL))
+// found nobody. Null for any other failure.
+const wchar_t* refusal_format(transfer_failure failure) {
+    switch (failure) {
+    case transfer_failure::scheme_refused:
         return failure_text::scheme_refused;
-    for (const CURLcode code : {CURLE_SSL_CONNECT_ERROR, CURLE_PEER_FAILED_VERIFICATION,
-                                CURLE_SSL_CACERT_BADFILE, CURLE_SSL_ISSUER_ERROR})
-        if (is(code))
-            return failure_text::tls_refused;
-    return nullptr;
+    case transfer_failure::tls_refused:
+        return failure_text::tls_refused;
+    default:
+        return nullptr;
+    }
 }
 
 } // namespace
 
-bool index_retrieval::transfer_failed(const std::string& url, const std::string& error) {
+bool index_retrieval::transfer_failed(const std::string& url, const transfer_result& result) {
     // Kept like a refused signature, so that the run's failure text says why this host was
     // not taken; the documents of the last run are untouched, nothing having arrived.
-    if (const wchar_t* format = refusal_format(error))
-        refusal_ = format_wide(format, url.c_str(), error.c_str());
+    if (const wchar_t* format = refusal_format(result.failure))
+        refusal_ = format_wide(format, url.c_str(), result.error.c_str());
     return false;
 }
 
@@ -99,6 +88,14 @@ file_operations& index_retrieval::files() const {
 
 const work_area_layout& index_retrieval::area() const {
     return launcher_.work_area;
+}
+
+transfer_request index_retrieval::document_request(std::string url, std::uint64_t cap) const {
+    transfer_request request = terms_;
+    request.url = std::move(url);
+    request.body_cap = cap;
+    request.deadline = document_deadline(cap, launcher_.documents.floor_rate, request.connect_timeout);
+    return request;
 }
 
 bool index_retrieval::refuse(std::wstring detail) {
@@ -113,13 +110,14 @@ bool index_retrieval::refuse(std::wstring detail) {
 std::optional<std::uint32_t> index_retrieval::fetch_signed_version(downloader& transfer,
                                                                    const std::string& base) {
     const std::string url = base + "version.json" + signature_suffix;
+    const document_limits& limits = launcher_.documents;
     const std::wstring signature_path = area().version_json_path + signature_path_suffix;
-    std::string error;
     byte_buffer version;
     byte_buffer signature;
-    const bool fetched = download_to_file(transfer, files(), url, signature_path, signature_limit, error) &&
-                         read_file_bytes(area().version_json_path, version) &&
-                         read_file_bytes(signature_path, signature);
+    const bool fetched =
+        download_to_file(transfer, files(), document_request(url, limits.signature_cap), signature_path)
+            .ok() &&
+        read_file_bytes(area().version_json_path, version) && read_file_bytes(signature_path, signature);
     files().delete_file(signature_path);
     const std::string guid = wide_to_utf8(launcher_.product_guid);
     const std::string version_url = base + "version.json";
@@ -180,10 +178,12 @@ bool index_retrieval::index_signature_holds(std::uint32_t update_number, byte_bu
 
 bool index_retrieval::fetch_from_host(downloader& transfer, const std::string& base, nlohmann::json& index,
                                       std::uint32_t& update_number) {
+    const document_limits& limits = launcher_.documents;
     const std::string version_url = base + "version.json";
-    std::string error;
-    if (!fetch_document(transfer, files(), version_url, area().version_json_path, version_json_limit, error))
-        return transfer_failed(version_url, error);
+    transfer_result result;
+    if (!fetch_document(transfer, files(), document_request(version_url, limits.version_cap),
+                        area().version_json_path, result))
+        return transfer_failed(version_url, result);
     const bool signed_only = !launcher_.update_keys().empty();
     std::uint32_t number = 0;
     if (signed_only) {
@@ -196,26 +196,30 @@ bool index_retrieval::fetch_from_host(downloader& transfer, const std::string& b
     }
     const std::string index_url = base + std::to_string(number) + "/index.json";
     const std::wstring signature_path = area().index_json_path + signature_path_suffix;
-    if (signed_only && !download_to_file(transfer, files(), index_url + signature_suffix, signature_path,
-                                         signature_limit, error))
+    if (signed_only && !download_to_file(transfer, files(),
+                                         document_request(index_url + signature_suffix, limits.signature_cap),
+                                         signature_path)
+                            .ok())
         return refuse(format_wide(failure_text::signature_refused, index_url.c_str()));
 
     // The signed index is held in memory from its check to its parsing: what is parsed is
     // what was checked.
     byte_buffer index_bytes;
     bool unpacked = false;
-    if (download_to_file(transfer, files(), index_url + ".lzma2", area().index_lzma2_path, index_limit,
-                         error)) {
-        unpacked = unpack_document(files(), area().index_lzma2_path, area().index_json_path, index_limit) &&
-                   (!signed_only || index_signature_holds(number, index_bytes));
+    if (download_to_file(transfer, files(), document_request(index_url + ".lzma2", limits.index_cap),
+                         area().index_lzma2_path)
+            .ok()) {
+        unpacked =
+            unpack_document(files(), area().index_lzma2_path, area().index_json_path, limits.index_cap) &&
+            (!signed_only || index_signature_holds(number, index_bytes));
         files().delete_file(area().index_lzma2_path);
     }
-    if (!unpacked &&
-        !fetch_document(transfer, files(), index_url, area().index_json_path, index_limit, error)) {
+    if (!unpacked && !fetch_document(transfer, files(), document_request(index_url, limits.index_cap),
+                                     area().index_json_path, result)) {
         files().delete_file(signature_path);
         if (signed_only)
             files().delete_file(area().index_json_path); // an unpacked index whose signature failed
-        return transfer_failed(index_url, error);
+        return transfer_failed(index_url, result);
     }
     if (!is_regular_file(area().index_json_path)) {
         files().delete_file(signature_path);
@@ -244,10 +248,17 @@ bool index_retrieval::fetch_index(nlohmann::json& index, std::uint32_t& update_n
     std::optional<downloader> transfer;
     try {
         transfer.emplace(launcher_.trust());
-        prepare_transfer(*transfer, static_cast<long>(launcher_.retrieval_timeout));
     } catch (const std::exception&) {
         return false; // no transfer can be made: like an attempt that failed
     }
+    terms_ = {};
+    terms_.connect_timeout = std::chrono::seconds(launcher_.retrieval_timeout);
+    terms_.stall = {open_link_stall_rate, std::chrono::seconds(launcher_.retrieval_timeout)};
+    // Called also while no byte arrives: a closed splash ends even a stalled document within
+    // a second, and the loop below then makes no further attempt.
+    terms_.on_progress = [&splash](const transfer_progress&) {
+        return splash.is_closed() ? progress_verdict::abort : progress_verdict::go_on;
+    };
     for (std::uint32_t attempt = 0;;) {
         if (splash.is_closed() || launcher_.hosts.empty() || attempt == launcher_.max_attempts)
             return false;

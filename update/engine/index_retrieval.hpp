@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/byte_buffer.hpp"
+#include "net/transfer_request.hpp"
 #include "splash/splash_view.hpp"
 
 #include <nlohmann/json.hpp>
@@ -59,13 +60,17 @@ private:
                               const std::string& version_url);
     bool above_rollback_floor(std::uint32_t number);
     bool refuse(std::wstring detail);
+    // A document of at most `cap` bytes under this retrieval's terms, with its deadline.
+    [[nodiscard]] transfer_request document_request(std::string url, std::uint64_t cap) const;
     // False; a transfer of `url` refused by its host (certificate, TLS, scheme) sets `refusal_`.
-    bool transfer_failed(const std::string& url, const std::string& error);
+    bool transfer_failed(const std::string& url, const transfer_result& result);
     [[nodiscard]] file_operations& files() const;
     [[nodiscard]] const work_area_layout& area() const;
 
     game_launcher& launcher_;
     std::wstring refusal_; // the last refused document or connection of this retrieval
+    // The time-outs, stall floor and cancel check every document of fetch_index shares.
+    transfer_request terms_;
 };
 
 } // namespace qz4

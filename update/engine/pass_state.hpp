@@ -41,7 +41,6 @@ struct pass_state {
     std::atomic<bool> self_update_ready{false}; // a new launcher waits at new_exe_path
     // 64 bits, so that an install of more than 4 GiB still shows a true percentage.
     std::atomic<std::uint64_t> bytes_total{0}; // queued in this pass; written by the verification
-    std::atomic<std::uint64_t> bytes_done{0};  // downloaded and verified; written by the download stage
 
     work_queue download_queue;
     work_queue unpack_queue;

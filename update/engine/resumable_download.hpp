@@ -38,12 +38,13 @@ public:
     resumable_download(downloader& transfer, file_operations& files, std::wstring path, server_file file,
                        byte_buffer& buffer, digest_context& digests);
 
-    // Fetches the file into the path, continuing a partial copy of the same server file when
-    // the server answers the range request with that range; otherwise from the start. On
+    // Fetches the file into the path under the terms (time-outs, stall floor, progress; the
+    // URL, range and cap are the file's), continuing a partial copy of the same server file
+    // when the server answers the range request with that range; otherwise from the start. On
     // success `digests` are the digest texts of the whole file. On failure `error` says why
     // ("Open failed: %u", "Too large: more than %llu bytes" or the downloader's text), and a
     // partial copy worth continuing is kept with its proof; anything else is deleted.
-    [[nodiscard]] bool run(std::string& error, digest_texts& digests);
+    [[nodiscard]] bool run(const transfer_request& terms, std::string& error, digest_texts& digests);
 
     // The bytes already on disk that the running transfer continues (0 when from the start);
     // for the progress reports, which count only the bytes of the transfer.
@@ -55,7 +56,8 @@ private:
     [[nodiscard]] std::uint64_t partial_to_continue();
     [[nodiscard]] std::string proof_text() const;
     void write_proof();
-    outcome transfer(std::uint64_t offset, std::string& error, digest_texts& digests);
+    outcome transfer(const transfer_request& terms, std::uint64_t offset, std::string& error,
+                     digest_texts& digests);
 
     downloader& transfer_;
     file_operations& files_;

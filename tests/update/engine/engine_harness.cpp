@@ -99,10 +99,12 @@ public:
 
 std::vector<std::string> server_log(const std::string& log_path) {
     downloader transfer;
-    prepare_transfer(transfer, 10);
+    transfer_request request;
+    request.url = http_server().url(log_path);
+    request.connect_timeout = std::chrono::seconds(10);
     text_sink sink;
-    if (!transfer.download(http_server().url(log_path), sink))
-        throw std::runtime_error("no server log " + log_path + ": " + transfer.last_error);
+    if (const transfer_result result = transfer.download(request, sink); !result.ok())
+        throw std::runtime_error("no server log " + log_path + ": " + result.error);
     std::vector<std::string> lines;
     std::istringstream in(sink.text);
     for (std::string line; std::getline(in, line);)

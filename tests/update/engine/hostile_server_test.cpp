@@ -8,7 +8,8 @@
 // (a retrieval per pass, of up to three requests an attempt; a pass per host, fetching each
 // file once and giving up after failure_limit failed downloads). A request that delivers
 // less than 64 KiB/s ends after the low-speed time plus about a second; one that delivers
-// more ends at its cap, after at most cap / 64 KiB seconds. Pauses come only between
+// more ends at its cap, after at most cap / 64 KiB seconds, and a document also at its
+// deadline (the connection time-out plus its cap at 1 MiB/s). Pauses come only between
 // retrieval attempts, at most hosts x (max_attempts - 1) of them. With the defaults (10 s,
 // three attempts, 1 s pauses) three hostile hosts can keep a game of n small files updating
 // for 3 x (19 + n) x 11 s + 6 s; here the low-speed time is 1 s, the pauses are recorded, and
@@ -22,6 +23,7 @@
 #include "update/documents/manifests.hpp"
 #include "update/engine/engine_files.hpp"
 #include "update/engine/pass_state.hpp"
+#include "update/engine/transfer_limits.hpp"
 
 #include "tests/support/http_test_server.hpp"
 #include "tests/update/engine/engine_harness.hpp"
@@ -43,8 +45,8 @@ using clock_type = std::chrono::steady_clock;
 
 constexpr std::uint32_t low_speed_seconds = 1;   // transfer_timeout and retrieval_timeout
 constexpr std::uint64_t receive_buffer = 102400; // the downloader's CURLOPT_BUFFERSIZE
-constexpr std::uint64_t version_cap = 64 * 1024;
-constexpr std::uint64_t index_cap = 64 * 1024 * 1024;
+constexpr std::uint64_t version_cap = document_limits{}.version_cap;
+constexpr std::uint64_t index_cap = document_limits{}.index_cap;
 const char* const all_faults[] = {"404",     "500",     "503",    "cut0",      "cut1",
                                   "cuthalf", "cutlast", "longer", "longclose", "trailing",
                                   "lenmore", "lenless", "flip",   "chunked",   "endless",
@@ -420,19 +422,22 @@ TEST_F(HostileServer, EachFaultEndsADownloadAsItMust) {
     downloader transfer;
     for (const row& r : rows) {
         SCOPED_TRACE(testing::Message() << r.fault << " on " << r.path);
+        const std::string published = test::read_file(trees[0].path(r.path));
+        transfer_request request;
+        request.url = chaos_url(trees[0], "f=" + std::string(r.fault) + ",run=" + run) + r.path;
+        request.body_cap = r.path == std::string("version.json")         ? version_cap
+                           : std::string(r.path).ends_with("index.json") ? index_cap
+                                                                         : published.size();
+        const std::uint64_t cap = *request.body_cap;
         // A download that must succeed is given longer, so that a loaded machine keeping the
         // server from sending for a second does not fail it.
-        prepare_transfer(transfer, r.error == nullptr ? 3 : low_speed_seconds);
-        const std::string published = test::read_file(trees[0].path(r.path));
-        const std::uint64_t cap = r.path == std::string("version.json")         ? version_cap
-                                  : std::string(r.path).ends_with("index.json") ? index_cap
-                                                                                : published.size();
+        request.connect_timeout = std::chrono::seconds(r.error == nullptr ? 3 : low_speed_seconds);
+        request.stall = {open_link_stall_rate, request.connect_timeout};
         byte_counting_files files;
         const std::wstring target = dir.wide("download");
-        std::string error;
-        const bool ok = download_to_file(
-            transfer, files, chaos_url(trees[0], "f=" + std::string(r.fault) + ",run=" + run) + r.path,
-            target, cap, error);
+        const transfer_result result = download_to_file(transfer, files, request, target);
+        const bool ok = result.ok();
+        const std::string& error = result.error;
         EXPECT_EQ(ok, r.error == nullptr) << error;
         if (r.error != nullptr) {
             EXPECT_EQ(error.rfind(r.error, 0), 0U) << error;

@@ -1,5 +1,7 @@
-// The pass-wide transfer meter and the bandwidth cap, fed made-up clock readings.
+// The pass-wide transfer meter and the bandwidth cap, fed made-up clock readings; how a cap
+// is shared among the transfers and how long a document may take.
 #include "update/engine/bandwidth_limit.hpp"
+#include "update/engine/transfer_limits.hpp"
 #include "update/engine/transfer_meter.hpp"
 
 #include <gtest/gtest.h>
@@ -181,6 +183,70 @@ TEST(BandwidthLimit, NoCapAndOneHugeWrite) {
     const auto later = limit.take(1024, start + 10ms);
     EXPECT_NEAR(std::chrono::duration<double>(limit.take(1024, start) - later).count(),
                 0.010 + 1024.0 / (1 << 20), 1e-8);
+}
+
+// A cap too low to keep every transfer above the lowest stall floor runs fewer of them; no
+// transfer's floor ever drops below it, nor rises above the open link's.
+TEST(TransferPlan, FewerTransfersRatherThanALowerFloor) {
+    constexpr std::uint64_t kib = 1024;
+    struct row {
+        std::uint32_t connections;
+        std::uint64_t max_rate;
+        file_transfer_plan plan;
+    };
+    const row rows[] = {
+        {4, 0, {4, 0, 64 * kib}},                     // no cap: the open link's floor
+        {0, 0, {1, 0, 64 * kib}},                     // at least one transfer
+        {99, 0, {max_connections, 0, 64 * kib}},      // at most the most
+        {4, 512 * kib, {4, 512 * kib, 64 * kib}},     // shares of 128 KiB/s: the open link's floor
+        {4, 256 * kib, {4, 256 * kib, 32 * kib}},     // shares of 64 KiB/s: half of that
+        {4, 128 * kib, {4, 128 * kib, 16 * kib}},     // shares of 32 KiB/s: the lowest floor
+        {4, 127 * kib, {3, 127 * kib, 21674}},        // a little less: one transfer fewer
+        {4, 64 * kib, {2, 64 * kib, 16 * kib}},       //
+        {16, 40 * kib, {1, 40 * kib, 20 * kib}},      // one transfer with the whole cap
+        {4, 32 * kib, {1, 32 * kib, 16 * kib}},       // the smallest cap a transfer can live on
+        {4, 1 * kib, {1, lowest_rate_cap, 16 * kib}}, // below it: raised to it
+        {4, 4 * kib * kib * kib, {4, 4 * kib * kib * kib, 64 * kib}}, // the largest cap
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.connections << " connections, cap " << r.max_rate);
+        const file_transfer_plan plan = plan_file_transfers(r.connections, r.max_rate);
+        EXPECT_EQ(plan.transfers, r.plan.transfers);
+        EXPECT_EQ(plan.rate_cap, r.plan.rate_cap);
+        EXPECT_EQ(plan.stall_rate, r.plan.stall_rate);
+        if (plan.rate_cap > 0) {
+            EXPECT_GE(plan.rate_cap / plan.transfers, 2 * plan.stall_rate)
+                << "each share keeps above its floor";
+        }
+    }
+}
+
+TEST(TransferPlan, DocumentDeadlinesFromTheCapAndTheFloorRate) {
+    using std::chrono::milliseconds;
+    using std::chrono::seconds;
+    const document_limits defaults;
+    struct row {
+        const char* what;
+        std::uint64_t cap;
+        std::uint64_t floor_rate;
+        seconds connect;
+        milliseconds deadline;
+    };
+    const row rows[] = {
+        {"version.json", defaults.version_cap, defaults.floor_rate, seconds(10), milliseconds(10'063)},
+        {"a signature", defaults.signature_cap, defaults.floor_rate, seconds(10), milliseconds(10'001)},
+        {"an index", defaults.index_cap, defaults.floor_rate, seconds(10), milliseconds(74'000)},
+        {"nothing at all", 0, defaults.floor_rate, seconds(10), milliseconds(10'000)},
+        {"a rate of 0 counts as 1", 3, 0, seconds(1), milliseconds(4'000)},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        EXPECT_EQ(document_deadline(r.cap, r.floor_rate, r.connect), r.deadline);
+    }
+    // Beyond any clock, but never wrapped round to a short time.
+    for (const std::uint64_t rate : {std::uint64_t{1}, UINT64_MAX})
+        EXPECT_GE(document_deadline(UINT64_MAX, rate, seconds(10)), seconds(10));
+    EXPECT_GT(document_deadline(UINT64_MAX, 1, seconds(0)), std::chrono::hours(24 * 365 * 1000));
 }
 
 } // namespace

@@ -35,7 +35,7 @@ template <typename Operation> auto counted(kill_point& counter, char kind, Opera
 
 std::unique_ptr<output_file> counting_operations::create_file(const std::wstring& path,
                                                               std::uint32_t& error) {
-    auto file = counted(counter_, 'c', [&] { return inner_.create_file(path, error); });
+    auto file = counted(counter_, 'c', [&] { return inner().create_file(path, error); });
     if (!file)
         return nullptr;
     return std::make_unique<counted_file>(std::move(file), counter_);
@@ -43,35 +43,35 @@ std::unique_ptr<output_file> counting_operations::create_file(const std::wstring
 
 std::unique_ptr<output_file> counting_operations::continue_file(const std::wstring& path,
                                                                 std::uint64_t length, std::uint32_t& error) {
-    auto file = counted(counter_, 'c', [&] { return inner_.continue_file(path, length, error); });
+    auto file = counted(counter_, 'c', [&] { return inner().continue_file(path, length, error); });
     if (!file)
         return nullptr;
     return std::make_unique<counted_file>(std::move(file), counter_);
 }
 
 bool counting_operations::move_replace(const std::wstring& from, const std::wstring& to) {
-    return counted(counter_, 'm', [&] { return inner_.move_replace(from, to); });
+    return counted(counter_, 'm', [&] { return inner().move_replace(from, to); });
 }
 
 bool counting_operations::delete_file(const std::wstring& path) {
-    return counted(counter_, 'd', [&] { return inner_.delete_file(path); });
+    return counted(counter_, 'd', [&] { return inner().delete_file(path); });
 }
 
 bool counting_operations::create_directories(const std::wstring& path) {
-    return counted(counter_, 'k', [&] { return inner_.create_directories(path); });
+    return counted(counter_, 'k', [&] { return inner().create_directories(path); });
 }
 
 bool counting_operations::remove_directory(const std::wstring& path, bool allow_files) {
-    return counted(counter_, 'r', [&] { return inner_.remove_directory(path, allow_files); });
+    return counted(counter_, 'r', [&] { return inner().remove_directory(path, allow_files); });
 }
 
 bool counting_operations::mark_executable(const std::wstring& path) {
-    return counted(counter_, 'x', [&] { return inner_.mark_executable(path); });
+    return counted(counter_, 'x', [&] { return inner().mark_executable(path); });
 }
 
 bool counting_operations::make_durable(const std::wstring& directory,
                                        const std::vector<std::wstring>& written) {
-    return counted(counter_, 's', [&] { return inner_.make_durable(directory, written); });
+    return counted(counter_, 's', [&] { return inner().make_durable(directory, written); });
 }
 
 } // namespace qz4::test

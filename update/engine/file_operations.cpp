@@ -53,6 +53,17 @@ public:
         return qz4::remove_directory(path, allow_files);
     }
     bool mark_executable(const std::wstring& path) override { return qz4::mark_executable(path); }
+    // One flush of the volume is far cheaper than one per file; where the volume cannot be
+    // had (no administrator rights, a network share) the files are flushed one by one.
+    bool make_durable(const std::wstring& directory, const std::vector<std::wstring>& written) override {
+        if (flush_volume_of(directory))
+            return true;
+        return std::all_of(written.begin(), written.end(),
+                           [](const std::wstring& path) { return flush_file(path); });
+    }
+    std::optional<std::uint64_t> free_space(const std::wstring& directory) override {
+        return free_disk_space(directory);
+    }
 };
 
 // Reports the first refused write of a file once; what follows a refused write is lost too.
@@ -89,27 +100,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<output_file> file_operations::continue_file(const std::wstring& path, std::uint64_t length,
-                                                            std::uint32_t& error) {
-    return system_file_operations().continue_file(path, length, error);
-}
-
-// One flush of the volume is far cheaper than one per file; where the volume cannot be had
-// (no administrator rights, a network share) the files are flushed one by one.
-bool file_operations::make_durable(const std::wstring& directory, const std::vector<std::wstring>& written) {
-    if (flush_volume_of(directory))
-        return true;
-    return std::all_of(written.begin(), written.end(),
-                       [](const std::wstring& path) { return flush_file(path); });
-}
-
-std::optional<std::uint64_t> file_operations::free_space(const std::wstring& directory) {
-    return free_disk_space(directory);
-}
-
 std::unique_ptr<output_file> reporting_file_operations::create_file(const std::wstring& path,
                                                                     std::uint32_t& error) {
-    auto file = inner_.create_file(path, error);
+    auto file = inner().create_file(path, error);
     if (!file) {
         report_(format_wide(failure_text::cannot_create_file, path.c_str(), static_cast<unsigned>(error)));
         return nullptr;
@@ -121,28 +114,28 @@ std::unique_ptr<output_file> reporting_file_operations::create_file(const std::w
 std::unique_ptr<output_file> reporting_file_operations::continue_file(const std::wstring& path,
                                                                       std::uint64_t length,
                                                                       std::uint32_t& error) {
-    auto file = inner_.continue_file(path, length, error);
+    auto file = inner().continue_file(path, length, error);
     if (!file)
         return nullptr;
     return std::make_unique<reporting_output_file>(std::move(file), path, report_);
 }
 
 bool reporting_file_operations::move_replace(const std::wstring& from, const std::wstring& to) {
-    if (inner_.move_replace(from, to))
+    if (inner().move_replace(from, to))
         return true;
     report_(format_wide(failure_text::rename_failed, from.c_str(), to.c_str()));
     return false;
 }
 
 bool reporting_file_operations::create_directories(const std::wstring& path) {
-    if (inner_.create_directories(path))
+    if (inner().create_directories(path))
         return true;
     report_(format_wide(failure_text::cannot_create_folder, path.c_str()));
     return false;
 }
 
 bool reporting_file_operations::mark_executable(const std::wstring& path) {
-    if (inner_.mark_executable(path))
+    if (inner().mark_executable(path))
         return true;
     report_(format_wide(failure_text::cannot_mark_program, path.c_str()));
     return false;

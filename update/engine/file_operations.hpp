@@ -35,10 +35,9 @@ public:
     [[nodiscard]] virtual std::unique_ptr<output_file> create_file(const std::wstring& path,
                                                                    std::uint32_t& error) = 0;
     // An existing file kept up to its first `length` bytes, to be written on after them;
-    // null on failure (also for a shorter file). Tables of tests that do not care inherit
-    // the system's.
+    // null on failure (also for a shorter file).
     [[nodiscard]] virtual std::unique_ptr<output_file>
-    continue_file(const std::wstring& path, std::uint64_t length, std::uint32_t& error);
+    continue_file(const std::wstring& path, std::uint64_t length, std::uint32_t& error) = 0;
     // Renames a file, replacing an existing destination on the same volume.
     [[nodiscard]] virtual bool move_replace(const std::wstring& from, const std::wstring& to) = 0;
     // No effect (and false) when the file is missing.
@@ -48,13 +47,12 @@ public:
     virtual bool remove_directory(const std::wstring& path, bool allow_files) = 0;
     virtual bool mark_executable(const std::wstring& path) = 0;
     // Puts on disk everything written so far on the volume that holds `directory`, or at
-    // least the files named; false when the system refused. Tables of tests that do not care
-    // inherit the system's flush.
+    // least the files named; false when the system refused.
     [[nodiscard]] virtual bool make_durable(const std::wstring& directory,
-                                            const std::vector<std::wstring>& written);
+                                            const std::vector<std::wstring>& written) = 0;
     // The bytes that may still be written on the volume that holds `directory`; nullopt when
-    // the system does not say. Tables of tests that do not care inherit the system's answer.
-    [[nodiscard]] virtual std::optional<std::uint64_t> free_space(const std::wstring& directory);
+    // the system does not say.
+    [[nodiscard]] virtual std::optional<std::uint64_t> free_space(const std::wstring& directory) = 0;
 
 protected:
     file_operations() = default;
@@ -62,27 +60,29 @@ protected:
     file_operations& operator=(const file_operations&) = default;
 };
 
-// Another table, telling `report` of every change the disk refused, in a text that names the
-// path: a failed file's own error text names the file but not the step or the disk that
-// failed it, and a failed document has no text at all. A delete or a directory removal that
-// finds nothing to do is not reported. `report` may be called from any thread.
-class reporting_file_operations final : public file_operations {
+// A table that passes every operation on to another. A table that watches or changes some
+// operations derives from it and overrides only those, calling the forwarded one for the
+// rest of the work.
+class forwarding_file_operations : public file_operations {
 public:
-    using report_function = std::function<void(std::wstring)>;
-    reporting_file_operations(file_operations& inner, report_function report)
-        : inner_(inner), report_(std::move(report)) {}
+    explicit forwarding_file_operations(file_operations& inner) : inner_(inner) {}
 
-    std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override;
+    std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override {
+        return inner_.create_file(path, error);
+    }
     std::unique_ptr<output_file> continue_file(const std::wstring& path, std::uint64_t length,
-                                               std::uint32_t& error) override;
-    bool move_replace(const std::wstring& from, const std::wstring& to) override;
+                                               std::uint32_t& error) override {
+        return inner_.continue_file(path, length, error);
+    }
+    bool move_replace(const std::wstring& from, const std::wstring& to) override {
+        return inner_.move_replace(from, to);
+    }
     bool delete_file(const std::wstring& path) override { return inner_.delete_file(path); }
-    bool create_directories(const std::wstring& path) override;
+    bool create_directories(const std::wstring& path) override { return inner_.create_directories(path); }
     bool remove_directory(const std::wstring& path, bool allow_files) override {
         return inner_.remove_directory(path, allow_files);
     }
-    bool mark_executable(const std::wstring& path) override;
-    // A refused flush only costs the stamps, which the next start makes again: not reported.
+    bool mark_executable(const std::wstring& path) override { return inner_.mark_executable(path); }
     bool make_durable(const std::wstring& directory, const std::vector<std::wstring>& written) override {
         return inner_.make_durable(directory, written);
     }
@@ -90,8 +90,32 @@ public:
         return inner_.free_space(directory);
     }
 
+protected:
+    [[nodiscard]] file_operations& inner() const { return inner_; }
+
 private:
     file_operations& inner_;
+};
+
+// Another table, telling `report` of every change the disk refused, in a text that names the
+// path: a failed file's own error text names the file but not the step or the disk that
+// failed it, and a failed document has no text at all. A delete or a directory removal that
+// finds nothing to do is not reported, nor is a refused flush, which only costs the stamps
+// that the next start makes again. `report` may be called from any thread.
+class reporting_file_operations final : public forwarding_file_operations {
+public:
+    using report_function = std::function<void(std::wstring)>;
+    reporting_file_operations(file_operations& inner, report_function report)
+        : forwarding_file_operations(inner), report_(std::move(report)) {}
+
+    std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override;
+    std::unique_ptr<output_file> continue_file(const std::wstring& path, std::uint64_t length,
+                                               std::uint32_t& error) override;
+    bool move_replace(const std::wstring& from, const std::wstring& to) override;
+    bool create_directories(const std::wstring& path) override;
+    bool mark_executable(const std::wstring& path) override;
+
+private:
     report_function report_;
 };
 

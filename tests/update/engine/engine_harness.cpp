@@ -5,9 +5,9 @@
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
 #include "common/sha1.hpp"
-#include "update/engine/engine_files.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
+#include "update/engine/engine_files.hpp"
 
 #include "tests/support/http_test_server.hpp"
 
@@ -162,12 +162,12 @@ std::unique_ptr<output_file> faulty_files::opened(const std::wstring& path, std:
 }
 
 std::unique_ptr<output_file> faulty_files::create_file(const std::wstring& path, std::uint32_t& error) {
-    return opened(path, error, [&] { return system_file_operations().create_file(path, error); });
+    return opened(path, error, [&] { return inner().create_file(path, error); });
 }
 
 std::unique_ptr<output_file> faulty_files::continue_file(const std::wstring& path, std::uint64_t length,
                                                          std::uint32_t& error) {
-    return opened(path, error, [&] { return system_file_operations().continue_file(path, length, error); });
+    return opened(path, error, [&] { return inner().continue_file(path, length, error); });
 }
 
 bool faulty_files::move_replace(const std::wstring& from, const std::wstring& to) {
@@ -178,22 +178,16 @@ bool faulty_files::move_replace(const std::wstring& from, const std::wstring& to
     }
     if (refuse_move && refuse_move(from, to))
         return false;
-    return system_file_operations().move_replace(from, to);
+    return inner().move_replace(from, to);
 }
 
 bool faulty_files::delete_file(const std::wstring& path) {
-    {
-        const std::lock_guard lock(mutex_);
-        ++operations_;
-    }
-    return system_file_operations().delete_file(path);
+    count_operation();
+    return inner().delete_file(path);
 }
 
 bool faulty_files::create_directories(const std::wstring& path) {
-    {
-        const std::lock_guard lock(mutex_);
-        ++operations_;
-    }
+    count_operation();
     // A refused folder that does not exist yet cannot hold the folders below it either.
     if (refuse_directory)
         for (std::wstring folder = path; !folder.empty(); folder = parent_directory(folder)) {
@@ -202,29 +196,28 @@ bool faulty_files::create_directories(const std::wstring& path) {
             if (folder == parent_directory(folder))
                 break;
         }
-    return system_file_operations().create_directories(path);
+    return inner().create_directories(path);
 }
 
 bool faulty_files::remove_directory(const std::wstring& path, bool allow_files) {
-    {
-        const std::lock_guard lock(mutex_);
-        ++operations_;
-    }
-    return system_file_operations().remove_directory(path, allow_files);
+    count_operation();
+    return inner().remove_directory(path, allow_files);
 }
 
 bool faulty_files::mark_executable(const std::wstring& path) {
-    {
-        const std::lock_guard lock(mutex_);
-        ++operations_;
-    }
-    return system_file_operations().mark_executable(path);
+    count_operation();
+    return inner().mark_executable(path);
+}
+
+void faulty_files::count_operation() {
+    const std::lock_guard lock(mutex_);
+    ++operations_;
 }
 
 std::optional<std::uint64_t> faulty_files::free_space(const std::wstring& directory) {
     if (free_space_is)
         return free_space_is(directory);
-    return file_operations::free_space(directory);
+    return system_files::free_space(directory);
 }
 
 std::vector<std::wstring> faulty_files::created() const {

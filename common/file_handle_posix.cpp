@@ -4,6 +4,7 @@
 
 #include "common/encoding.hpp"
 #include "common/native_path_posix.hpp"
+#include "common/system_call_posix.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -21,10 +22,8 @@ constexpr std::uint64_t epoch_difference_seconds = 11644473600ULL;
 
 file_handle file_handle::open_read(const std::wstring& path) {
     file_handle file;
-    int fd = -1;
-    do {
-        fd = ::open(to_native_path(path).c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const std::string native = to_native_path(path);
+    const int fd = retry_interrupted([&] { return ::open(native.c_str(), O_RDONLY | O_CLOEXEC); });
     if (fd < 0) {
         file.open_error_ = static_cast<std::uint32_t>(errno);
         return file;
@@ -42,10 +41,9 @@ file_handle file_handle::open_read(const std::wstring& path) {
 
 file_handle file_handle::create_write(const std::wstring& path) {
     file_handle file;
-    int fd = -1;
-    do {
-        fd = ::open(to_native_path(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
+    const std::string native = to_native_path(path);
+    const int fd = retry_interrupted(
+        [&] { return ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
     if (fd < 0)
         file.open_error_ = static_cast<std::uint32_t>(errno);
     else
@@ -55,10 +53,8 @@ file_handle file_handle::create_write(const std::wstring& path) {
 
 file_handle file_handle::continue_write(const std::wstring& path, std::uint64_t length) {
     file_handle file;
-    int fd = -1;
-    do {
-        fd = ::open(to_native_path(path).c_str(), O_WRONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const std::string native = to_native_path(path);
+    const int fd = retry_interrupted([&] { return ::open(native.c_str(), O_WRONLY | O_CLOEXEC); });
     if (fd < 0) {
         file.open_error_ = static_cast<std::uint32_t>(errno);
         return file;
@@ -81,23 +77,17 @@ file_handle file_handle::continue_write(const std::wstring& path, std::uint64_t 
 }
 
 std::optional<std::size_t> file_handle::read_some(void* buffer, std::size_t size) {
-    for (;;) {
-        const ssize_t got = ::read(static_cast<int>(native_), buffer, size);
-        if (got >= 0)
-            return static_cast<std::size_t>(got);
-        if (errno != EINTR)
-            return std::nullopt;
-    }
+    const ssize_t got = retry_interrupted([&] { return ::read(static_cast<int>(native_), buffer, size); });
+    if (got < 0)
+        return std::nullopt;
+    return static_cast<std::size_t>(got);
 }
 
 std::optional<std::size_t> file_handle::write_some(const void* buffer, std::size_t size) {
-    for (;;) {
-        const ssize_t wrote = ::write(static_cast<int>(native_), buffer, size);
-        if (wrote >= 0)
-            return static_cast<std::size_t>(wrote);
-        if (errno != EINTR)
-            return std::nullopt;
-    }
+    const ssize_t wrote = retry_interrupted([&] { return ::write(static_cast<int>(native_), buffer, size); });
+    if (wrote < 0)
+        return std::nullopt;
+    return static_cast<std::size_t>(wrote);
 }
 
 std::optional<std::uint64_t> file_handle::size() const {

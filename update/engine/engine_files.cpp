@@ -1,8 +1,11 @@
 #include "update/engine/engine_files.hpp"
 
+#include "common/ascii_text.hpp"
 #include "common/format.hpp"
 #include "common/lzma2_codec.hpp"
 #include "update/engine/engine_sinks.hpp"
+
+#include <algorithm>
 
 namespace qz4 {
 
@@ -63,22 +66,53 @@ bool download_to_file(downloader& transfer, file_operations& files, const std::s
 }
 
 int unpack_to_file(file_operations& files, const std::wstring& source, const std::wstring& target,
-                   std::uint64_t limit, std::string* digest) {
+                   std::uint64_t limit) {
     std::uint32_t open_error = 0;
     auto file = files.create_file(target, open_error);
     if (!file)
         return lzma2_result::cannot_open;
-    hashing_sink hashed(*file);
-    capped_sink sink(hashed, limit);
+    capped_sink sink(*file, limit);
     int result = lzma2_unpack_to(source, sink, lzma2_default_memory_limit);
     if (!file->finish() && result == lzma2_result::ok)
         result = lzma2_result::write_error;
     file.reset();
     if (result != lzma2_result::ok)
         files.delete_file(target);
-    else if (digest != nullptr)
-        *digest = hashed.text();
     return result;
+}
+
+namespace {
+
+class discarding_sink final : public byte_sink {
+public:
+    bool write(const void*, std::size_t) override { return true; }
+};
+
+} // namespace
+
+checked_file open_checked(file_operations& files, const std::wstring& path, std::string_view digest,
+                          byte_buffer& buffer) {
+    checked_file checked;
+    std::uint32_t open_error = 0;
+    auto file = files.open_to_place(path, open_error);
+    if (!file)
+        return checked;
+    discarding_sink nowhere;
+    hashing_sink hashed(nowhere);
+    buffer.ensure_capacity(std::size_t{1} << 20);
+    for (bool first = true;; first = false) {
+        const auto got = file->read_some(buffer.data(), buffer.storage.size());
+        if (!got)
+            return checked;
+        if (*got == 0)
+            break;
+        if (first)
+            std::copy_n(buffer.data(), std::min(*got, checked.start.size()), checked.start.begin());
+        (void)hashed.write(buffer.data(), *got);
+    }
+    if (equals_ci(hashed.text(), digest))
+        checked.file = std::move(file);
+    return checked;
 }
 
 std::wstring arriving_path(const std::wstring& path) {

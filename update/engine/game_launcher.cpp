@@ -4,6 +4,7 @@
 #include "common/file_system.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
+#include "update/engine/work_area.hpp"
 
 #include <algorithm>
 #include <thread>
@@ -12,7 +13,10 @@ namespace qz4 {
 
 game_launcher::game_launcher(launcher_settings settings)
     : settings_(std::move(settings)),
-      reporting_files_(settings_.files ? *settings_.files : system_file_operations(),
+      system_files_(settings_.files
+                        ? nullptr
+                        : system_file_operations_below(layout_for_executable(settings_.exe_path).game_dir)),
+      reporting_files_(settings_.files ? *settings_.files : *system_files_,
                        [this](std::wstring text) { add_disk_error(std::move(text)); }),
       files_(&reporting_files_) {
     const executable_layout layout = layout_for_executable(settings_.exe_path);
@@ -37,8 +41,7 @@ bool game_launcher::init() {
     accepted_update_path = area.accepted_update_path;
 
     // A work area that cannot be made is reported by the run, which needs it.
-    files_->create_directories(temp_dir);
-    set_hidden_attribute(temp_root);
+    work_area_ready_ = prepare_work_area(*files_, temp_root, area);
 
     // The configuration is saved only by a run that got as far as checking files, so its
     // presence says the version.json beside it names the update that run retrieved.

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -38,8 +39,9 @@ struct launcher_settings {
     std::wstring exe_path;
     std::wstring product_guid;
     std::vector<std::string> built_in_hosts; // base URLs, each ending with "/"
-    file_operations* files = nullptr;        // every change to the disk; null: the system's
-    pause_function pause;                    // the wait between connection attempts; empty: sleep
+    // Every change to the disk; null: the system's, guarded below the game folder.
+    file_operations* files = nullptr;
+    pause_function pause; // the wait between connection attempts; empty: sleep
     // The publisher's keys. With any, version.json and the index are taken only with a valid
     // signature by one of them, and never for an update below one already taken; with none,
     // as they are served.
@@ -132,6 +134,7 @@ private:
         bool cancelled = false;     // the player closed the splash or declined to close the game
         bool rules_invalid = false; // the check rules could not be read
         bool self_update_ready = false;
+        std::string self_update_digest; // what the new launcher was checked against
         std::uint32_t download_failures = 0;
         std::uint32_t unpack_failures = 0;
         std::vector<std::wstring> placed;       // files moved into place
@@ -163,6 +166,9 @@ private:
     std::vector<std::wstring> download_errors_; // guarded by errors_mutex_
     std::vector<std::wstring> unpack_errors_;   // guarded by errors_mutex_
     std::vector<std::wstring> disk_errors_;     // guarded by errors_mutex_
+    bool work_area_ready_ = false;              // set by init
+    // The system's table below the game folder, when the settings gave none.
+    std::unique_ptr<file_operations> system_files_;
     reporting_file_operations reporting_files_; // the given table (or the system's), reporting
     file_operations* files_;                    // &reporting_files_
 };

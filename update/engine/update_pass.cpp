@@ -165,6 +165,7 @@ game_launcher::pass_result game_launcher::run_pass(splash_view& splash, const re
     }
     result.cancelled = splash.is_closed() || declined;
     result.self_update_ready = state.self_update_ready;
+    result.self_update_digest = state.self_update_digest;
     result.download_failures = state.download_failures;
     result.unpack_failures = state.unpack_failures;
     result.placed = state.take_placed();

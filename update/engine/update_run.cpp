@@ -35,7 +35,7 @@ bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
         // finds, so the stamps of files the player damaged are gone for later runs too.
         if (!repair)
             file_cache.load(cache_json_path);
-        if (!is_directory(temp_dir)) {
+        if (!work_area_ready_ || !is_directory(temp_dir)) {
             error_text = failure_text::cannot_create_temp;
             return !update_required;
         }
@@ -75,7 +75,8 @@ bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
                 return true;
             }
             const executable_layout layout{exe_path, old_exe_path, new_exe_path, game_dir, temp_root};
-            if (self_update_step(files(), layout, pass.self_update_ready && durable, self_update_allowed) ==
+            const new_launcher waiting{pass.self_update_ready && durable, pass.self_update_digest};
+            if (self_update_step(files(), layout, waiting, self_update_allowed) ==
                 self_update_result::swapped)
                 restart_requested = true;
 

@@ -170,13 +170,42 @@ std::unique_ptr<output_file> faulty_files::continue_file(const std::wstring& pat
     return opened(path, error, [&] { return inner().continue_file(path, length, error); });
 }
 
-bool faulty_files::move_replace(const std::wstring& from, const std::wstring& to) {
+bool faulty_files::move_allowed(const std::wstring& from, const std::wstring& to) {
     {
         const std::lock_guard lock(mutex_);
         ++moves_;
         ++operations_;
     }
-    if (refuse_move && refuse_move(from, to))
+    return !(refuse_move && refuse_move(from, to));
+}
+
+class faulty_files::placed_file final : public forwarding_file_to_place {
+public:
+    placed_file(std::unique_ptr<file_to_place> inner, std::wstring path, faulty_files& owner)
+        : forwarding_file_to_place(std::move(inner)), path_(std::move(path)), owner_(owner) {}
+    bool move_over(const std::wstring& target) override {
+        if (!owner_.move_allowed(path_, target))
+            return false;
+        if (owner_.before_placing)
+            owner_.before_placing(path_, target);
+        return forwarding_file_to_place::move_over(target);
+    }
+
+private:
+    std::wstring path_;
+    faulty_files& owner_;
+};
+
+std::unique_ptr<file_to_place> faulty_files::open_to_place(const std::wstring& path, std::uint32_t& error) {
+    count_operation();
+    auto file = inner().open_to_place(path, error);
+    if (!file)
+        return nullptr;
+    return std::make_unique<placed_file>(std::move(file), path, *this);
+}
+
+bool faulty_files::move_replace(const std::wstring& from, const std::wstring& to) {
+    if (!move_allowed(from, to))
         return false;
     return inner().move_replace(from, to);
 }
@@ -197,6 +226,13 @@ bool faulty_files::create_directories(const std::wstring& path) {
                 break;
         }
     return inner().create_directories(path);
+}
+
+bool faulty_files::create_private_directory(const std::wstring& path) {
+    count_operation();
+    if (refuse_directory && refuse_directory(path))
+        return false;
+    return inner().create_private_directory(path);
 }
 
 bool faulty_files::remove_directory(const std::wstring& path, bool allow_files) {

@@ -74,9 +74,13 @@ public:
     // Continued files count as created and take the same faults.
     std::unique_ptr<output_file> continue_file(const std::wstring& path, std::uint64_t length,
                                                std::uint32_t& error) override;
+    // Files opened to be placed count their move as a rename, and take the same faults.
+    std::unique_ptr<file_to_place> open_to_place(const std::wstring& path, std::uint32_t& error) override;
     bool move_replace(const std::wstring& from, const std::wstring& to) override;
     bool delete_file(const std::wstring& path) override;
     bool create_directories(const std::wstring& path) override;
+    // Takes the faults of refuse_directory too.
+    bool create_private_directory(const std::wstring& path) override;
     bool remove_directory(const std::wstring& path, bool allow_files) override;
     bool mark_executable(const std::wstring& path) override;
     std::optional<std::uint64_t> free_space(const std::wstring& directory) override;
@@ -85,6 +89,9 @@ public:
     std::function<std::optional<std::uint64_t>(const std::wstring& directory)> free_space_is;
     // Paths are compared by what they end with (backslashes, as the engine writes them).
     std::function<bool(const std::wstring& from, const std::wstring& to)> refuse_move;
+    // Called when a file opened to be placed is about to be moved, after its check: a test
+    // puts another file at its name here, as someone writing in the folder could.
+    std::function<void(const std::wstring& from, const std::wstring& to)> before_placing;
     std::function<bool(const std::wstring& path)> refuse_directory;
     // A write to a file for which this gives a limit takes bytes up to the limit and then
     // fails as a full disk would, after a short write of what still fitted.
@@ -103,6 +110,9 @@ private:
     template <typename Open>
     std::unique_ptr<output_file> opened(const std::wstring& path, std::uint32_t& error, Open open);
     void count_operation();
+    // Counts a rename; false when the test refuses it.
+    bool move_allowed(const std::wstring& from, const std::wstring& to);
+    class placed_file;
 
     mutable std::mutex mutex_; // guards the logs
     std::vector<std::wstring> created_;

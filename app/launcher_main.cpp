@@ -9,13 +9,14 @@
 #include "app/program_files.hpp"
 #include "common/file_system.hpp"
 #include "common/paths.hpp"
-#include "signatures/signatures.hpp"
-#include "texts/player_texts.hpp"
 #include "patchmaker/patch_maker.hpp"
+#include "signatures/signatures.hpp"
 #include "splash/splash_wnd.hpp"
+#include "texts/player_texts.hpp"
 #include "update/engine/executable_restore.hpp"
 #include "update/engine/game_launcher.hpp"
 
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -30,6 +31,8 @@ constexpr char update_url_fallback[] = QZ4_UPDATE_URL_FALLBACK;
 constexpr wchar_t product_guid[] = L"" QZ4_PRODUCT_GUID;
 constexpr wchar_t site_domain[] = L"" QZ4_SITE_DOMAIN;
 constexpr char update_public_keys[] = QZ4_UPDATE_PUBLIC_KEY;
+constexpr char ca_file[] = QZ4_CA_FILE; // empty but in test builds: the system's store decides
+constexpr std::uint32_t minimum_update = QZ4_MINIMUM_UPDATE;
 
 std::vector<public_key> built_in_update_keys() {
     // The build has checked the text. Were it unreadable after all, running without the
@@ -40,21 +43,22 @@ std::vector<public_key> built_in_update_keys() {
     return std::move(*keys);
 }
 
-launcher_settings built_in_launcher_settings() {
+launcher_settings built_in_launcher_settings(const std::wstring& own_path) {
     launcher_settings settings;
-    settings.exe_path = module_path();
+    settings.exe_path = own_path;
     settings.product_guid = product_guid;
     settings.built_in_hosts = {update_url_primary, update_url_fallback};
     settings.update_keys = built_in_update_keys();
+    settings.minimum_update = minimum_update;
     settings.files = &program_file_operations(layout_for_executable(settings.exe_path).game_dir);
+    settings.trust.ca_file = ca_file;
     return settings;
 }
 
 // Puts the launcher's own file back when a cut self-update left it missing, and hands over
 // to the launcher at its own name when this one runs from another. False when this process
 // has handed over and must end.
-bool continue_under_own_name(const std::vector<std::wstring>& tokens) {
-    const std::wstring running = module_path();
+bool continue_under_own_name(const std::wstring& running, const std::vector<std::wstring>& tokens) {
     const executable_layout layout = layout_for_executable(running);
     if (!restore_executable(program_file_operations(layout.game_dir), layout) || running == layout.exe_path)
         return true;
@@ -80,16 +84,24 @@ int run_patch_maker_mode(const start_options& options) {
     return completed ? 1 : 0;
 }
 
-int run_launcher_mode(const start_options& options, const std::vector<std::wstring>& tokens) {
-    if (!continue_under_own_name(tokens))
+int run_launcher_mode(const start_options& options, const std::vector<std::wstring>& tokens,
+                      const std::wstring& own_path) {
+    // Without its own path the launcher knows neither the game nor its work area: like a game
+    // that cannot be started, that is said, and nothing else is done.
+    if (own_path.empty()) {
+        const std::uint32_t error = last_system_error();
+        show_error_box(game_start_failure_message(error != 0 ? error : 2, use_russian()));
+        return 0;
+    }
+    if (!continue_under_own_name(own_path, tokens))
         return 0;
     CSplashWnd splash;
     splash.set_status_text(localized_text(text_id::starting));
     splash.site_label = L"\u00AB" + std::wstring(site_domain) + L"\u00BB";
     splash.start();
 
-    const std::wstring game_exe_path = join_path(module_directory(), L"client\\Client.exe");
-    game_launcher launcher(built_in_launcher_settings());
+    const std::wstring game_exe_path = join_path(parent_directory(own_path), L"client\\Client.exe");
+    game_launcher launcher(built_in_launcher_settings(own_path));
     launcher.self_update_allowed = options.self_update_allowed;
     launcher.repair = options.repair;
     launcher.connections = options.connections;
@@ -105,23 +117,29 @@ int run_launcher_mode(const start_options& options, const std::vector<std::wstri
         return 1;
     }
     if (restart_requested) {
-        if (!relaunch_self(launcher.exe_path, tokens))
+        if (!relaunch_self(launcher.layout.exe_path, tokens))
             show_error_box(localized_text(text_id::restart_failed));
         return 0;
     }
     set_environment_variable(L"QZ4LAUNCHER", L"true");
     if (splash.closed)
         return 1;
+    if (!launcher.notice_before_game.empty())
+        show_error_box(launcher.notice_before_game);
     return start_game_or_report(game_exe_path, tokens);
 }
 
 } // namespace
 
 int run_program(const std::vector<std::wstring>& tokens) {
+    return run_program(tokens, module_path());
+}
+
+int run_program(const std::vector<std::wstring>& tokens, const std::wstring& own_path) {
     const start_options options = parse_start_options(tokens);
     if (options.patch_maker)
         return run_patch_maker_mode(options);
-    return run_launcher_mode(options, tokens);
+    return run_launcher_mode(options, tokens, own_path);
 }
 
 } // namespace qz4

@@ -9,5 +9,7 @@ namespace qz4 {
 
 // `tokens` is the whole command line, the program first. Returns the process exit code.
 [[nodiscard]] int run_program(const std::vector<std::wstring>& tokens);
+// The same for a program that found itself at `own_path` (empty when the system did not say).
+[[nodiscard]] int run_program(const std::vector<std::wstring>& tokens, const std::wstring& own_path);
 
 } // namespace qz4

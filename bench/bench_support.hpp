@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,12 +51,19 @@ struct process_figures {
 // is there (at most 10 seconds).
 [[nodiscard]] std::string wait_for_base_url(const std::filesystem::path& state_dir);
 
+// The same files also over https, with a certificate for localhost from the tests' authority
+// in `authority` (made there when missing).
+struct nginx_tls {
+    std::uint16_t port = 0;
+    std::filesystem::path authority;
+};
+
 // nginx on 127.0.0.1:`port` serving `state`/www, through the end-to-end tests' fixture
 // script (run by `python`); it also ends when this process does.
 class nginx_process {
 public:
     nginx_process(const std::string& python, const std::string& fixture, const std::filesystem::path& state,
-                  std::uint16_t port);
+                  std::uint16_t port, const std::optional<nginx_tls>& tls = std::nullopt);
     ~nginx_process();
     nginx_process(const nginx_process&) = delete;
     nginx_process& operator=(const nginx_process&) = delete;

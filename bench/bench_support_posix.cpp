@@ -51,11 +51,14 @@ process_figures run_measured(const std::vector<std::string>& argv, const std::fi
 }
 
 nginx_process::nginx_process(const std::string& python, const std::string& fixture,
-                             const std::filesystem::path& state, std::uint16_t port)
+                             const std::filesystem::path& state, std::uint16_t port,
+                             const std::optional<nginx_tls>& tls)
     : python_(python), fixture_(fixture), state_(state) {
-    const std::string command = python_ + " " + fixture_ + " start --state-dir '" + state_.string() +
-                                "' --port " + std::to_string(port) + " --watch-pid " +
-                                std::to_string(::getpid()) + " >/dev/null";
+    std::string command = python_ + " " + fixture_ + " start --state-dir '" + state_.string() + "' --port " +
+                          std::to_string(port) + " --watch-pid " + std::to_string(::getpid());
+    if (tls)
+        command += " --tls-dir '" + tls->authority.string() + "' --tls-port " + std::to_string(tls->port);
+    command += " >/dev/null";
     if (std::system(command.c_str()) != 0)
         throw std::runtime_error("nginx did not start on port " + std::to_string(port));
 }

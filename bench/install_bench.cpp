@@ -4,11 +4,17 @@
 // when the install takes little more than the slower of the two. Then the up-to-date rerun
 // against sha1sum over the installed tree (soft-checked, and hard-checked), the soft rerun
 // without the disk-space check, with its scan of every size, and as it is; and the
-// launcher's peak memory, also with a 1 GiB file in the tree.
-//   qz4_bench_install <tree> [--big] [--keep DIR]
+// launcher's peak memory, also with a 1 GiB file in the tree. And the install by a launcher
+// with the publisher's key built in, which checks every file with SHA-256 as well as SHA-1,
+// against the same install without the key.
+// With --https instead: the install from the same nginx over http and over https, in turns,
+// and the ratio of the two.
+//   qz4_bench_install <tree> [--big | --https] [--keep DIR]
 // The tree is any directory (scripts/bench-install.sh takes a Debian game data package);
 // it is published as the client/ folder of a game.
 #include "bench/bench_support.hpp"
+#include "common/ascii_text.hpp"
+#include "common/encoding.hpp"
 #include "common/lzma2_codec.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
@@ -16,6 +22,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
@@ -129,9 +136,7 @@ double decode_alone(const published& tree, const fs::path& www, const fs::path& 
     settle();
     const auto start = std::chrono::steady_clock::now();
     for (const auto& path : tree.packed) {
-        std::string file = path;
-        for (std::size_t at; (at = file.find("%20")) != std::string::npos;)
-            file.replace(at, 3, " ");
+        const std::string file = wide_to_utf8(replace_all(server_copy_path(path).value(), L"\\", L"/"));
         if (lzma2_file_codec(true, bench::wide_path(www / "qz4" / fs::u8path(file)), bench::wide_path(out)) !=
             lzma2_result::ok)
             fail("cannot decode " + path);
@@ -200,15 +205,132 @@ space_check_figures measure_space_check(const fs::path& game) {
     return figures;
 }
 
-// The same update, served with every file hard-checked: the launcher then hashes them all.
-void serve_hard_checked(const fs::path& www, std::uint32_t update, const nlohmann::json& patterns) {
+// Installs into empty directories by the launcher with the publisher's key and by the one
+// without, in turns; the fastest of each. The tree is signed with that key, so both take it.
+void measure_keyed(const fs::path& work, double first_install) {
+    const fs::path keyed = work / "game-keyed";
+    const fs::path plain = work / "game-plain";
+    for (const auto& [game, launcher] :
+         {std::pair{keyed, QZ4_E2E_LAUNCHER_PATH}, std::pair{plain, QZ4_E2E_UNSIGNED_LAUNCHER_PATH}}) {
+        fs::create_directories(game);
+        fs::copy_file(launcher, game / "qz4launcher", fs::copy_options::overwrite_existing);
+    }
+    double keyed_best = 1e9;
+    double plain_best = first_install;
+    for (int round = 0; round < 3; ++round) {
+        clear_game(keyed);
+        keyed_best = std::min(keyed_best, run_launcher(keyed).wall_seconds);
+        clear_game(plain);
+        plain_best = std::min(plain_best, run_launcher(plain).wall_seconds);
+    }
+    std::printf("With the publisher's key built in (SHA-256 checked besides SHA-1)\n");
+    std::printf(
+        "  fastest install with the key %.2f s, without %.2f s: keyed / unkeyed %.3f (goal <= 1.10)\n",
+        keyed_best, plain_best, keyed_best / plain_best);
+}
+
+// The update's configuration changed on the server: the launcher takes the plain index, which
+// then holds the change.
+void change_served_config(const fs::path& www, std::uint32_t update,
+                          const std::function<void(nlohmann::json&)>& change) {
     const fs::path directory = www / "qz4" / std::to_string(update);
     auto index = parse_json_file(bench::wide_path(directory / "index.json"));
-    index["config"]["check"]["hard_check"] = patterns;
-    index["config"]["check"]["soft_check"] = nlohmann::json::array();
+    change(index["config"]);
     if (!write_json_compact(bench::wide_path(directory / "index.json"), index))
         fail("cannot rewrite the index");
-    fs::remove(directory / "index.json.lzma2"); // the launcher takes the plain one
+    fs::remove(directory / "index.json.lzma2");
+}
+
+// The same update, served with every file hard-checked: the launcher then hashes them all.
+void serve_hard_checked(const fs::path& www, std::uint32_t update, const nlohmann::json& patterns) {
+    change_served_config(www, update, [&patterns](nlohmann::json& config) {
+        config["check"]["hard_check"] = patterns;
+        config["check"]["soft_check"] = nlohmann::json::array();
+    });
+}
+
+std::size_t files_below(const fs::path& directory) {
+    std::size_t count = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(directory))
+        count += entry.is_regular_file() ? 1 : 0;
+    return count;
+}
+
+// An install into an empty game directory that must bring every file: a launcher that could
+// not connect would start the game at once and pass for a fast one.
+bench::process_figures full_install(const fs::path& game, const published& tree) {
+    clear_game(game);
+    const auto run = run_launcher(game);
+    if (!fs::is_directory(game / "client") || files_below(game / "client") != tree.remote_paths.size())
+        fail("the launcher in " + game.string() + " did not install every file");
+    return run;
+}
+
+// The same install from the same nginx over http and over https, in turns, each launcher
+// fetching the files from the host of its own scheme. A second or two each on a shared
+// machine: the fastest and the median of several, the fastest deciding, and the median of
+// each round's own ratio.
+void compare_schemes(const fs::path& work, const fs::path& www, const published& tree,
+                     const std::string& http_base, const std::string& https_base) {
+    struct scheme_run {
+        const char* name;
+        const char* launcher;
+        std::string base;
+        fs::path game;
+        std::vector<bench::process_figures> installs;
+    };
+    scheme_run runs[] = {{"http", QZ4_E2E_LAUNCHER_PATH, http_base, work / "game-http", {}},
+                         {"https", QZ4_E2E_HTTPS_LAUNCHER_PATH, https_base, work / "game-https", {}}};
+    for (auto& run : runs) {
+        fs::create_directories(run.game);
+        fs::copy_file(run.launcher, run.game / "qz4launcher", fs::copy_options::overwrite_existing);
+    }
+    constexpr int rounds = 7;
+    // Each scheme goes first in every other round: on this machine an install is slower the
+    // more installs came before it in quick succession.
+    for (int round = 0; round < rounds; ++round) {
+        for (int turn = 0; turn < 2; ++turn) {
+            auto& run = runs[(round + turn) % 2];
+            change_served_config(www, tree.update, [&run](nlohmann::json& config) {
+                config["hosts"] = nlohmann::json::array({run.base});
+            });
+            run.installs.push_back(full_install(run.game, tree));
+        }
+    }
+    // Each round's two installs ran next to each other, under much the same load.
+    std::vector<double> round_ratios;
+    for (int round = 0; round < rounds; ++round)
+        round_ratios.push_back(runs[1].installs[round].wall_seconds / runs[0].installs[round].wall_seconds);
+    std::sort(round_ratios.begin(), round_ratios.end());
+    // The launcher's own work, TLS included: the kernel's share (page cache, file system)
+    // is what swings on a loaded machine.
+    double user_seconds[2] = {};
+    for (int scheme = 0; scheme < 2; ++scheme) {
+        std::vector<double> user;
+        for (const auto& install : runs[scheme].installs)
+            user.push_back(install.user_seconds);
+        std::sort(user.begin(), user.end());
+        user_seconds[scheme] = user[rounds / 2];
+    }
+    std::printf("Full install over http and over https, in turns (%d each)\n", rounds);
+    for (auto& run : runs) {
+        std::printf("  %-5s installs in turn:", run.name);
+        for (const auto& install : run.installs)
+            std::printf(" %.2f", install.wall_seconds);
+        std::printf(" s\n");
+        std::sort(run.installs.begin(), run.installs.end(),
+                  [](const auto& a, const auto& b) { return a.wall_seconds < b.wall_seconds; });
+    }
+    for (const auto& run : runs) {
+        print_run((std::string("fastest over ") + run.name).c_str(), run.installs.front());
+        print_run((std::string("median over ") + run.name).c_str(), run.installs[rounds / 2]);
+    }
+    std::printf("  https / http: fastest %.3f (goal <= 1.15), median %.3f, median of the rounds' own %.3f\n",
+                runs[1].installs.front().wall_seconds / runs[0].installs.front().wall_seconds,
+                runs[1].installs[rounds / 2].wall_seconds / runs[0].installs[rounds / 2].wall_seconds,
+                round_ratios[rounds / 2]);
+    std::printf("  median user CPU: http %.2f s, https %.2f s, https / http %.3f\n", user_seconds[0],
+                user_seconds[1], user_seconds[1] / user_seconds[0]);
 }
 
 } // namespace
@@ -217,17 +339,20 @@ int main(int argc, char** argv) {
     fs::path tree;
     fs::path kept;
     bool big = false;
+    bool https = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--keep" && i + 1 < argc)
             kept = argv[++i];
         else if (argument == "--big")
             big = true;
+        else if (argument == "--https")
+            https = true;
         else
             tree = argument;
     }
-    if (tree.empty() || !fs::is_directory(tree)) {
-        std::fprintf(stderr, "usage: qz4_bench_install <tree> [--big] [--keep DIR]\n");
+    if (tree.empty() || !fs::is_directory(tree) || (big && https)) {
+        std::fprintf(stderr, "usage: qz4_bench_install <tree> [--big | --https] [--keep DIR]\n");
         return 2;
     }
     try {
@@ -241,15 +366,24 @@ int main(int argc, char** argv) {
         fs::copy(tree, publisher / "input" / "client", fs::copy_options::recursive);
         fs::copy_file(QZ4_E2E_LAUNCHER_PATH, publisher / "qz4launcher");
         fs::copy_file(QZ4_E2E_LAUNCHER_PATH, game / "qz4launcher");
+        // The key the launcher is built with: the patch maker signs with it, as a publisher's does.
+        std::ofstream(publisher / "signing.key") << QZ4_E2E_SIGNING_KEY "\n";
         const std::string base = "http://127.0.0.1:" + std::to_string(QZ4_E2E_PORT) + "/qz4/";
+        const std::string https_base = "https://localhost:" + std::to_string(QZ4_E2E_TLS_PORT) + "/qz4/";
         const nlohmann::json patterns = patterns_for(deepest_level(tree));
 
-        bench::nginx_process nginx(QZ4_PYTHON, QZ4_NGINX_FIXTURE, state, QZ4_E2E_PORT);
+        // The authority is the one the https launcher was built to trust.
+        bench::nginx_process nginx(QZ4_PYTHON, QZ4_NGINX_FIXTURE, state, QZ4_E2E_PORT,
+                                   bench::nginx_tls{QZ4_E2E_TLS_PORT, QZ4_E2E_TLS_DIR});
         configure(publisher, base, patterns);
         std::printf("Publishing %s\n", tree.string().c_str());
         const published served = publish(publisher, state / "www");
         std::printf("  %zu files, %.1f MiB, %zu packed\n", served.remote_paths.size(),
                     static_cast<double>(served.bytes) / (1 << 20), served.packed.size());
+        if (https) {
+            compare_schemes(work, state / "www", served, base, https_base);
+            return 0;
+        }
 
         std::printf("Full install into an empty directory\n");
         const auto curl = fetch_with_curl(served, base, work, false);
@@ -267,6 +401,8 @@ int main(int argc, char** argv) {
                     "install / curl to files %8.3f\n",
                     install.wall_seconds / slower, install.wall_seconds / (curl.wall_seconds + decode),
                     install.wall_seconds / curl_files.wall_seconds);
+
+        measure_keyed(work, install.wall_seconds);
 
         std::printf("Up-to-date rerun\n");
         settle();

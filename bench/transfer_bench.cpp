@@ -12,14 +12,15 @@
 // (--tree: any directory as the client/ folder in place of the generated small files)
 #include "bench/bench_support.hpp"
 #include "bench/delay_proxy.hpp"
+#include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
 #include "common/lzma2_codec.hpp"
 #include "common/sha1.hpp"
 #include "net/downloader.hpp"
 #include "splash/splash_view.hpp"
-#include "update/engine/game_launcher.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
+#include "update/engine/game_launcher.hpp"
 
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/test_process.hpp"
@@ -93,10 +94,9 @@ void add_file(update_tree& tree, const std::string& local_path, const std::strin
     record.l_size = static_cast<std::uint32_t>(content.size());
     record.r = remote_path_text(1, utf8_to_wide(local_path), false);
     record.r_size = record.l_size;
-    std::string on_disk = record.r; // the server unquotes "%20"
-    for (std::size_t at; (at = on_disk.find("%20")) != std::string::npos;)
-        on_disk.replace(at, 3, " ");
-    test::write_file(tree.dir / on_disk, content);
+    // The server decodes the escapes of `r`.
+    const std::string on_disk = wide_to_utf8(replace_all(server_copy_path(record.r).value(), L"\\", L"/"));
+    test::write_file(tree.dir / fs::u8path(on_disk), content);
     tree.records.push_back(file_record_json(record));
     tree.remote_paths.push_back(record.r);
     ++tree.files;

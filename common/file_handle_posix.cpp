@@ -18,14 +18,25 @@ namespace {
 // Seconds between 1601-01-01 and 1970-01-01, the two epochs.
 constexpr std::uint64_t epoch_difference_seconds = 11644473600ULL;
 
+struct opened {
+    int fd;    // -1 when the open failed
+    int error; // errno of a failed open
+};
+
+// One open, retried while a signal interrupts it.
+opened open_retrying(const std::wstring& path, int flags, mode_t mode = 0) {
+    const std::string native = to_native_path(path);
+    const int fd = retry_interrupted([&] { return ::open(native.c_str(), flags, mode); });
+    return {fd, fd < 0 ? errno : 0};
+}
+
 } // namespace
 
 file_handle file_handle::open_read(const std::wstring& path) {
     file_handle file;
-    const std::string native = to_native_path(path);
-    const int fd = retry_interrupted([&] { return ::open(native.c_str(), O_RDONLY | O_CLOEXEC); });
+    const auto [fd, error] = open_retrying(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        file.open_error_ = static_cast<std::uint32_t>(errno);
+        file.open_error_ = static_cast<std::uint32_t>(error);
         return file;
     }
     struct stat info {};
@@ -39,13 +50,29 @@ file_handle file_handle::open_read(const std::wstring& path) {
     return file;
 }
 
+file_handle file_handle::open_read_regular(const std::wstring& path) {
+    file_handle file;
+    // O_NONBLOCK: opening a pipe for reading would wait for a writer. It changes nothing for
+    // a regular file, whose reads never block.
+    const auto [fd, error] = open_retrying(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        file.open_error_ = static_cast<std::uint32_t>(error);
+        return file;
+    }
+    file.native_ = fd;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        file.close();
+        file.open_error_ = static_cast<std::uint32_t>(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+    }
+    return file;
+}
+
 file_handle file_handle::create_write(const std::wstring& path) {
     file_handle file;
-    const std::string native = to_native_path(path);
-    const int fd = retry_interrupted(
-        [&] { return ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
+    const auto [fd, error] = open_retrying(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
-        file.open_error_ = static_cast<std::uint32_t>(errno);
+        file.open_error_ = static_cast<std::uint32_t>(error);
     else
         file.native_ = fd;
     return file;
@@ -53,10 +80,9 @@ file_handle file_handle::create_write(const std::wstring& path) {
 
 file_handle file_handle::continue_write(const std::wstring& path, std::uint64_t length) {
     file_handle file;
-    const std::string native = to_native_path(path);
-    const int fd = retry_interrupted([&] { return ::open(native.c_str(), O_WRONLY | O_CLOEXEC); });
+    const auto [fd, open_error] = open_retrying(path, O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
-        file.open_error_ = static_cast<std::uint32_t>(errno);
+        file.open_error_ = static_cast<std::uint32_t>(open_error);
         return file;
     }
     file.native_ = fd;
@@ -88,6 +114,10 @@ std::optional<std::size_t> file_handle::write_some(const void* buffer, std::size
     if (wrote < 0)
         return std::nullopt;
     return static_cast<std::size_t>(wrote);
+}
+
+bool file_handle::rewind() {
+    return is_open() && ::lseek(static_cast<int>(native_), 0, SEEK_SET) == 0;
 }
 
 std::optional<std::uint64_t> file_handle::size() const {

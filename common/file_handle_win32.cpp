@@ -26,10 +26,21 @@ std::intptr_t as_native(HANDLE handle) {
 
 // The handle (or INVALID_HANDLE_VALUE) and the error of a failed open.
 std::pair<std::intptr_t, std::uint32_t> create_file(const std::wstring& path, DWORD access, DWORD sharing,
-                                                    DWORD disposition) {
-    const HANDLE handle =
-        ::CreateFileW(path.c_str(), access, sharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                                    DWORD disposition, DWORD flags = 0) {
+    const HANDLE handle = ::CreateFileW(path.c_str(), access, sharing, nullptr, disposition,
+                                        FILE_ATTRIBUTE_NORMAL | flags, nullptr);
     return {as_native(handle), handle == INVALID_HANDLE_VALUE ? ::GetLastError() : 0};
+}
+
+// A file on a disk, not a directory (which CreateFileW opens only with backup semantics
+// anyway), not a reparse point opened as itself, not a device or pipe.
+bool is_regular_file_handle(HANDLE handle) {
+    if (::GetFileType(handle) != FILE_TYPE_DISK)
+        return false;
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(handle, &information))
+        return false;
+    return (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
 }
 
 } // namespace
@@ -38,6 +49,18 @@ file_handle file_handle::open_read(const std::wstring& path) {
     file_handle file;
     std::tie(file.native_, file.open_error_) =
         create_file(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    return file;
+}
+
+file_handle file_handle::open_read_regular(const std::wstring& path) {
+    file_handle file;
+    // With FILE_FLAG_OPEN_REPARSE_POINT a link or junction is opened itself, and then refused.
+    std::tie(file.native_, file.open_error_) =
+        create_file(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (file.is_open() && !is_regular_file_handle(as_handle(file.native_))) {
+        file.close();
+        file.open_error_ = ERROR_CANT_ACCESS_FILE;
+    }
     return file;
 }
 
@@ -83,6 +106,11 @@ std::optional<std::size_t> file_handle::write_some(const void* buffer, std::size
     if (!::WriteFile(as_handle(native_), buffer, wanted, &wrote, nullptr))
         return std::nullopt;
     return static_cast<std::size_t>(wrote);
+}
+
+bool file_handle::rewind() {
+    LARGE_INTEGER start{};
+    return is_open() && ::SetFilePointerEx(as_handle(native_), start, nullptr, FILE_BEGIN) != FALSE;
 }
 
 std::optional<std::uint64_t> file_handle::size() const {

@@ -1,9 +1,9 @@
 // Portable algorithms of the file-system layer, written over the per-OS primitives.
 #include "common/file_system.hpp"
 
+#include "common/ascii_text.hpp"
 #include "common/file_handle.hpp"
 #include "common/paths.hpp"
-#include "common/ascii_text.hpp"
 
 #include <algorithm>
 #include <limits>
@@ -80,15 +80,23 @@ bool create_directories(const std::wstring& path) {
 
 bool remove_directory(const std::wstring& path, bool allow_files) {
     const auto subdirectories = list_directories(path, false);
-    // Whatever is not a directory goes like a file: pipes and dead links are in the way too.
-    std::vector<std::wstring> others;
-    std::vector<std::wstring> files = list_files(path, false, L"*.*", &others);
-    files.insert(files.end(), others.begin(), others.end());
-    if (!files.empty()) {
+    // Whatever is not a directory goes like a file: pipes and links are in the way too. A link
+    // goes itself, whatever it leads to: nothing outside the directory is touched.
+    passed_over_entries passed_over;
+    std::vector<std::wstring> files = list_files(path, false, L"*.*", &passed_over);
+    files.insert(files.end(), passed_over.others.begin(), passed_over.others.end());
+    if (!files.empty() || !passed_over.links.empty() || !passed_over.refused.empty()) {
         if (!allow_files)
             return false;
         for (const auto& file : files)
             delete_file_now(file);
+        // A Windows link to a directory goes as a directory does.
+        for (const auto& link : passed_over.links) {
+            if (!delete_file_now(link))
+                remove_empty_directory(link);
+        }
+        // A name that cannot be joined to a path cannot be deleted through one either; it stays,
+        // and the directory with it.
     }
     for (const auto& subdirectory : subdirectories) {
         if (!remove_directory(subdirectory, false))
@@ -100,51 +108,92 @@ bool remove_directory(const std::wstring& path, bool allow_files) {
 
 namespace {
 
-void collect_directories(const std::wstring& directory, bool recursive, std::vector<std::wstring>& out) {
-    const auto entries = find_entries(directory, L"*");
-    if (!entries)
-        return;
-    for (const auto& entry : *entries) {
-        if (!entry.directory)
-            continue;
-        std::wstring full = join_path(directory, entry.name);
-        out.push_back(full);
-        if (recursive)
-            collect_directories(full, true, out);
+// One directory's entries as a walk takes them: `pattern` picks the files; directories are
+// always taken, to be entered.
+class directory_walk {
+public:
+    directory_walk(std::wstring_view pattern, passed_over_entries* passed_over)
+        : pattern_(pattern), passed_over_(passed_over) {}
+
+    // Appends the files of `directory` to `files` (when given) and returns its subdirectories.
+    std::vector<std::wstring> visit(const std::wstring& directory, std::vector<std::wstring>* files) {
+        std::vector<std::wstring> subdirectories;
+        const auto entries = find_entries(directory, L"*");
+        if (!entries)
+            return subdirectories;
+        for (const auto& entry : *entries) {
+            const bool entered = entry.kind == entry_kind::directory;
+            if (!entered && !name_matches_pattern(entry.name, pattern_))
+                continue;
+            const name_fault fault =
+                entry.name_not_utf8 ? name_fault::not_unicode : windows_name_fault(entry.name);
+            if (fault != name_fault::none) {
+                if (passed_over_ != nullptr)
+                    passed_over_->refused.push_back({directory, entry.name, fault});
+                continue;
+            }
+            std::wstring full = join_path(directory, entry.name);
+            switch (entry.kind) {
+            case entry_kind::directory:
+                subdirectories.push_back(std::move(full));
+                break;
+            case entry_kind::file:
+                if (files != nullptr)
+                    files->push_back(std::move(full));
+                break;
+            case entry_kind::link:
+                if (passed_over_ != nullptr)
+                    passed_over_->links.push_back(std::move(full));
+                break;
+            case entry_kind::other:
+                if (passed_over_ != nullptr)
+                    passed_over_->others.push_back(std::move(full));
+                break;
+            }
+        }
+        return subdirectories;
     }
+
+private:
+    std::wstring_view pattern_;
+    passed_over_entries* passed_over_;
+};
+
+void collect_directories(directory_walk& walk, const std::wstring& directory, bool recursive,
+                         std::vector<std::wstring>& out) {
+    for (const auto& subdirectory : walk.visit(directory, nullptr)) {
+        out.push_back(subdirectory);
+        if (recursive)
+            collect_directories(walk, subdirectory, true, out);
+    }
+}
+
+// A directory's own files first, then each subdirectory's, depth first.
+void collect_files(directory_walk& walk, const std::wstring& directory, bool recursive,
+                   std::vector<std::wstring>& files) {
+    const auto subdirectories = walk.visit(directory, &files);
+    if (!recursive)
+        return;
+    for (const auto& subdirectory : subdirectories)
+        collect_files(walk, subdirectory, true, files);
 }
 
 } // namespace
 
 std::vector<std::wstring> list_directories(const std::wstring& directory, bool recursive) {
     std::vector<std::wstring> result;
-    collect_directories(directory, recursive, result);
+    directory_walk walk(L"*", nullptr);
+    collect_directories(walk, directory, recursive, result);
     return result;
 }
 
 std::vector<std::wstring> list_files(const std::wstring& directory, bool recursive, std::wstring_view pattern,
-                                     std::vector<std::wstring>* others) {
+                                     passed_over_entries* passed_over) {
     std::vector<std::wstring> result;
     if (!is_directory(directory))
         return result;
-    std::vector<std::wstring> searched{directory};
-    if (recursive) {
-        auto below = list_directories(directory, true);
-        searched.insert(searched.end(), below.begin(), below.end());
-    }
-    for (const auto& dir : searched) {
-        const auto entries = find_entries(dir, pattern);
-        if (!entries)
-            continue;
-        for (const auto& entry : *entries) {
-            if (entry.other) {
-                if (others != nullptr)
-                    others->push_back(join_path(dir, entry.name));
-            } else if (!entry.directory) {
-                result.push_back(join_path(dir, entry.name));
-            }
-        }
-    }
+    directory_walk walk(pattern, passed_over);
+    collect_files(walk, directory, recursive, result);
     return result;
 }
 
@@ -177,6 +226,17 @@ bool match_from(std::wstring_view name, std::wstring_view pattern) {
 }
 
 } // namespace
+
+// Every reparse point counts as a link: symbolic links and junctions lead elsewhere, and the
+// other kinds (placeholders of cloud storage, deduplicated files) are read through a filter
+// we know nothing about. A search shows nothing but files and directories besides.
+entry_kind entry_kind_of_windows_attributes(std::uint32_t attributes) {
+    if ((attributes & windows_attribute_reparse_point) != 0)
+        return entry_kind::link;
+    if ((attributes & windows_attribute_directory) != 0)
+        return entry_kind::directory;
+    return entry_kind::file;
+}
 
 bool name_matches_pattern(std::wstring_view name, std::wstring_view pattern) {
     // The Windows directory search treats "*.*" as "every name", dot or not.

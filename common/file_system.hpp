@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/byte_buffer.hpp"
+#include "common/portable_names.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -27,7 +28,8 @@ namespace qz4 {
 [[nodiscard]] bool is_regular_file(const std::wstring& path);
 [[nodiscard]] bool is_directory(const std::wstring& path);
 
-// Deletes at once, also a file that others hold open with delete sharing (Windows).
+// Deletes at once, also a file that others hold open with delete sharing (Windows). A link
+// is deleted itself, never what it leads to.
 bool delete_file_now(const std::wstring& path);
 
 // Creates the directory and its missing parents. An existing directory (or reparse point)
@@ -38,16 +40,35 @@ bool create_directories(const std::wstring& path);
 // any file further down makes it fail (what was deleted stays deleted).
 bool remove_directory(const std::wstring& path, bool allow_files);
 
+// The walks below list files and enter directories only. A link (POSIX symbolic link,
+// Windows symbolic link, junction or any other reparse point) is neither listed nor entered,
+// wherever it leads: a walk stays inside the tree it was given and cannot loop. A name that
+// Windows cannot hold (portable_names.hpp) is neither listed nor entered either: joined to
+// its directory, it would name another file. The directory a walk starts from may itself be
+// reached through a link.
+
 // Full paths of the subdirectories, depth-first pre-order when recursive.
 [[nodiscard]] std::vector<std::wstring> list_directories(const std::wstring& directory, bool recursive);
 
+struct refused_name {
+    std::wstring directory; // full path
+    std::wstring name;      // as the system gave it (POSIX: U+FFFD for bytes that are not UTF-8)
+    name_fault fault = name_fault::none;
+};
+
+// What a file listing passed over, for the caller to report or to deal with.
+struct passed_over_entries {
+    std::vector<std::wstring> links;   // matching the pattern, or directories
+    std::vector<std::wstring> others;  // neither file, directory nor link: pipes, sockets, devices
+    std::vector<refused_name> refused; // files matching the pattern, and directories
+};
+
 // Full paths of the files matching the pattern ("*" and "?" wildcards, letter case ignored,
-// "*.*" matches every name): the directory's own files first, then each subdirectory's.
-// Entries that are neither files nor directories (POSIX: pipes, sockets, devices, links that
-// lead nowhere) are left out, and listed in `others` when it is given.
+// "*.*" matches every name): the directory's own files first, then each subdirectory's, in
+// the order of list_directories. What is passed over is listed in `passed_over` when given.
 [[nodiscard]] std::vector<std::wstring> list_files(const std::wstring& directory, bool recursive,
                                                    std::wstring_view pattern,
-                                                   std::vector<std::wstring>* others = nullptr);
+                                                   passed_over_entries* passed_over = nullptr);
 
 // Full path of the running executable, and its directory.
 [[nodiscard]] std::wstring module_path();
@@ -74,13 +95,21 @@ struct file_attributes {
 };
 [[nodiscard]] std::optional<file_attributes> read_file_attributes(const std::wstring& path);
 
+enum class entry_kind { file, directory, link, other };
 struct directory_entry {
     std::wstring name;
-    bool directory = false;
-    bool other = false; // neither a regular file nor a directory
+    entry_kind kind = entry_kind::file;
+    // POSIX: the name's bytes are not UTF-8, so `name` (with U+FFFD in their place) is not
+    // the entry's name and must not be used to reach it.
+    bool name_not_utf8 = false;
 };
-// Entries of one directory whose names match the pattern, without "." and "..";
-// nullopt when the search cannot start.
+// The kind of an entry a Windows directory search shows with these attribute bits.
+inline constexpr std::uint32_t windows_attribute_directory = 0x10;
+inline constexpr std::uint32_t windows_attribute_reparse_point = 0x400;
+[[nodiscard]] entry_kind entry_kind_of_windows_attributes(std::uint32_t attributes);
+
+// Entries of one directory whose names match the pattern, without "." and "..", links
+// reported as links and never followed; nullopt when the search cannot start.
 [[nodiscard]] std::optional<std::vector<directory_entry>> find_entries(const std::wstring& directory,
                                                                        std::wstring_view pattern);
 

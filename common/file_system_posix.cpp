@@ -2,6 +2,7 @@
 // translated once, here, at the system-call boundary.
 #include "common/file_system.hpp"
 
+#include "common/encoding.hpp"
 #include "common/file_handle.hpp"
 #include "common/native_path_posix.hpp"
 
@@ -29,6 +30,36 @@ std::optional<file_attributes> read_file_attributes(const std::wstring& path) {
     return attributes;
 }
 
+namespace {
+
+// The kind readdir gives saves a stat per entry on a large tree. A link is reported as one,
+// whatever it leads to, and never followed.
+entry_kind entry_kind_of(const dirent* item, const std::string& directory) {
+    switch (item->d_type) {
+    case DT_REG:
+        return entry_kind::file;
+    case DT_DIR:
+        return entry_kind::directory;
+    case DT_LNK:
+        return entry_kind::link;
+    case DT_UNKNOWN:
+        break;
+    default:
+        return entry_kind::other;
+    }
+    struct stat info {};
+    const std::string full = directory + "/" + item->d_name;
+    if (::lstat(full.c_str(), &info) != 0)
+        return entry_kind::other; // gone meanwhile: nothing to list
+    if (S_ISLNK(info.st_mode))
+        return entry_kind::link;
+    if (S_ISDIR(info.st_mode))
+        return entry_kind::directory;
+    return S_ISREG(info.st_mode) ? entry_kind::file : entry_kind::other;
+}
+
+} // namespace
+
 std::optional<std::vector<directory_entry>> find_entries(const std::wstring& directory,
                                                          std::wstring_view pattern) {
     const std::string native = to_native_path(directory);
@@ -41,20 +72,14 @@ std::optional<std::vector<directory_entry>> find_entries(const std::wstring& dir
         if (name == "." || name == "..")
             continue;
         directory_entry entry;
-        entry.name = from_native_path(name);
+        // A name is one component: its bytes convert as they are (a backslash stays one, for
+        // the name check to refuse). Valid UTF-8 converts back to the same bytes; anything
+        // else came out with U+FFFD.
+        entry.name = utf8_to_wide(name);
+        entry.name_not_utf8 = wide_to_utf8(entry.name) != name;
         if (!name_matches_pattern(entry.name, pattern))
             continue;
-        // The kind readdir gives saves a stat per entry on a large tree. Links are followed,
-        // as opening the name would follow them; one that leads nowhere is no file.
-        if (item->d_type == DT_REG || item->d_type == DT_DIR) {
-            entry.directory = item->d_type == DT_DIR;
-        } else {
-            struct stat info {};
-            const std::string full = native + "/" + std::string(name);
-            const bool known = ::stat(full.c_str(), &info) == 0;
-            entry.directory = known && S_ISDIR(info.st_mode);
-            entry.other = !known || (!entry.directory && !S_ISREG(info.st_mode));
-        }
+        entry.kind = entry_kind_of(item, native);
         entries.push_back(std::move(entry));
     }
     // readdir's order depends on the file system's hashing; name order keeps listings (and

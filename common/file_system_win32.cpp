@@ -54,6 +54,9 @@ nt_set_information_file_fn nt_set_information_file() {
     return function;
 }
 
+static_assert(windows_attribute_directory == FILE_ATTRIBUTE_DIRECTORY &&
+              windows_attribute_reparse_point == FILE_ATTRIBUTE_REPARSE_POINT);
+
 } // namespace
 
 std::optional<file_attributes> read_file_attributes(const std::wstring& path) {
@@ -82,9 +85,8 @@ std::optional<std::vector<directory_entry>> find_entries(const std::wstring& dir
         const std::wstring_view name(found.cFileName);
         if (name == L"." || name == L"..")
             continue;
-        // Every entry the search shows is a file or a directory; links are opened through.
         entries.push_back(
-            {std::wstring(name), (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0, false});
+            {std::wstring(name), entry_kind_of_windows_attributes(found.dwFileAttributes), false});
     } while (search.next());
     return entries;
 }
@@ -118,10 +120,11 @@ bool remove_empty_directory(const std::wstring& path) {
 
 bool delete_file_now(const std::wstring& path) {
     // Sharing everything lets the deletion through even while others hold the file open with
-    // delete sharing; it disappears when the last handle closes.
-    const unique_handle file(::CreateFileW(path.c_str(), DELETE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // delete sharing; it disappears when the last handle closes. A link is opened itself, so
+    // that the link goes and what it leads to stays, as DeleteFileW does it.
+    const unique_handle file(
+        ::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid())
         return false;
     const auto set_information = nt_set_information_file();

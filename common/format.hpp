@@ -8,6 +8,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace qz4 {
@@ -18,6 +19,9 @@ namespace qz4 {
 // A size for people: bytes below 1 KiB, otherwise one decimal of the largest binary unit
 // that keeps the number below 1024 ("300.5 MiB", "1.2 GiB"), rounded to the nearest tenth.
 [[nodiscard]] std::wstring format_byte_size(std::uint64_t bytes);
+
+// Two lower-case hex digits per byte, zero-padded ("0a", never "a" or "0A").
+[[nodiscard]] std::string lower_hex_text(std::span<const std::uint8_t> bytes);
 
 [[nodiscard]] std::wstring vformat_wide(const wchar_t* format, std::va_list args);
 [[nodiscard]] std::string vformat_narrow(const char* format, std::va_list args);

@@ -236,6 +236,13 @@ int lzma2_encoder::pack(const std::wstring& source_path, const std::wstring& tar
     });
 }
 
+int lzma2_encoder::pack(file_handle& source, const std::wstring& target_path) {
+    file_handle target = file_handle::create_write(target_path);
+    if (!target.is_open())
+        return lzma2_result::cannot_open;
+    return state_->pack(source, target);
+}
+
 std::uint64_t lzma2_encoder::memory_held() const {
     return state_->pages.held;
 }

@@ -12,6 +12,8 @@
 
 namespace qz4 {
 
+class file_handle;
+
 inline constexpr std::uint32_t packed_file_magic = 0x30ECEF13;
 inline constexpr std::size_t packed_header_size = 13;
 // An unpacked size with all bits set declares no size: the stream's end byte ends the file.
@@ -61,6 +63,8 @@ public:
 
     // As lzma2_file_codec(false, source, target).
     [[nodiscard]] int pack(const std::wstring& source, const std::wstring& target);
+    // The same for a source the caller holds open, packed from where it stands.
+    [[nodiscard]] int pack(file_handle& source, const std::wstring& target);
 
     // The bytes the encoder's buffers hold now (0 before the first file).
     [[nodiscard]] std::uint64_t memory_held() const;

@@ -1,6 +1,7 @@
 #include "common/sha1.hpp"
 
 #include "common/file_handle.hpp"
+#include "common/format.hpp"
 #include "common/sha1_transform.hpp"
 
 #include <algorithm>
@@ -12,9 +13,6 @@ namespace qz4 {
 namespace {
 
 constexpr std::uint32_t initial_state[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
-// Files are hashed through the caller's buffer in pieces of this size, so a multi-gigabyte
-// file never has to fit in memory.
-constexpr std::size_t file_chunk_size = 1 << 20;
 
 detail::sha1_blocks_fn best_available() {
     if (auto fast = detail::sha1_blocks_x86_if_supported())
@@ -92,41 +90,18 @@ void sha1_context::final(sha1_digest& digest) {
 }
 
 std::string digest_text(const sha1_digest& digest) {
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(40);
-    for (const std::uint8_t byte : digest) {
-        text.push_back(hex[byte >> 4]);
-        text.push_back(hex[byte & 0x0F]);
-    }
-    return text;
+    return lower_hex_text(digest);
 }
 
 std::string file_sha1(const std::wstring& path, byte_buffer& buffer, sha1_context& context) {
-    file_handle file = file_handle::open_read(path);
-    if (!file.is_open())
+    const auto read = read_file_pieces(path, buffer, [&context](const std::uint8_t* data, std::size_t size) {
+        context.update(data, static_cast<std::uint32_t>(size));
+    });
+    if (!read || *read == 0) {
+        // No digest, and the context starts over.
+        context.reset();
         return {};
-    const auto size = file.size();
-    if (!size || *size == 0)
-        return {};
-
-    buffer.ensure_capacity(static_cast<std::size_t>(std::min<std::uint64_t>(*size, file_chunk_size)));
-    const std::size_t chunk = std::min(buffer.storage.size(), file_chunk_size);
-    std::uint64_t remaining = *size;
-    while (remaining != 0) {
-        const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, chunk));
-        const auto got = read_fully(file, buffer.data(), wanted);
-        if (!got || *got != wanted) {
-            // Unreadable or shrunk while reading: no digest, and the context starts over.
-            context.reset();
-            return {};
-        }
-        context.update(buffer.data(), static_cast<std::uint32_t>(wanted));
-        remaining -= wanted;
     }
-    buffer.length = 0;
-    buffer.position = 0;
-
     sha1_digest digest{};
     context.final(digest);
     context.reset();

@@ -11,6 +11,7 @@
 
 namespace qz4 {
 
+
 using sha1_digest = std::array<std::uint8_t, 20>;
 
 struct sha1_context {

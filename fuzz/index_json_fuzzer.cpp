@@ -8,9 +8,10 @@
 #include "common/ascii_text.hpp"
 #include "fuzz/json_checks.hpp"
 #include "update/documents/check_rules.hpp"
+#include "update/documents/manifests.hpp"
+#include "update/documents/update_task.hpp"
 #include "update/engine/host_list.hpp"
 #include "update/engine/remote_config.hpp"
-#include "update/documents/update_task.hpp"
 
 #include <cstdint>
 
@@ -50,6 +51,21 @@ bool lands_below(std::wstring_view path, std::wstring_view base) {
         name.clear();
     }
     return depth >= 1;
+}
+
+// A task that checks SHA-256 (a launcher with keys) is the task without it plus well-formed
+// digests: the keys only ever take entries away.
+void check_keyed_task(const nlohmann::json& entry, const update_task* plain) {
+    const auto keyed = make_update_task(entry, where, digest_kinds::sha1_and_sha256);
+    if (!keyed)
+        return;
+    FUZZ_CHECK(plain != nullptr && keyed->target_path == plain->target_path &&
+               keyed->download_path == plain->download_path && keyed->local_sha1 == plain->local_sha1);
+    FUZZ_CHECK(keyed->digests == digest_kinds::sha1_and_sha256);
+    FUZZ_CHECK(is_sha256_text(keyed->local_sha256, keyed->local_size));
+    FUZZ_CHECK(is_sha256_text(keyed->download_sha256,
+                              keyed->pack_format == "none" ? keyed->local_size : keyed->remote_size));
+    FUZZ_CHECK(keyed->pack_format != "none" || keyed->download_sha256 == keyed->local_sha256);
 }
 
 void check_task(update_task& task) {
@@ -104,8 +120,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     for (const auto& entry : *files) {
         const auto task = make_update_task(entry, where);
+        check_keyed_task(entry, task.get());
         if (!task)
             continue;
+        FUZZ_CHECK(task->digests == digest_kinds::sha1 && task->local_sha256.empty());
         (void)rules.hard_patterns.matches(task->local_path);
         (void)rules.soft_patterns.matches(task->local_path);
         (void)digest_accepted(rules.accepted, task->target_path, task->local_sha1);

@@ -40,12 +40,14 @@ file_record record(std::uint32_t update, const std::wstring& path, std::uint32_t
     r.u = update;
     r.l = local_path_text(path);
     r.l_sha1 = "a9993e364706816aba3e25717850c26c9cd0d89d";
+    r.l_sha256 = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
     r.l_size = size;
     r.r = remote_path_text(update, path, pack);
     r.r_size = pack ? size / 3 : size;
     if (pack) {
         r.r_pack = pack_format_lzma2;
         r.r_sha1 = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
+        r.r_sha256 = "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1";
     }
     return r;
 }
@@ -95,6 +97,7 @@ int main(int argc, char** argv) {
 
     seed("version_json", "version.json", json_text_compact(version_document(12)));
     seed("version_json", "pretty.json", json_text_pretty(version_document(4294967295U)));
+    seed("version_json", "signed.json", json_text_compact(version_document(12, 1752592000)));
 
     seed("index_json", "index.json", index);
     nlohmann::json hostile = nlohmann::json::array();

@@ -1,5 +1,5 @@
 // version.json as the launcher reads it from a server (and from its own copy at the next
-// start): the update number, from any document at all.
+// start): the update number and the expiry, from any document at all.
 #include "fuzz/json_checks.hpp"
 #include "update/documents/manifests.hpp"
 
@@ -18,6 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const nlohmann::json::exception&) {
         // Not a usable version document: the attempt fails and the next host is asked.
     }
+    // Never an error: no expiry, or a whole number from 0 up.
+    (void)read_expiry(*document);
     fuzz::check_round_trip(*document);
     return 0;
 }

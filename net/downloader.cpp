@@ -21,7 +21,7 @@ std::string curl_error_text(CURLcode code) {
 
 } // namespace
 
-downloader::downloader() {
+downloader::downloader(const transfer_trust& trust) {
     easy.add<CURLOPT_USERAGENT>(user_agent);
     easy.add<CURLOPT_VERBOSE>(0L);
     easy.add<CURLOPT_IPRESOLVE>(CURL_IPRESOLVE_WHATEVER);
@@ -36,6 +36,20 @@ downloader::downloader() {
     // libcurl's default 16 KiB receive buffer costs about a third of the throughput on a fast
     // link (one receive and one file write per 16 KiB); 100 KiB, as the curl tool uses, does not.
     easy.add<CURLOPT_BUFFERSIZE>(102400L);
+    restrict_to_verified_web(trust);
+}
+
+void downloader::restrict_to_verified_web(const transfer_trust& trust) {
+    // libcurl speaks many protocols and follows a redirect to some of them (ftp among them on
+    // most builds); a server, or whoever answers in its place, must not lead us to any but these.
+    easy.add<CURLOPT_PROTOCOLS_STR>("http,https");
+    easy.add<CURLOPT_REDIR_PROTOCOLS_STR>("http,https");
+    // Set although they are libcurl's defaults: whatever changes elsewhere, no build of ours
+    // takes a certificate it cannot check, or one issued to another name.
+    easy.add<CURLOPT_SSL_VERIFYPEER>(1L);
+    easy.add<CURLOPT_SSL_VERIFYHOST>(2L);
+    if (!trust.ca_file.empty())
+        easy.add<CURLOPT_CAINFO>(trust.ca_file);
 }
 
 void downloader::set_low_speed_time(long seconds) {

@@ -1,10 +1,11 @@
-// Fetches one URL at a time into a file over HTTP, with a fixed browser-like identity,
+// Fetches one URL at a time into a file over HTTP or HTTPS, with a fixed browser-like identity,
 // redirects, failure on HTTP error statuses, connection and low-speed limits, and progress
 // reports. Failures come back as false plus a text; no libcurl exception leaves a download.
 #pragma once
 
 #include "common/byte_sink.hpp"
 #include "net/curl_easy.hpp"
+#include "net/transfer_trust.hpp"
 
 #include <chrono>
 #include <exception>
@@ -17,7 +18,8 @@ namespace qz4 {
 class downloader {
 public:
     // Sets the fixed options; a libcurl failure here is thrown (curl::curl_easy_exception).
-    downloader();
+    // Only http and https are spoken, redirects included, and certificates are always checked.
+    explicit downloader(const transfer_trust& trust = {});
     virtual ~downloader() = default;
     downloader(const downloader&) = delete;
     downloader& operator=(const downloader&) = delete;
@@ -61,6 +63,7 @@ public:
                                  double uploaded) noexcept;
 
 private:
+    void restrict_to_verified_web(const transfer_trust& trust);
     // Runs one transfer into `target` through `writer`; false with last_error set on failure.
     bool perform_transfer(const std::string& url, curl_write_callback writer, void* target);
     static std::size_t file_writer(char* data, std::size_t size, std::size_t count, void* file) noexcept;

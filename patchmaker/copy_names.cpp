@@ -1,6 +1,5 @@
 #include "patchmaker/copy_names.hpp"
 
-#include "common/encoding.hpp"
 #include "common/ascii_text.hpp"
 
 #include <unordered_set>
@@ -69,10 +68,6 @@ private:
 bool is_update_document_name(const std::wstring& name) {
     const std::wstring lower = to_lower(name);
     return lower == L"index.json" || lower.starts_with(L"index.json.");
-}
-
-std::wstring server_copy_path(const std::string& remote) {
-    return replace_all(replace_all(utf8_to_wide(remote), L"%20", L" "), L"/", L"\\");
 }
 
 std::vector<std::wstring> assign_copy_stems(const std::vector<std::wstring>& keys,

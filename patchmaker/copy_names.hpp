@@ -22,10 +22,6 @@ namespace qz4 {
 // already made in this update's directory for the same file (empty when there is none): the
 // file keeps it, so that copy stays usable. Otherwise the first key in order keeps its natural
 // name, and a later one gets "~2", "~3" ... before its extension.
-// The path below the output directory of the copy a record's `r` names ("%20" as a space,
-// backslashes).
-[[nodiscard]] std::wstring server_copy_path(const std::string& remote);
-
 [[nodiscard]] std::vector<std::wstring> assign_copy_stems(const std::vector<std::wstring>& keys,
                                                           const std::vector<std::wstring>& kept);
 

@@ -3,14 +3,14 @@
 // update number (packed when packing pays, a plain copy otherwise) with a new record.
 // Several workers may run at once; each owns its digest context and buffer, and borrows an
 // encoder from the run's pool for each file it packs.
+#include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
+#include "common/file_digests.hpp"
 #include "common/file_handle.hpp"
 #include "common/file_system.hpp"
 #include "common/format.hpp"
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
-#include "common/sha1.hpp"
-#include "common/ascii_text.hpp"
 #include "patchmaker/console_text.hpp"
 #include "patchmaker/copy_names.hpp"
 #include "patchmaker/patch_maker_state.hpp"
@@ -87,45 +87,70 @@ private:
 
     void handle(const queued_file& file) {
         const file_names names = name_file(state_, file);
-        std::optional<nlohmann::json> record = reuse_cached(names);
+        // One open serves everything the run reads of the file: its stamp, digest and copy all
+        // come from the same file, and never from whatever a link put in its place since the
+        // listing.
+        file_handle input = file_handle::open_read_regular(names.full);
+        const std::optional<std::uint64_t> stamp = input.is_open() ? file_stamp(input) : std::nullopt;
+        if (!stamp) {
+            report_unreadable(names);
+            ++state_.failed_files;
+            return;
+        }
+        const std::string key = wide_to_utf8(names.key);
+        std::optional<nlohmann::json> record = reuse_cached(names, key, *stamp, input);
         if (!record)
-            record = publish_anew(names);
+            record = publish_anew(names, input);
         if (!record) {
             ++state_.failed_files; // reported; the file stays out of the cache
             return;
         }
-        state_.new_cache.store(wide_to_utf8(names.key), names.full, &*record);
+        // The stamp taken before the file was read: a file changed while it was read does not
+        // match it, and is read again by the next run.
+        state_.new_cache.store_stamp(key, *stamp, &*record);
         std::lock_guard lock(state_.files_mutex);
         state_.index_slots.at(file.position) = std::move(*record);
     }
 
+    void report_unreadable(const file_names& names) {
+        state_.out.print(format_narrow("!!! Error reading file: %S\n", shown_path(names.full).c_str()));
+    }
+
     // The cached record, when the file's stamp is the one stored with it and its server
-    // copy is still in the output tree with the digest the record names.
-    std::optional<nlohmann::json> reuse_cached(const file_names& names) {
+    // copy is still in the output tree with the digests the record names.
+    std::optional<nlohmann::json> reuse_cached(const file_names& names, const std::string& key, std::uint64_t stamp,
+                                               file_handle& input) {
         nlohmann::json cached;
-        if (!state_.old_cache.lookup(names.key, names.full, &cached))
+        if (!state_.old_cache.lookup_stamp(key, stamp, &cached))
             return std::nullopt;
-        std::wstring server_copy;
-        std::string expected;
+        std::optional<std::wstring> below;
         std::string remote;
+        expected_copy expected;
         std::uint32_t update = 0;
         try {
             remote = cached.at("r").get<std::string>();
-            server_copy = join_path(state_.output_dir, server_copy_path(remote));
-            expected = cached.at(cached.contains("r_pack") ? "r_sha1" : "l_sha1").get<std::string>();
+            below = server_copy_path(remote);
+            expected = expected_server_copy(cached);
             update = json_number_u32(cached.at("u"));
         } catch (const nlohmann::json::exception&) {
             return std::nullopt; // a damaged cache entry is a miss, never a crash
         }
+        // A text that names no file inside the output tree is never opened: the file is simply
+        // published anew, under a name the launcher can fetch.
+        const std::wstring server_copy =
+            join_path(state_.output_dir, below ? *below : replace_all(utf8_to_wide(remote), L"/", L"\\"));
+        const digest_texts found = below ? file_digests(server_copy, buffer_, digests_) : digest_texts{};
         // A missing copy must not pass for an empty one, whose digest text is empty too; any
         // other digest proves the copy is there.
-        const bool good = file_sha1(server_copy, buffer_, context_) == expected &&
-                          (!expected.empty() || is_regular_file(server_copy));
+        const bool good = below && found.sha1 == expected.sha1 &&
+                          (!expected.sha256 || found.sha256 == *expected.sha256) &&
+                          (!expected.sha1.empty() || is_regular_file(server_copy));
         if (!good) {
-            state_.out.print(
-                format_narrow("Checksum mismatch for output file: %S\n", shown_path(server_copy).c_str()));
+            print_mismatch("output", server_copy);
             return std::nullopt;
         }
+        if (!add_sha256(names, input, server_copy, found, cached))
+            return std::nullopt; // reported
         state_.out.print(format_narrow("Using cached: %s\n", remote.c_str()));
         state_.note_referenced(update);
         // A copy made for an update that was never published (a run that stopped on a
@@ -135,7 +160,53 @@ private:
         return cached;
     }
 
-    std::optional<nlohmann::json> publish_anew(const file_names& names) {
+    // What the server copy of a cached record must hash to: the packed copy's digests, or the
+    // file's own for a plain copy. Records made before SHA-256 have none.
+    struct expected_copy {
+        std::string sha1;
+        std::optional<std::string> sha256;
+    };
+    static expected_copy expected_server_copy(const nlohmann::json& cached) {
+        const bool packed = cached.contains("r_pack");
+        expected_copy expected;
+        expected.sha1 = cached.at(packed ? "r_sha1" : "l_sha1").get<std::string>();
+        if (const char* name = packed ? "r_sha256" : "l_sha256"; cached.contains(name))
+            expected.sha256 = cached.at(name).get<std::string>();
+        return expected;
+    }
+
+    // A record made before SHA-256 gets its digests: the file's from the input (which its
+    // stamp says has not changed since), the packed copy's from the copy just hashed. The
+    // input must still give the record's SHA-1, and a plain copy the input's SHA-256, or the
+    // record is not reused. The changed record makes the run publish a new update.
+    bool add_sha256(const file_names& names, file_handle& file, const std::wstring& server_copy,
+                    const digest_texts& copy, nlohmann::json& record) {
+        const bool packed = record.contains("r_pack");
+        if (!record.contains("l_sha256")) {
+            const digest_texts input = file.rewind() ? file_digests(file, buffer_, digests_) : digest_texts{};
+            const auto l_sha1 = record.find("l_sha1");
+            if (l_sha1 == record.end() || !l_sha1->is_string() ||
+                input.sha1 != l_sha1->get_ref<const std::string&>()) {
+                print_mismatch("input", names.full);
+                return false;
+            }
+            if (!packed && input.sha256 != copy.sha256) {
+                print_mismatch("output", server_copy);
+                return false;
+            }
+            record["l_sha256"] = input.sha256;
+        }
+        if (packed && !record.contains("r_sha256"))
+            record["r_sha256"] = copy.sha256;
+        return true;
+    }
+
+    void print_mismatch(const char* which, const std::wstring& path) {
+        state_.out.print(
+            format_narrow("Checksum mismatch for %s file: %S\n", which, shown_path(path).c_str()));
+    }
+
+    std::optional<nlohmann::json> publish_anew(const file_names& names, file_handle& input) {
         state_.update_detected = true;
         state_.note_referenced(state_.next_version);
         state_.out.print(format_narrow("Processing: %S\n", shown_path(names.relative).c_str()));
@@ -145,17 +216,17 @@ private:
         file_record record;
         record.u = state_.next_version;
         record.l = local_path_text(names.relative);
-        if (!read_digest(names, record))
+        if (!read_digest(names, input, record))
             return std::nullopt;
         create_directories(parent_directory(names.output));
 
         const pack_outcome outcome =
-            record.l_size >= state_.minsize ? pack(names, record) : pack_outcome::not_packed;
+            record.l_size >= state_.minsize ? pack(names, input, record) : pack_outcome::not_packed;
         if (outcome == pack_outcome::failed)
             return std::nullopt; // reported
         const bool packed = outcome == pack_outcome::kept;
         if (!packed) {
-            if (!copy_file_overwrite(names.full, names.output)) {
+            if (!input.rewind() || !copy_to_file(input, names.output)) {
                 state_.out.print(format_narrow("!!! Error copy: %S\n", shown_path(names.full).c_str()));
                 delete_file_now(names.output);
                 return std::nullopt;
@@ -166,20 +237,18 @@ private:
         return file_record_json(record);
     }
 
-    // The file's size and digest. A file that cannot be opened or read through is a failure:
-    // published with an empty digest, it would reach players as an empty or broken file.
-    bool read_digest(const file_names& names, file_record& record) {
-        std::optional<std::uint64_t> size;
-        {
-            const file_handle file = file_handle::open_read(names.full);
-            size = file.is_open() ? file.size() : std::nullopt;
-        }
+    // The file's size and digest. A file that cannot be read through is a failure: published
+    // with an empty digest, it would reach players as an empty or broken file.
+    bool read_digest(const file_names& names, file_handle& input, file_record& record) {
+        const std::optional<std::uint64_t> size = input.size();
         if (size) {
             record.l_size = static_cast<std::uint32_t>(*size);
-            record.l_sha1 = file_sha1(names.full, buffer_, context_);
+            digest_texts digests = input.rewind() ? file_digests(input, buffer_, digests_) : digest_texts{};
+            record.l_sha1 = std::move(digests.sha1);
+            record.l_sha256 = std::move(digests.sha256);
         }
         if (!size || (*size != 0 && record.l_sha1.empty())) {
-            state_.out.print(format_narrow("!!! Error reading file: %S\n", shown_path(names.full).c_str()));
+            report_unreadable(names);
             return false;
         }
         return true;
@@ -188,8 +257,9 @@ private:
     enum class pack_outcome { kept, not_packed, failed };
 
     // Packs the file and keeps the packed copy unless packing did not pay.
-    pack_outcome pack(const file_names& names, file_record& record) {
-        const int result = state_.encoders.acquire()->pack(names.full, names.packed);
+    pack_outcome pack(const file_names& names, file_handle& input, file_record& record) {
+        const int result =
+            input.rewind() ? state_.encoders.acquire()->pack(input, names.packed) : lzma2_result::read_error;
         if (result != lzma2_result::ok) {
             state_.out.print(format_narrow("!!! Error packing file: %S (Code: %d)\n",
                                            shown_path(names.full).c_str(), result));
@@ -203,7 +273,9 @@ private:
         }
         record.r_pack = pack_format_lzma2;
         record.r_size = packed_size;
-        record.r_sha1 = file_sha1(names.packed, buffer_, context_);
+        digest_texts digests = file_digests(names.packed, buffer_, digests_);
+        record.r_sha1 = std::move(digests.sha1);
+        record.r_sha256 = std::move(digests.sha256);
         return pack_outcome::kept;
     }
 
@@ -215,7 +287,7 @@ private:
     }
 
     patch_maker_state& state_;
-    sha1_context context_;
+    digest_context digests_{digest_kinds::sha1_and_sha256};
     byte_buffer buffer_;
 };
 

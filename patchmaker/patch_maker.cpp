@@ -2,17 +2,20 @@
 // saved, and the console texts.
 #include "patchmaker/patch_maker.hpp"
 
+#include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
 #include "common/file_system.hpp"
 #include "common/format.hpp"
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
-#include "common/ascii_text.hpp"
+#include "common/utc_time.hpp"
+#include "patchmaker/announcement.hpp"
 #include "patchmaker/console_text.hpp"
 #include "patchmaker/copy_names.hpp"
 #include "patchmaker/guid.hpp"
 #include "patchmaker/interrupts.hpp"
 #include "patchmaker/patch_maker_state.hpp"
+#include "patchmaker/private_file.hpp"
 #include "patchmaker/publisher_key.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
@@ -47,14 +50,11 @@ public:
         if (!prepare_signing())
             return false;
 
-        std::vector<std::wstring> others;
-        const std::vector<std::wstring> files = list_files(state_.input_dir, true, L"*.*", &others);
+        passed_over_entries passed_over;
+        const std::vector<std::wstring> files = list_files(state_.input_dir, true, L"*.*", &passed_over);
         state_.out.print("Brightgate\n");
         state_.out.print("Checking files...\n");
-        // A pipe would block the run for ever, a device could be endless: only files are
-        // published, and the publisher is told what was passed over.
-        for (const auto& other : others)
-            state_.out.print(format_narrow("Skipped (not a file): %S\n", shown_path(other).c_str()));
+        report_passed_over(passed_over);
         queue(files);
         run_workers(files.size());
 
@@ -75,6 +75,8 @@ public:
     }
 
 private:
+    // The key comes with the configuration, so that the publisher can build the launcher with
+    // it while editing config.json.
     bool create_configuration() {
         state_.configuration = publisher_config_template(new_guid_text());
         if (!write_json_pretty(state_.config_path, state_.configuration)) {
@@ -82,6 +84,7 @@ private:
                 format_narrow("!!! Error writing file: %S\n", shown_path(state_.config_path).c_str()));
             return false;
         }
+        (void)prepare_signing();
         state_.out.print("Configuration file created. Edit config.json and start tool again.\n");
         return false;
     }
@@ -94,6 +97,7 @@ private:
         state_.optimize_threshold = settings.optimize_threshold;
         state_.current_version = settings.gameupdate;
         state_.next_version = state_.current_version + 1;
+        validity_seconds_ = std::uint64_t{settings.validity_days} * 86400;
     }
 
     // Signing is on unless config.json's "maker" says "sign": false; the key is made on the
@@ -120,6 +124,12 @@ private:
         case key_status::loaded:
             break;
         }
+        // Whoever can read the key can sign updates that every launcher takes; the run goes on,
+        // the publisher decides.
+        if (readable_by_others(key_path_))
+            state_.out.print(
+                format_narrow("Warning: others can read the signing key %S; make it yours alone: %s\n",
+                              shown_key.c_str(), owner_only_command(key_path_).c_str()));
         const public_key& signing = loaded.key->public_half();
         if (!setup_.launcher_keys.empty() &&
             std::find(setup_.launcher_keys.begin(), setup_.launcher_keys.end(), signing) ==
@@ -130,6 +140,36 @@ private:
                               shown_key.c_str(), public_key_text(signing).c_str()));
         key_ = std::move(loaded.key);
         return true;
+    }
+
+    // A pipe would block the run for ever, a device could be endless, a link could lead
+    // anywhere (signing.key, config.json, the whole disk, or back to itself): only files are
+    // published, and the publisher is told what was passed over. A name Windows cannot hold
+    // would reach players as another file, or none: it fails the run as an unreadable file does.
+    void report_passed_over(const passed_over_entries& passed_over) {
+        for (const auto& link : passed_over.links)
+            state_.out.print(format_narrow("Skipped (link): %S\n", shown_path(link).c_str()));
+        for (const auto& other : passed_over.others)
+            state_.out.print(format_narrow("Skipped (not a file): %S\n", shown_path(other).c_str()));
+        for (const auto& refused : passed_over.refused) {
+            state_.out.print(
+                format_narrow("!!! Unusable name: \"%S\" in %S: %s\n", shown_name(refused.name).c_str(),
+                              shown_path(refused.directory).c_str(), name_fault_text(refused.fault)));
+            ++state_.failed_files;
+        }
+    }
+
+    // A name as the console can show it: control characters (an escape sequence would drive
+    // the publisher's terminal) as \xNN.
+    static std::wstring shown_name(const std::wstring& name) {
+        std::wstring shown;
+        for (const wchar_t c : name) {
+            if (c >= 0x20 && c != 0x7F)
+                shown += c;
+            else
+                shown += format_wide(L"\\x%02X", static_cast<unsigned>(c));
+        }
+        return shown;
     }
 
     void queue(const std::vector<std::wstring>& files) {
@@ -174,7 +214,7 @@ private:
         remote.erase(0, next_prefix.size());
         if (record.contains("r_pack") && remote.ends_with(".lzma2"))
             remote.resize(remote.size() - 6);
-        return server_copy_path(remote);
+        return server_copy_path(remote).value_or(std::wstring());
     }
 
     void run_workers(std::size_t file_count) {
@@ -253,21 +293,49 @@ private:
             }
             pack_index(index_path, packed_index_path);
         }
-        const std::string version = json_text_compact(version_document(state_.current_version));
-        if (!write_signature(index_path, signed_document::index, index) ||
-            !write_signature(version_path, signed_document::version, version))
+        if (!write_signature(index_path, signed_document::index, index))
             return false;
-        // version.json goes last: a launcher that sees the new number finds its index ready,
-        // and the signatures of both.
-        if (!write_document_text(version_path, version)) {
-            state_.out.print(format_narrow("!!! Error writing file: %S\n", shown_path(version_path).c_str()));
+        const std::optional<std::string> announced = announce(version_path);
+        if (!announced)
             return false;
-        }
         state_.out.print("Finished!\n\n");
         state_.out.print(
             format_narrow("Minimum referenced version: %u\n", state_.min_referenced_version.load()));
         state_.out.print(format_narrow("Current game update version: %u\n", state_.current_version));
+        state_.out.print(*announced);
         return true;
+    }
+
+    // Writes version.json, its signature first. A signed one carries the time launchers stop
+    // taking it, so that no host can keep serving it for ever; it is signed again only when
+    // less than half of its validity is left (or more than all of it: a shortened validity, a
+    // clock put back), so that a run without changes leaves mirrors nothing new to fetch.
+    // The console line about it (none unsigned); nullopt when a write failed.
+    std::optional<std::string> announce(const std::wstring& version_path) {
+        std::optional<std::uint64_t> expires;
+        if (key_) {
+            const std::uint64_t now = unix_time_now(setup_.clock);
+            const announcement_terms terms{state_.current_version, product_guid(), now, validity_seconds_};
+            if (const auto kept = reusable_announcement(version_path, *key_, terms))
+                return format_narrow("version.json kept, valid until %s\n", utc_time_text(*kept).c_str());
+            expires = now + validity_seconds_;
+        }
+        const std::string version = json_text_compact(version_document(state_.current_version, expires));
+        if (!write_signature(version_path, signed_document::version, version))
+            return std::nullopt;
+        // version.json goes last: a launcher that sees the new number finds its index ready,
+        // and the signatures of both.
+        if (!write_document_text(version_path, version)) {
+            state_.out.print(format_narrow("!!! Error writing file: %S\n", shown_path(version_path).c_str()));
+            return std::nullopt;
+        }
+        if (!expires)
+            return std::string();
+        return format_narrow("version.json signed, valid until %s\n", utc_time_text(*expires).c_str());
+    }
+
+    [[nodiscard]] const std::string& product_guid() const {
+        return json_member(json_member(state_.configuration, "client"), "guid").get_ref<const std::string&>();
     }
 
     // The signature of `document`, the exact bytes written at `path`. Without a key none is
@@ -278,10 +346,8 @@ private:
             delete_file_now(signature_path);
             return true;
         }
-        const std::string& guid =
-            json_member(json_member(state_.configuration, "client"), "guid").get_ref<const std::string&>();
         const signature_file signature =
-            key_->sign(kind, guid, state_.current_version,
+            key_->sign(kind, product_guid(), state_.current_version,
                        std::span(reinterpret_cast<const std::uint8_t*>(document.data()), document.size()));
         if (write_document_text(
                 signature_path,
@@ -319,7 +385,8 @@ private:
     // copy names and the final comparison.
     nlohmann::json old_entries_;
     std::wstring key_path_;
-    std::optional<signing_key> key_; // none when the publisher signs nothing
+    std::optional<signing_key> key_;     // none when the publisher signs nothing
+    std::uint64_t validity_seconds_ = 0; // of a signed version.json
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 // numbering each changed tree as a new update and reusing what did not change.
 #pragma once
 
+#include "common/utc_time.hpp"
 #include "signatures/signatures.hpp"
 
 #include <atomic>
@@ -18,6 +19,7 @@ struct patch_maker_setup {
     // The keys built into the program running the patch maker: a signing key outside them is
     // reported, since launchers of the same build would refuse what it signs.
     std::vector<public_key> launcher_keys;
+    wall_clock clock; // the time a signed version.json's expiry counts from; empty: the system's
 };
 
 // One run. True when it went through to the end (whether or not the tree changed), false

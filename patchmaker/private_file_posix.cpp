@@ -1,4 +1,5 @@
-// POSIX: mode 0600 from the creating open, whatever the umask.
+// POSIX: mode 0600 from the creating open, whatever the umask; any group or other bit found
+// on the file is too much.
 #include "patchmaker/private_file.hpp"
 
 #include "common/native_path_posix.hpp"
@@ -38,6 +39,18 @@ bool create_private_file(const std::wstring& path, std::string_view text) {
         return true;
     ::unlink(native.c_str());
     return false;
+}
+
+bool readable_by_others(const std::wstring& path) {
+    struct stat status {};
+    return ::stat(to_native_path(path).c_str(), &status) == 0 && (status.st_mode & (S_IRWXG | S_IRWXO)) != 0;
+}
+
+std::string owner_only_command(const std::wstring& path) {
+    std::string quoted;
+    for (const char c : to_native_path(path))
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return "chmod 600 '" + quoted + "'";
 }
 
 } // namespace qz4

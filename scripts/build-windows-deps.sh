@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the libraries the Windows builds link statically: libcurl (HTTP only, no TLS) and
+# Builds the libraries the Windows builds link statically: libcurl (HTTP and HTTPS, the TLS
+# of Windows itself through Schannel, certificates checked against the system's store) and
 # libsodium (the update signatures), for x86_64 and i686, from Debian's source packages with
-# the MinGW-w64 compilers. nlohmann/json
-# (header only) is taken from the installed nlohmann-json3-dev package. The LZMA SDK has a
+# the MinGW-w64 compilers. nlohmann/json (header only) is taken from the installed
+# nlohmann-json3-dev package. The LZMA SDK has a
 # script of its own (scripts/build-lzma-sdk.sh), since the Linux builds need it too.
 #
 #   scripts/build-windows-deps.sh            build what is missing, print the prefixes
@@ -85,16 +86,20 @@ build_arch() {
   mkdir -p "$work/build/$arch/curl" && cd "$work/build/$arch/curl"
   # --without-zlib: Debian's MinGW zlib would otherwise be found and linked in.
   # --disable-pthreads: the resolver thread uses Win32 threads, no winpthread needed.
+  # --with-schannel: Windows' own TLS and certificate store, so no OpenSSL and no CA bundle
+  # to ship and keep current; every protocol but HTTP(S) stays out.
   "$work/src/curl/configure" --build=$build --host="$host" --prefix="$prefix" \
     --disable-shared --enable-static --disable-dependency-tracking \
     --enable-http --disable-ftp --disable-file --disable-ldap --disable-ldaps \
     --disable-rtsp --disable-dict --disable-telnet --disable-tftp \
     --disable-pop3 --disable-imap --disable-smtp --disable-gopher \
     --disable-mqtt --disable-smb --disable-manual --disable-pthreads \
-    --without-ssl --without-zlib --without-brotli --without-zstd \
+    --with-schannel --without-zlib --without-brotli --without-zstd \
     --without-libidn2 --without-libpsl --without-libssh2 --without-libssh \
     --without-nghttp2 --without-ngtcp2 --without-nghttp3 --without-librtmp \
     --without-ca-bundle --without-ca-path >"$logs/curl-configure.log" 2>&1
+  # A libcurl without its TLS would fetch nothing from an https:// host, and would still link.
+  grep -q '^#define USE_SCHANNEL 1' lib/curl_config.h || die "curl was configured without Schannel"
   make -C lib >"$logs/curl-make.log" 2>&1
   make -C lib install >>"$logs/curl-make.log" 2>&1
   make -C include install >>"$logs/curl-make.log" 2>&1
@@ -104,7 +109,7 @@ build_arch() {
   # static libcurl needs on Windows (its system libraries and CURL_STATICLIB).
   mkdir -p "$prefix/lib/cmake/CURL"
   cat >"$prefix/lib/cmake/CURL/CURLConfig.cmake" <<'EOF'
-# Static libcurl (HTTP only) for MinGW-w64, made by scripts/build-windows-deps.sh.
+# Static libcurl (HTTP and HTTPS through Schannel) for MinGW-w64, made by scripts/build-windows-deps.sh.
 get_filename_component(_qz4_curl_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
 if(NOT TARGET CURL::libcurl)
   add_library(CURL::libcurl STATIC IMPORTED)
@@ -112,12 +117,20 @@ if(NOT TARGET CURL::libcurl)
     IMPORTED_LOCATION "${_qz4_curl_prefix}/lib/libcurl.a"
     INTERFACE_INCLUDE_DIRECTORIES "${_qz4_curl_prefix}/include"
     INTERFACE_COMPILE_DEFINITIONS "CURL_STATICLIB"
-    INTERFACE_LINK_LIBRARIES "ws2_32;crypt32;bcrypt;advapi32")
+    INTERFACE_LINK_LIBRARIES "@CURL_SYSTEM_LIBRARIES@")
 endif()
 set(CURL_INCLUDE_DIRS "${_qz4_curl_prefix}/include")
 set(CURL_LIBRARIES CURL::libcurl)
 unset(_qz4_curl_prefix)
 EOF
+  # The system libraries as curl's own build lists them for static users (sockets, the
+  # certificate store, random numbers; Schannel itself is loaded at run time).
+  local curl_system_libraries
+  read -r -a curl_system_libraries < <(sed -n 's/^Libs.private: *//p' "$prefix/lib/pkgconfig/libcurl.pc")
+  curl_system_libraries=("${curl_system_libraries[@]#-l}")
+  ((${#curl_system_libraries[@]})) || die "libcurl.pc names no system libraries"
+  sed -i "s/@CURL_SYSTEM_LIBRARIES@/$(IFS=';'; echo "${curl_system_libraries[*]}")/" \
+    "$prefix/lib/cmake/CURL/CURLConfig.cmake"
   local curl_upstream=${curl_version#*:}
   curl_upstream=${curl_upstream%-*}
   cat >"$prefix/lib/cmake/CURL/CURLConfigVersion.cmake" <<EOF
@@ -163,18 +176,22 @@ EOF
   cp -r /usr/include/nlohmann "$prefix/include/"
   cp -r /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
 
-  # A program that uses the library must link, or the prefix is not worth keeping.
+  # A program that uses the library must link, or the prefix is not worth keeping; a transfer
+  # pulls in the TLS code and every system library it needs.
   cat >"$work/build/$arch/check.c" <<'EOF'
 #define CURL_STATICLIB
 #include <curl/curl.h>
 int main(void) {
     CURL* easy = curl_easy_init();
+    curl_easy_setopt(easy, CURLOPT_URL, "https://localhost/");
+    curl_easy_setopt(easy, CURLOPT_CAINFO, "ca.pem");
+    CURLcode result = curl_easy_perform(easy);
     curl_easy_cleanup(easy);
-    return 0;
+    return result == CURLE_OK;
 }
 EOF
   "$CC" -static -I"$prefix/include" "$work/build/$arch/check.c" -o "$work/build/$arch/check.exe" \
-    -L"$prefix/lib" -lcurl -lws2_32 -lcrypt32 -lbcrypt -ladvapi32 >"$logs/check.log" 2>&1
+    -L"$prefix/lib" -lcurl "${curl_system_libraries[@]/#/-l}" >"$logs/check.log" 2>&1
   cat >"$work/build/$arch/check_sodium.c" <<'EOF'
 #define SODIUM_STATIC
 #include <sodium.h>

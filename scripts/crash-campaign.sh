@@ -18,7 +18,8 @@ while [[ $# -gt 0 ]]; do
   esac
 done
 build=build/$preset
-cmake --preset "$preset" >/dev/null
+scripts/ensure-deps.sh linux >/dev/null
+cmake --preset "$preset" -DQZ4_ALLOW_UNSIGNED_UPDATES=ON >/dev/null # a test build: no publisher key
 cmake --build --preset "$preset" -j 2 --target qz4_crash_tests >/dev/null
 port=$(sed -n 's/^QZ4_E2E_PORT:INTERNAL=//p' "$build/CMakeCache.txt")
 state=$PWD/$build/tests/e2e/nginx

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The whole product in two minutes: the patch maker publishes a small game, nginx serves it
-# on loopback, the launcher installs it into an empty game directory and starts the client;
-# then one file changes, is published again, and the launcher fetches only that file.
+# The whole product in two minutes, as a publisher sets it up: a first build serves as the
+# patch maker, whose first run writes config.json and the signing key and prints the key;
+# the launcher is built with that key. The patch maker publishes a small game, signed, nginx
+# serves it on loopback, the launcher installs it into an empty game directory and starts the
+# client; then one file changes, is published again, and the launcher fetches only that file.
 #   scripts/demo.sh            everything is left in build/demo (QZ4_DEMO_DIR to choose)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,8 +14,8 @@ guid=7c1e0d52-93ab-4f6e-b2d4-5a8e61f03c97
 
 say() { echo "demo: $*"; }
 
-say "installing what is missing (nginx-light among it)"
-scripts/install-deps.sh --no-windows >/dev/null
+say "installing what is missing (nginx-light and the LZMA SDK among it)"
+scripts/ensure-deps.sh linux >/dev/null
 
 rm -rf "$demo/publisher" "$demo/game" "$demo/nginx" "$demo"/fetched-*.txt
 mkdir -p "$demo/publisher/input" "$demo/game"
@@ -23,11 +25,14 @@ trap 'stop_nginx; exit 130' INT TERM
 
 port=$(python3 -c "import socket; s = socket.socket(); s.bind(('127.0.0.1', 0)); print(s.getsockname()[1])")
 base="http://127.0.0.1:$port/qz4/"
-say "building a release launcher whose update host is $base"
-cmake -S . -B "$demo/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQZ4_BUILD_TESTS=OFF \
-  -DQZ4_UPDATE_URL_PRIMARY="$base" -DQZ4_UPDATE_URL_FALLBACK="$base" >/dev/null
-cmake --build "$demo/build" -j "$(nproc)" --target qz4launcher >/dev/null
 launcher=$demo/build/app/qz4launcher
+build_program() { # the build options that differ between the two builds
+  cmake -S . -B "$demo/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQZ4_BUILD_TESTS=OFF \
+    -DQZ4_UPDATE_URL_PRIMARY="$base" -DQZ4_UPDATE_URL_FALLBACK="$base" "$@" >/dev/null
+  cmake --build "$demo/build" -j "$(nproc)" --target qz4launcher >/dev/null
+}
+say "building the program without a key, to serve as the patch maker only (never for players)"
+build_program -DQZ4_ALLOW_UNSIGNED_UPDATES=ON -DQZ4_UPDATE_PUBLIC_KEY=
 
 say "making a sample game of a few hundred files in $demo/publisher/input"
 input=$demo/publisher/input
@@ -43,9 +48,18 @@ echo "a name with non-ASCII letters" >"$input/client/Zubehör/Übersicht.txt"
 printf 'volume=3\nlanguage=en\n' >"$input/config/settings.cfg"
 files=$(find "$input" -type f | wc -l)
 
-say "publishing $files files with the patch maker"
+say "the patch maker's first run writes config.json and the signing key"
 cp "$launcher" "$demo/publisher/"
-(cd "$demo/publisher" && ./qz4launcher -patchmaker >/dev/null) || true # the first run writes config.json
+(cd "$demo/publisher" && ./qz4launcher -patchmaker >"$demo/publisher/console.txt") || true
+sed 's/^/    /' "$demo/publisher/console.txt"
+key=$(sed -n 's/^Build the launcher with -DQZ4_UPDATE_PUBLIC_KEY=//p' "$demo/publisher/console.txt")
+[[ -n $key ]] || { echo "demo: the patch maker printed no key" >&2; exit 1; }
+
+say "building the launcher with the publisher's key $key, whose update host is $base"
+build_program -DQZ4_ALLOW_UNSIGNED_UPDATES=OFF -DQZ4_UPDATE_PUBLIC_KEY="$key"
+cp "$launcher" "$demo/publisher/" # the same program publishes from now on
+
+say "publishing $files files with the patch maker"
 python3 - "$demo/publisher/config.json" "$guid" "$base" <<'EDIT'
 import json, sys
 path, guid, base = sys.argv[1:]
@@ -58,7 +72,8 @@ publish() {
   # The patch maker's exit code is 1 when its run went through, 0 when it stopped.
   local status=0
   (cd "$demo/publisher" && ./qz4launcher -patchmaker >"$demo/publisher/console.txt") || status=$?
-  sed -n 's/^Current game update version/    published update/p' "$demo/publisher/console.txt"
+  sed -n -e 's/^Current game update version/    published update/p' -e 's/^version.json /    version.json /p' \
+    "$demo/publisher/console.txt"
   if ((status != 1)); then
     cat "$demo/publisher/console.txt" >&2
     return 1

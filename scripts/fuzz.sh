@@ -33,7 +33,7 @@ while (($#)); do
 done
 ((${#targets[@]})) || targets=("${all_targets[@]}")
 
-scripts/build-lzma-sdk.sh linux >/dev/null
+scripts/ensure-deps.sh linux >/dev/null
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)"
 

@@ -20,7 +20,7 @@ while (($#)); do
   shift
 done
 
-scripts/build-lzma-sdk.sh linux >/dev/null
+scripts/ensure-deps.sh linux >/dev/null
 cmake --preset dev >/dev/null
 cmake --build --preset dev --target qz4_engine_tests -j 2 >/dev/null
 

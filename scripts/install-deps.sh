@@ -8,11 +8,12 @@ linux_packages=(
   clang clang-format libclang-rt-dev libclang-rt-14-dev llvm
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libsodium-dev
-  xz-utils 7zip curl python3 tmux nginx-light
+  xz-utils 7zip curl python3 tmux nginx-light openssl
 )
 windows_packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine wine64 fonts-wine xvfb xauth make file dpkg-dev imagemagick xdotool autoconf automake libtool
+  libgnutls30
 )
 
 want=("${linux_packages[@]}")
@@ -48,4 +49,6 @@ if [[ ! -e $policy ]]; then
 fi
 apt-get update -qq
 # Without recommends: wine64 recommends the 32-bit wine loader, which breaks the 64-bit test runs.
+# Wine's Schannel (https in the Windows tests) needs libgnutls30, only a recommendation of
+# libwine: it is listed above.
 apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -59,12 +59,12 @@ if [[ ${1:-} == --in-display ]]; then
 fi
 
 step "Windows libraries"
-scripts/build-windows-deps.sh
-scripts/build-lzma-sdk.sh x86_64 i686
+scripts/ensure-deps.sh windows
 
 for preset in win64 win32; do
   step "$preset build"
-  cmake --preset "$preset" >/dev/null
+  # Test builds: no publisher key, so the launcher target is built without one, explicitly.
+  cmake --preset "$preset" -DQZ4_ALLOW_UNSIGNED_UPDATES=ON >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
 # Nothing here runs 32-bit Windows code; the i686 program is checked from the outside.

@@ -16,13 +16,13 @@ for arg in "$@"; do
   esac
 done
 
-if ((windows)); then scripts/install-deps.sh; else scripts/install-deps.sh --no-windows; fi
-scripts/build-lzma-sdk.sh linux
+if ((windows)); then scripts/ensure-deps.sh windows; else scripts/ensure-deps.sh linux; fi
 
 jobs=$(nproc)
 for preset in dev release tsan; do
   echo "=== $preset ==="
-  cmake --preset "$preset" >/dev/null
+  # The test builds have no publisher key; the release preset asks for one (or for this).
+  cmake --preset "$preset" -DQZ4_ALLOW_UNSIGNED_UPDATES=ON >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset"
 done

@@ -14,8 +14,10 @@ struct text_pair {
     const wchar_t* russian;
 };
 
+constexpr std::size_t text_count = static_cast<std::size_t>(text_id::end) - 1;
+
 // Indexed by text_id; the English texts that end in a space keep it, the Russian ones have none.
-constexpr std::array<text_pair, 18> texts = {{
+constexpr std::array<text_pair, text_count> texts = {{
     {L"Starting...", L"Запуск..."},
     {L"Update Required", L"Требуется обновление"},
     {L"To apply the update, all running instances of the game must be closed.\n\nWould you like to close all "
@@ -44,7 +46,24 @@ constexpr std::array<text_pair, 18> texts = {{
     {L"Not enough disk space: %s needed, %s free", L"Недостаточно места на диске: нужно %s, свободно %s"},
 }};
 
+// A text_id added without its pair leaves the pair's pointers null.
+constexpr bool every_text_in_both_languages() {
+    for (const text_pair& pair : texts) {
+        if (pair.english == nullptr || pair.russian == nullptr)
+            return false;
+    }
+    return true;
+}
+static_assert(every_text_in_both_languages(), "every text_id needs its English and Russian text");
+
 } // namespace
+
+std::vector<text_id> all_text_ids() {
+    std::vector<text_id> ids;
+    for (std::size_t id = 1; id <= text_count; ++id)
+        ids.push_back(static_cast<text_id>(id));
+    return ids;
+}
 
 const wchar_t* text_for(text_id id, bool russian) {
     const auto& pair = texts.at(static_cast<std::size_t>(id) - 1);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qz4 {
 
@@ -28,7 +29,13 @@ enum class text_id {
     files_updated,
     time_left,
     not_enough_space,
+    // Not a text: one past the last, so that the table of texts and the tests that go through
+    // every text cannot leave a new one out.
+    end,
 };
+
+// Every text, in the order of text_id.
+[[nodiscard]] std::vector<text_id> all_text_ids();
 
 // The English or the Russian form of a text.
 [[nodiscard]] const wchar_t* text_for(text_id id, bool russian);
@@ -66,6 +73,15 @@ inline constexpr wchar_t download_entry[] = L"%s (%S)";
 // Appended to index_download_failed when a host served a document the keys refused.
 inline constexpr wchar_t signature_refused[] = L"\nRefused: no valid signature for %S";
 inline constexpr wchar_t rollback_refused[] = L"\nRefused: rollback from update %u to %u";
+// Appended to index_download_failed when a host was reached and refused: the URL, the
+// transfer's text.
+inline constexpr wchar_t tls_refused[] = L"\nRefused: no trusted https connection for %S (%S)";
+inline constexpr wchar_t scheme_refused[] = L"\nRefused: %S leads to a scheme other than http and https (%S)";
+inline constexpr wchar_t below_minimum_refused[] =
+    L"\nRefused: update %u is older than update %u, the oldest this launcher takes";
+// The update number, version.json's URL and, for an expired one, when it expired.
+inline constexpr wchar_t expired_refused[] = L"\nRefused: update %u announced by %S expired at %S";
+inline constexpr wchar_t expiry_missing[] = L"\nRefused: update %u announced by %S has no expiry time";
 // What the disk refused, each on a line of its own after the texts above.
 inline constexpr wchar_t cannot_create_file[] = L"Cannot create file: %s (error %u)";
 inline constexpr wchar_t cannot_open_file[] = L"Cannot open file: %s (error %u)";

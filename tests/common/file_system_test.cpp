@@ -1,12 +1,14 @@
 #include "common/file_system.hpp"
 
 #include "common/encoding.hpp"
+#include "common/file_handle.hpp"
 #include "common/paths.hpp"
 #include "tests/support/system_probe.hpp"
 #include "tests/support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <string>
@@ -92,6 +94,169 @@ TEST(FileSystem, ListingsAreDepthFirstWithOwnFilesFirst) {
     EXPECT_EQ(list_directories(root, false), (std::vector<std::wstring>{root + L"\\b", root + L"\\d"}));
     EXPECT_TRUE(list_files(root + L"\\z.txt", true, L"*.*").empty());
     EXPECT_TRUE(list_files(root + L"\\missing", true, L"*.*").empty());
+}
+
+// Links of every kind, made where the system lets this process make them: a test that
+// cannot make one says so and skips.
+class LinkedTree : public testing::Test {
+protected:
+    // Makes `link` lead to `target` (as written: relative to the link's folder, or absolute).
+    bool make_link(const std::string& link, const fs::path& target, bool directory) {
+        std::error_code error;
+        if (directory)
+            fs::create_directory_symlink(target, dir_.native(link), error);
+        else
+            fs::create_symlink(target, dir_.native(link), error);
+        if (error)
+            skip_reason_ = "this system makes no link here: " + error.message();
+        return !error;
+    }
+    test::temp_dir dir_;
+    std::string skip_reason_;
+};
+
+TEST_F(LinkedTree, WalksNeitherFollowNorListLinks) {
+    test::write_file(dir_.native("outside/canary.txt"), "canary");
+    test::write_file(dir_.native("root/a.txt"), "a");
+    test::write_file(dir_.native("root/dir/b.txt"), "b");
+    const struct {
+        const char* name;
+        fs::path target;
+        bool directory;
+    } links[] = {
+        {"root/to_dir", "dir", true},
+        {"root/to_file", "a.txt", false},
+        {"root/to_outside", dir_.native("outside"), true},
+        {"root/dir/to_canary", "../../outside/canary.txt", false},
+        {"root/dead", "missing", false},
+        {"root/loop", "loop", false},
+        {"root/self", ".", true},
+        {"root/up", "..", true},
+    };
+    std::vector<std::wstring> expected_links;
+    for (const auto& link : links) {
+        if (!make_link(link.name, link.target, link.directory))
+            GTEST_SKIP() << skip_reason_;
+        expected_links.push_back(dir_.wide(link.name));
+    }
+    const std::wstring root = dir_.wide("root");
+    passed_over_entries passed_over;
+    EXPECT_EQ(list_files(root, true, L"*.*", &passed_over),
+              (std::vector<std::wstring>{root + L"\\a.txt", root + L"\\dir\\b.txt"}));
+    std::sort(passed_over.links.begin(), passed_over.links.end());
+    std::sort(expected_links.begin(), expected_links.end());
+    EXPECT_EQ(passed_over.links, expected_links);
+    EXPECT_TRUE(passed_over.others.empty());
+    EXPECT_TRUE(passed_over.refused.empty());
+    EXPECT_EQ(list_directories(root, true), std::vector<std::wstring>{root + L"\\dir"});
+}
+
+// The launcher empties its download area with this: a link planted there goes, and what it
+// leads to stays whatever it is.
+TEST_F(LinkedTree, RemovingADirectoryTakesLinksAwayAndNothingTheyLeadTo) {
+    test::write_file(dir_.native("outside/canary.txt"), "canary");
+    test::write_file(dir_.native("outside/dir/inner.txt"), "inner");
+    test::write_file(dir_.native("area/own.txt"), "own");
+    if (!make_link("area/file_link", dir_.native("outside/canary.txt"), false) ||
+        !make_link("area/dir_link", dir_.native("outside/dir"), true))
+        GTEST_SKIP() << skip_reason_;
+    EXPECT_TRUE(remove_directory(dir_.wide("area"), true));
+    EXPECT_FALSE(fs::exists(dir_.native("area")));
+    EXPECT_EQ(test::read_file(dir_.native("outside/canary.txt")), "canary");
+    EXPECT_EQ(test::read_file(dir_.native("outside/dir/inner.txt")), "inner");
+}
+
+// POSIX names that our Windows-form paths would read as other paths, or that Windows cannot
+// hold: reported with the reason, never joined to a path that is then listed or entered.
+TEST(FileSystem, NamesWindowsCannotHoldAreNeitherListedNorEnteredPosix) {
+    if (const auto reason = test::posix_only_skip_reason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    test::temp_dir dir;
+    test::write_file(dir.native("escape.txt"), "outside");
+    test::write_file(dir.native("sub/dir/inner.txt"), "outside too");
+    test::write_file(dir.native("root/good.txt"), "good");
+    const struct {
+        const char* name;
+        bool directory;
+        std::wstring shown;
+        name_fault fault;
+    } rows[] = {
+        {"..\\escape.txt", false, L"..\\escape.txt", name_fault::separator},
+        {"..\\sub", true, L"..\\sub", name_fault::separator},
+        {"bad:name", false, L"bad:name", name_fault::reserved_character},
+        {"nul.txt", false, L"nul.txt", name_fault::device_name},
+        {"dot.", true, L"dot.", name_fault::trailing_dot_or_space},
+        {"\xFF\xFE.bin", false, L"\uFFFD\uFFFD.bin", name_fault::not_unicode},
+    };
+    for (const auto& r : rows) {
+        const fs::path path = dir.native("root") / r.name;
+        if (r.directory)
+            test::write_file(path / "inner.txt", "inside a refused folder");
+        else
+            test::write_file(path, "refused");
+    }
+    const std::wstring root = dir.wide("root");
+    passed_over_entries passed_over;
+    EXPECT_EQ(list_files(root, true, L"*.*", &passed_over), std::vector<std::wstring>{root + L"\\good.txt"});
+    EXPECT_TRUE(list_directories(root, true).empty());
+    ASSERT_EQ(passed_over.refused.size(), std::size(rows));
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        const auto found = std::find_if(passed_over.refused.begin(), passed_over.refused.end(),
+                                        [&](const refused_name& refused) { return refused.name == r.shown; });
+        ASSERT_NE(found, passed_over.refused.end());
+        EXPECT_EQ(found->directory, root);
+        EXPECT_EQ(found->fault, r.fault);
+    }
+}
+
+// The Windows search's attribute bits, as find_entries takes them: Wine makes no links, so
+// this is where a junction and a symbolic link are seen for what they are.
+TEST(FileSystem, EveryReparsePointIsALink) {
+    struct row {
+        std::uint32_t attributes;
+        entry_kind kind;
+    };
+    const row rows[] = {
+        {0x80, entry_kind::file},                       // normal
+        {0x20 | 0x01, entry_kind::file},                // archive, read-only
+        {0x10, entry_kind::directory},                  // directory
+        {0x10 | 0x400, entry_kind::link},               // junction, or a symbolic link to a directory
+        {0x20 | 0x400, entry_kind::link},               // symbolic link to a file
+        {0x20 | 0x400 | 0x400000, entry_kind::link},    // a cloud placeholder, not yet on the disk
+        {0x10 | 0x02 | 0x04 | 0x400, entry_kind::link}, // hidden system junction ("Application Data")
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.attributes);
+        EXPECT_EQ(entry_kind_of_windows_attributes(r.attributes), r.kind);
+    }
+}
+
+// A device is no regular file, whatever its name: "NUL" on Windows, /dev/null elsewhere.
+TEST(FileSystem, OpeningForReadingRefusesADevice) {
+    const std::wstring device = test::posix_only_skip_reason().empty() ? L"\\dev\\null" : L"NUL";
+    EXPECT_TRUE(file_handle::open_read(device).is_open());
+    EXPECT_FALSE(file_handle::open_read_regular(device).is_open());
+}
+
+// The patch maker reads its input through this open: only a regular file, never what a link
+// leads to, and never a wait on a pipe.
+TEST_F(LinkedTree, OpeningForReadingTakesOnlyARegularFileItself) {
+    test::write_file(dir_.native("file"), "content");
+    fs::create_directory(dir_.native("folder"));
+    if (!make_link("to_file", "file", false))
+        GTEST_SKIP() << skip_reason_;
+    const struct {
+        const char* name;
+        bool opens;
+    } rows[] = {{"file", true}, {"to_file", false}, {"folder", false}, {"missing", false}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        file_handle file = file_handle::open_read_regular(dir_.wide(r.name));
+        EXPECT_EQ(file.is_open(), r.opens);
+        EXPECT_EQ(file.open_error() != 0, !r.opens);
+    }
+    EXPECT_TRUE(file_handle::open_read(dir_.wide("to_file")).is_open()) << "the plain open follows links";
 }
 
 TEST(FileSystem, NamePatternsFollowTheWindowsSearch) {

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// `127.0.0.1 - - [time] "GET /path HTTP/1.1" 200 18 "-" "agent"`
+// `127.0.0.1 - - [time] "GET /path HTTP/1.1" 200 18 "-" "agent" https 8443`
 bool parse_line(const std::string& line, logged_request& request) {
     const std::size_t get = line.find("\"GET ");
     if (get == std::string::npos)
@@ -24,11 +24,14 @@ bool parse_line(const std::string& line, logged_request& request) {
     const std::size_t start = get + 5;
     const std::size_t end = line.find(' ', start);
     const std::size_t quote = line.find('"', end);
-    if (end == std::string::npos || quote == std::string::npos)
+    const std::size_t agent_end = line.rfind('"');
+    if (end == std::string::npos || quote == std::string::npos || agent_end <= quote)
         return false;
     request.path = line.substr(start, end - start);
     std::istringstream rest(line.substr(quote + 1));
     rest >> request.status;
+    std::istringstream connection(line.substr(agent_end + 1));
+    connection >> request.scheme >> request.port;
     return true;
 }
 
@@ -40,6 +43,8 @@ nginx_site::nginx_site() : state_(fs::u8path(QZ4_NGINX_STATE_DIR)) {
     while (std::getline(server, line))
         if (line.rfind("base_url=", 0) == 0)
             base_url_ = line.substr(9);
+        else if (line.rfind("tls_url=", 0) == 0)
+            tls_base_url_ = line.substr(8);
     if (base_url_.empty())
         throw std::runtime_error("nginx is not running (no " + (state_ / "server.txt").string() +
                                  "); ctest starts it through the fixture qz4_nginx");
@@ -51,8 +56,16 @@ std::string nginx_site::base_url() const {
     return base_url_;
 }
 
+std::string nginx_site::tls_base_url() const {
+    return tls_base_url_;
+}
+
 fs::path nginx_site::www() const {
     return state_ / "www";
+}
+
+fs::path nginx_site::www_other_name() const {
+    return state_ / "www-other-name";
 }
 
 void nginx_site::serve(const std::string& folder, const fs::path& tree) const {

@@ -15,6 +15,8 @@ namespace qz4::test {
 struct logged_request {
     std::string path; // as requested, below the server's root ("/qz4/version.json")
     int status = 0;
+    std::string scheme; // "http" or "https"
+    int port = 0;       // the port it came in on
 };
 
 class nginx_site {
@@ -23,7 +25,11 @@ public:
     nginx_site();
 
     [[nodiscard]] std::string base_url() const;
+    // The same files over https, with a certificate for 127.0.0.1 from the tests' authority.
+    [[nodiscard]] std::string tls_base_url() const;
     [[nodiscard]] std::filesystem::path www() const;
+    // What the https host with a certificate for another name serves: a tree of its own.
+    [[nodiscard]] std::filesystem::path www_other_name() const;
 
     // Makes www/<folder> hold exactly the files of `tree` (nothing is left from before).
     void serve(const std::string& folder, const std::filesystem::path& tree) const;
@@ -37,6 +43,7 @@ public:
 private:
     std::filesystem::path state_;
     std::string base_url_;
+    std::string tls_base_url_;
     std::streamoff read_up_to_ = 0;
     unsigned markers_ = 0;
 };

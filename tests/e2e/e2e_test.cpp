@@ -1,10 +1,12 @@
-// The launcher as a player runs it, built with loopback update URLs, against trees the
-// patch maker publishes and a real nginx serves: installing, staying current, following a
-// changed client, keeping accepted edits, replacing itself, failing over, and going on
-// without a server.
+// The launcher as a player runs it, built with loopback update URLs and a test publisher's
+// key, against trees the patch maker publishes and signs and a real nginx serves: installing,
+// staying current, following a changed client, keeping accepted edits, replacing itself,
+// failing over, refusing an unsigned tree, going on without a server, over https, and refusing
+// hosts it must not take; and once the launcher built without keys.
+#include "common/encoding.hpp"
 #include "common/sha1.hpp"
-#include "update/engine/game_launcher.hpp"
 #include "update/documents/manifests.hpp"
+#include "update/engine/game_launcher.hpp"
 
 #include "tests/e2e/e2e_support.hpp"
 #include "tests/patchmaker/patch_maker_support.hpp"
@@ -37,6 +39,15 @@ std::string sha1_of(const std::string& text) {
     return digest_text(digest);
 }
 
+// The splash of a launcher run inside the test: nothing to show, never closed.
+class unseen_splash final : public splash_view {
+public:
+    void set_status_text(const std::wstring&) override {}
+    void set_progress(std::uint32_t, std::uint32_t) override {}
+    void set_progress_value(std::uint32_t) override {}
+    [[nodiscard]] bool is_closed() const override { return false; }
+};
+
 class EndToEnd : public testing::Test {
 protected:
     void SetUp() override {
@@ -48,11 +59,17 @@ protected:
         config_["client"]["check"]["soft_check"] = json::array({"config\\*.*"});
         site_.remove("qz4");
         site_.remove("broken");
+        fs::remove_all(site_.www_other_name() / "qz4");
+        // The publisher's key, which the launcher is built with.
+        test::write_file(publisher_.dir().native("signing.key"), QZ4_E2E_SIGNING_KEY "\n");
         add("client/Client.exe", read_all(QZ4_DUMMY_CLIENT_PATH));
         add("client/data/words.txt", words(60000));
         add("client/data/noise.bin", test::random_bytes(40000, 1));
         add("client/with space/a b.txt", "spaced");
         add("client/Данные/файл.txt", "non-ASCII names");
+        // '#' and '?' would end a request's path and '%' start an escape: only an `r` escaped
+        // in full fetches it.
+        add("client/data/#1 100% \u00fc.txt", "a name that needs escapes");
         add("config/user.cfg", "volume=3\n");
         add("config/other.cfg", "keys=default\n");
     }
@@ -93,6 +110,24 @@ protected:
         return test::run_program(launcher, arguments, game_.path(), std::chrono::seconds(120));
     }
 
+    // The run a launcher asking `hosts` makes in this process, for its error_text: the program
+    // does not show it when it goes on to start the game.
+    static std::wstring run_text(const std::vector<std::string>& hosts) {
+        const test::temp_dir game;
+        launcher_settings settings;
+        settings.exe_path = game.wide("launcher.exe");
+        settings.product_guid = utf8_to_wide(product_guid);
+        settings.built_in_hosts = hosts;
+        settings.trust.ca_file = QZ4_E2E_CA_FILE;
+        settings.pause = [](std::chrono::milliseconds) {};
+        game_launcher launcher(std::move(settings));
+        unseen_splash splash;
+        bool restart = false;
+        EXPECT_TRUE(launcher.init());
+        EXPECT_TRUE(launcher.run(splash, restart)) << "the game starts on the installed files";
+        return launcher.error_text;
+    }
+
     test::client_record client_start() {
         test::client_record record;
         EXPECT_TRUE(test::wait_for_client_record(game_.native("client"), record, std::chrono::seconds(60)))
@@ -115,11 +150,12 @@ protected:
         return testing::AssertionFailure() << differences;
     }
 
-    // The client files fetched, without the documents.
+    // The client files fetched, without the documents and their signatures.
     static strings files_fetched(const std::vector<test::logged_request>& requests) {
         strings files;
         for (const auto& path : test::paths_of(requests))
-            if (!path.ends_with("/version.json") && path.find("/index.json") == std::string::npos)
+            if (path.find("/version.json") == std::string::npos &&
+                path.find("/index.json") == std::string::npos)
                 files.push_back(path);
         return files;
     }
@@ -147,7 +183,8 @@ TEST_F(EndToEnd, AFreshInstallThenAnUpToDateRerun) {
     EXPECT_EQ(again.exit_code, 0) << again.output;
     EXPECT_EQ(client_start().marker, "true");
     EXPECT_EQ(test::paths_of(site_.new_requests()),
-              (strings{"/qz4/version.json", "/qz4/1/index.json.lzma2"}));
+              (strings{"/qz4/version.json", "/qz4/version.json.sig", "/qz4/1/index.json.sig",
+                       "/qz4/1/index.json.lzma2"}));
 }
 
 TEST_F(EndToEnd, AChangedAnAddedAndARemovedFile) {
@@ -240,31 +277,108 @@ TEST_F(EndToEnd, TheSecondHostServesWhatTheFirstFails) {
     EXPECT_EQ(served_by_second, client_.size());
 }
 
-// The launcher built with the publisher's key installs from the signed tree (the keyless one
-// does in every other test); a tree published without signatures it refuses, and the game
-// starts on the installed files.
-TEST_F(EndToEnd, ALauncherWithTheKeyTakesTheSignedTreeOnly) {
-    test::write_file(publisher_.dir().native("signing.key"), QZ4_E2E_SIGNING_KEY "\n");
+// The launcher installs only from the signed tree: one published without signatures it
+// refuses, and the game starts on the installed files.
+TEST_F(EndToEnd, AnUnsignedTreeIsRefused) {
     publish();
-    const auto first = launch({}, QZ4_E2E_SIGNED_LAUNCHER_PATH);
-    EXPECT_EQ(first.exit_code, 0) << first.output;
-    EXPECT_EQ(client_start().marker, "true");
-    EXPECT_TRUE(installed_as_published());
-    strings documents = test::paths_of(site_.new_requests());
-    documents.resize(4);
-    EXPECT_EQ(documents, (strings{"/qz4/version.json", "/qz4/version.json.sig", "/qz4/1/index.json.sig",
-                                  "/qz4/1/index.json.lzma2"}));
+    ASSERT_EQ(launch().exit_code, 0);
+    client_start();
+    (void)site_.new_requests();
 
     config_["maker"]["sign"] = false;
     add("client/data/unsigned.txt", "not for this launcher");
     publish();
-    const auto refused = launch({}, QZ4_E2E_SIGNED_LAUNCHER_PATH);
+    const auto refused = launch();
     EXPECT_EQ(refused.exit_code, 0) << refused.output;
     EXPECT_EQ(client_start().marker, "true");
     EXPECT_FALSE(fs::exists(game_.native("client/data/unsigned.txt")));
     EXPECT_EQ(test::paths_of(site_.new_requests()), (strings{"/qz4/version.json", "/qz4/version.json.sig",
                                                              "/qz4/version.json", "/qz4/version.json.sig"}))
         << "two attempts on the first host, one on the fallback, which is down";
+}
+
+// A launcher whose hosts are https, trusting the tests' authority, installs and updates as
+// over http, every request over https.
+TEST_F(EndToEnd, OverHttpsAnInstallAndAnUpdate) {
+    config_["client"]["hosts"] = json::array({site_.tls_base_url() + "qz4/"});
+    publish();
+    const auto first = launch({}, QZ4_E2E_HTTPS_LAUNCHER_PATH);
+    EXPECT_EQ(first.exit_code, 0) << first.output;
+    EXPECT_EQ(client_start().marker, "true");
+    EXPECT_TRUE(installed_as_published());
+
+    add("client/data/words.txt", words(50000));
+    publish();
+    const auto second = launch({}, QZ4_E2E_HTTPS_LAUNCHER_PATH);
+    EXPECT_EQ(second.exit_code, 0) << second.output;
+    EXPECT_EQ(client_start().marker, "true");
+    EXPECT_TRUE(installed_as_published());
+    const auto requests = site_.new_requests();
+    EXPECT_EQ(files_fetched(requests).size(), client_.size() + 1);
+    for (const auto& request : requests)
+        EXPECT_EQ(request.scheme, "https") << request.path;
+}
+
+// A host whose certificate was issued to another name is refused before it is asked for
+// anything, though it has a newer update: the game starts on the installed files, as without
+// a server, and the run's text says why.
+TEST_F(EndToEnd, AnHttpsHostWithACertificateForAnotherNameIsRefused) {
+    const std::string other_name = "https://localhost:" + std::to_string(QZ4_E2E_OTHER_NAME_PORT) + "/qz4/";
+    config_["client"]["hosts"] = json::array({site_.tls_base_url() + "qz4/", other_name});
+    publish();
+    ASSERT_EQ(launch({}, QZ4_E2E_HTTPS_LAUNCHER_PATH).exit_code, 0);
+    client_start();
+
+    add("client/data/new.txt", "only on the host with the wrong certificate");
+    publish();
+    fs::copy(site_.www() / "qz4", site_.www_other_name() / "qz4", fs::copy_options::recursive);
+    site_.remove("qz4");
+    (void)site_.new_requests();
+    const auto run = launch({"refused"}, QZ4_E2E_HTTPS_LAUNCHER_PATH);
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(client_start().arguments, test::arguments_seen_by_client({"refused"}));
+    EXPECT_FALSE(fs::exists(game_.native("client/data/new.txt")));
+    for (const auto& request : site_.new_requests())
+        EXPECT_NE(request.port, QZ4_E2E_OTHER_NAME_PORT) << request.path;
+
+    EXPECT_EQ(run_text({other_name}),
+              L"Could not download update index.\nRefused: no trusted https connection for " +
+                  utf8_to_wide(other_name) + L"version.json (CURL error: 60)");
+}
+
+// An update whose configuration names a host of another scheme is refused whole: nothing of
+// it is fetched, through that host or the good one beside it.
+TEST_F(EndToEnd, AConfigurationNamingAnFtpHostIsRefused) {
+    publish();
+    ASSERT_EQ(launch().exit_code, 0);
+    client_start();
+    (void)site_.new_requests();
+
+    config_["client"]["hosts"] = json::array({site_.base_url() + "qz4/", "ftp://127.0.0.1/qz4/"});
+    add("client/data/new.txt", "behind a configuration that is refused");
+    publish();
+    const auto run = launch({"ftp"});
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(client_start().arguments, test::arguments_seen_by_client({"ftp"}));
+    EXPECT_FALSE(fs::exists(game_.native("client/data/new.txt")));
+    EXPECT_EQ(test::paths_of(site_.new_requests()),
+              (strings{"/qz4/version.json", "/qz4/version.json.sig", "/qz4/2/index.json.sig",
+                       "/qz4/2/index.json.lzma2"}));
+    EXPECT_EQ(run_text({site_.base_url() + "qz4/"}), L"Remote config is invalid");
+}
+
+// A launcher built without keys (QZ4_ALLOW_UNSIGNED_UPDATES) takes a tree published without
+// signatures as it is served, and asks for no signature.
+TEST_F(EndToEnd, ALauncherBuiltWithoutKeysTakesTheTreeAsServed) {
+    config_["maker"]["sign"] = false;
+    publish();
+    const auto run = launch({}, QZ4_E2E_UNSIGNED_LAUNCHER_PATH);
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    EXPECT_EQ(client_start().marker, "true");
+    EXPECT_TRUE(installed_as_published());
+    strings documents = test::paths_of(site_.new_requests());
+    documents.resize(2);
+    EXPECT_EQ(documents, (strings{"/qz4/version.json", "/qz4/1/index.json.lzma2"}));
 }
 
 TEST_F(EndToEnd, WithoutAServerTheGameStartsOnTheInstalledFiles) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -120,6 +121,55 @@ TEST(Downloader, FailedTransfersLeaveNoFile) {
         EXPECT_FALSE(loader.download(c.url, dir.wide("target.bin")));
         EXPECT_EQ(loader.last_error, c.expected_error);
         EXPECT_FALSE(fs::exists(dir.native("target.bin")));
+    }
+}
+
+// Over https a certificate must hold for the host's name and come from an authority we trust;
+// nothing but http and https is spoken, wherever a redirect leads.
+TEST(Downloader, OnlyHttpAndCheckedHttps) {
+    const auto& server = test::http_server();
+    const transfer_trust ours{server.ca_file};
+    const std::string http = server.base_url + "_/bytes/5000";
+    const std::string https = server.tls_url + "_/bytes/5000";
+    const auto redirect = [](const std::string& base, const std::string& target) {
+        return base + "_/redirect-to?url=" + target;
+    };
+    const std::string ftp = "ftp://127.0.0.1/x";
+    const std::string file = "file:///etc/hosts";
+    using texts = std::vector<std::string>;
+    struct row {
+        const char* what;
+        transfer_trust trust;
+        std::string url;
+        texts refusals; // the texts the failure may give; none: the body arrives
+    };
+    const row rows[] = {
+        {"https, the tests' authority", ours, https, {}},
+        {"http redirected to https", ours, redirect(server.base_url, https), {}},
+        {"https redirected to http", ours, redirect(server.tls_url, http), {}},
+        {"a certificate for another name", ours, server.other_name_url + "_/bytes/5000", {"CURL error: 60"}},
+        {"an authority file that is missing", {server.ca_file + ".missing"}, https, {"CURL error: 77"}},
+        // A libcurl built without file support (ours for Windows) cannot even parse the target.
+        {"redirected to file://", ours, redirect(server.base_url, file), {"CURL error: 1", "CURL error: 3"}},
+        {"redirected to ftp://", ours, redirect(server.base_url, ftp), {"CURL error: 1"}},
+        {"https redirected to ftp://", ours, redirect(server.tls_url, ftp), {"CURL error: 1"}},
+        {"file:// asked for", ours, file, {"CURL error: 1"}},
+        {"ftp:// asked for", ours, ftp, {"CURL error: 1"}},
+    };
+    test::temp_dir dir;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        downloader loader(r.trust);
+        const bool fetched = loader.download(r.url, dir.wide("target.bin"));
+        if (r.refusals.empty()) {
+            EXPECT_TRUE(fetched) << loader.last_error;
+            EXPECT_EQ(test::read_file(dir.native("target.bin")), test::generated_bytes(0, 5000));
+        } else {
+            EXPECT_FALSE(fetched);
+            EXPECT_NE(std::find(r.refusals.begin(), r.refusals.end(), loader.last_error), r.refusals.end())
+                << loader.last_error;
+            EXPECT_FALSE(fs::exists(dir.native("target.bin")));
+        }
     }
 }
 

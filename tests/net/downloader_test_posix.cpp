@@ -1,4 +1,4 @@
-// Downloader cases that need a POSIX system's devices.
+// Downloader cases that need a POSIX system's devices, or its certificate store.
 #include "net/downloader.hpp"
 
 #include "tests/support/http_test_server.hpp"
@@ -27,6 +27,15 @@ TEST(Downloader, FullDiskFailsTheDownloadPosix) {
         EXPECT_FALSE(fs::is_symlink(dir.native("full.bin")));
     }
     EXPECT_TRUE(fs::exists("/dev/full"));
+}
+
+// Without a CA file the system's store alone decides, and the tests' authority is not in it.
+TEST(Downloader, AnAuthorityTheSystemDoesNotKnowIsRefusedPosix) {
+    test::temp_dir dir;
+    downloader loader;
+    EXPECT_FALSE(loader.download(test::http_server().tls_url + "_/bytes/10", dir.wide("target.bin")));
+    EXPECT_EQ(loader.last_error, "CURL error: 60");
+    EXPECT_FALSE(fs::exists(dir.native("target.bin")));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 // The packing decisions and the reuse of cached records, file by file.
+#include "common/sha256.hpp"
 #include "tests/patchmaker/patch_maker_support.hpp"
 #include "tests/support/system_probe.hpp"
 #include "tests/support/test_process.hpp"
@@ -51,12 +52,16 @@ TEST(Packing, DecisionTable) {
         const nlohmann::json record = only_record(publisher, 1);
         EXPECT_EQ(record.contains("r_pack"), r.packed);
         EXPECT_EQ(record.contains("r_sha1"), r.packed);
+        EXPECT_EQ(record.at("l_sha256"), sha256_text(r.content)) << "empty for an empty file";
+        EXPECT_EQ(record.contains("r_sha256"), r.packed);
         const std::string remote = record.at("r");
         const std::string plain = "output/" + (r.packed ? remote.substr(0, remote.size() - 6) : remote);
         EXPECT_EQ(fs::exists(publisher.dir().native(plain)), !r.packed);
         EXPECT_EQ(fs::exists(publisher.dir().native(plain + ".lzma2")), r.packed);
         if (r.packed) {
             EXPECT_EQ(test::unpack_to_string(publisher.dir(), plain + ".lzma2"), r.content);
+            EXPECT_EQ(record.at("r_sha256"),
+                      sha256_text(test::read_file(publisher.dir().native(plain + ".lzma2"))));
         } else {
             EXPECT_EQ(test::read_file(publisher.dir().native(plain)), r.content);
             EXPECT_EQ(record.at("r_size"), record.at("l_size"));

@@ -2,8 +2,8 @@
 
 #include "common/encoding.hpp"
 #include "common/lzma2_codec.hpp"
-#include "signatures/signatures.hpp"
 #include "patchmaker/patch_maker.hpp"
+#include "signatures/signatures.hpp"
 #include "tests/support/system_probe.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
@@ -42,6 +42,7 @@ publisher_dir::result publisher_dir::run(unsigned workers) {
     setup.output = console.get();
     setup.workers = workers;
     setup.launcher_keys = launcher_keys;
+    setup.clock = clock;
     std::atomic<bool> terminate{false};
     result outcome;
     outcome.completed = run_patch_maker(setup, terminate);
@@ -71,6 +72,13 @@ std::vector<std::string> publisher_dir::console_lines(const std::string& console
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
+}
+
+wall_clock clock_at(std::uint64_t seconds) {
+    return [seconds] {
+        return std::chrono::system_clock::time_point(
+            std::chrono::seconds(static_cast<std::int64_t>(seconds)));
+    };
 }
 
 std::string text_of(std::size_t size) {

@@ -1,6 +1,7 @@
 // A publisher's directory for patch-maker tests: config.json, input, output and the console.
 #pragma once
 
+#include "common/utc_time.hpp"
 #include "signatures/signatures.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -32,6 +33,7 @@ public:
     [[nodiscard]] const temp_dir& dir() const { return dir_; }
 
     std::vector<public_key> launcher_keys; // as the running program's built-in keys
+    wall_clock clock;                      // the runs' clock; empty: the system's
 
 private:
     temp_dir dir_;
@@ -40,6 +42,9 @@ private:
 // The two lines a run prints when it creates the directory's signing key, with the public
 // key read back from the key file.
 [[nodiscard]] std::string key_created_lines(const publisher_dir& publisher);
+
+// A clock that stands at `seconds` since 1970 (UTC).
+[[nodiscard]] wall_clock clock_at(std::uint64_t seconds);
 
 // Text that packs well, as configuration and tables do.
 [[nodiscard]] std::string text_of(std::size_t size);

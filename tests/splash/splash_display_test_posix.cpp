@@ -185,9 +185,5 @@ TEST(SplashTerminalPosix, WithoutATerminalEachStatusIsOnePlainLine) {
     EXPECT_EQ(text, "Starting...\nFiles updated\n") << "the figures are for the terminal's line only";
 }
 
-TEST(SplashWindowWindows, SkippedOnPosix) {
-    GTEST_SKIP() << "the splash window exists on Windows only";
-}
-
 } // namespace
 } // namespace qz4

@@ -607,9 +607,4 @@ TEST_F(SplashWindowWindows, WithoutFontsThePictureAndBarStillShow) {
 }
 
 } // namespace
-
-TEST(SplashTerminalPosix, SkippedOnWindows) {
-    GTEST_SKIP() << "the terminal display exists on POSIX systems only";
-}
-
 } // namespace qz4

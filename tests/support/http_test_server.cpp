@@ -30,14 +30,21 @@ http_test_server find_server() {
             server.base_url = line.substr(equals + 1);
         else if (key == "refused_url")
             server.refused_url = line.substr(equals + 1);
+        else if (key == "tls_url")
+            server.tls_url = line.substr(equals + 1);
+        else if (key == "other_name_url")
+            server.other_name_url = line.substr(equals + 1);
     }
-    if (server.base_url.empty() || server.refused_url.empty())
+    if (server.base_url.empty() || server.refused_url.empty() || server.tls_url.empty() ||
+        server.other_name_url.empty())
         throw std::runtime_error("the HTTP test server is not running (no " +
                                  (directory / "server.txt").string() +
                                  "); ctest starts it, or: python3 tests/support/http_test_server.py start "
                                  "--state-dir " +
                                  directory.string());
     server.root = directory / "root";
+    const std::u8string ca_file = (directory / "tls" / "ca.pem").u8string();
+    server.ca_file.assign(ca_file.begin(), ca_file.end());
     return server;
 }
 

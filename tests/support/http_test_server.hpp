@@ -1,5 +1,6 @@
-// The HTTP test server (tests/support/http_test_server.py) as tests see it: its base URL, the
-// directory it serves, a URL that refuses connections, and the bytes it generates.
+// The HTTP test server (tests/support/http_test_server.py) as tests see it: its base URLs over
+// http and https, the directory it serves, a URL that refuses connections, the authority its
+// certificates come from, and the bytes it generates.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +13,9 @@ namespace qz4::test {
 struct http_test_server {
     std::string base_url;       // "http://127.0.0.1:<port>/"
     std::string refused_url;    // a loopback port held closed while the server runs
+    std::string tls_url;        // "https://localhost:<port>/", the same routes, a certificate for localhost
+    std::string other_name_url; // the same with a certificate for another name
+    std::string ca_file;        // the authority of both certificates (UTF-8, as the test program opens it)
     std::filesystem::path root; // the file root/a/b is served at base_url + "a/b"
 
     [[nodiscard]] std::string url(std::string_view path) const {

@@ -1,8 +1,8 @@
 #include "app/launcher_main.hpp"
 #include "common/format.hpp"
+#include "tests/support/system_probe.hpp"
 #include "texts/language.hpp"
 #include "texts/player_texts.hpp"
-#include "tests/support/system_probe.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,33 +12,12 @@
 namespace qz4 {
 namespace {
 
-constexpr text_id all_texts[] = {
-    text_id::starting,
-    text_id::update_required_caption,
-    text_id::close_instances_question,
-    text_id::update_check_failed,
-    text_id::error_detail,
-    text_id::restart_failed,
-    text_id::game_start_failed,
-    text_id::connecting,
-    text_id::connection_attempt,
-    text_id::checking_game_files,
-    text_id::checking_files,
-    text_id::downloading_updates,
-    text_id::download_failed_status,
-    text_id::unpacking_files,
-    text_id::unpack_failed_status,
-    text_id::files_updated,
-    text_id::time_left,
-    text_id::not_enough_space,
-};
-
 bool is_cyrillic(wchar_t c) {
     return c >= 0x0400 && c <= 0x04FF;
 }
 
 TEST(Texts, EveryTextExistsInBothLanguages) {
-    for (const text_id id : all_texts) {
+    for (const text_id id : all_text_ids()) {
         SCOPED_TRACE(testing::Message() << "text " << static_cast<int>(id));
         const std::wstring english = text_for(id, false);
         const std::wstring russian = text_for(id, true);
@@ -50,7 +29,7 @@ TEST(Texts, EveryTextExistsInBothLanguages) {
 }
 
 TEST(Texts, OnlyTheConnectionAndCheckTextsEndInASpaceAndOnlyInEnglish) {
-    for (const text_id id : all_texts) {
+    for (const text_id id : all_text_ids()) {
         SCOPED_TRACE(testing::Message() << "text " << static_cast<int>(id));
         const bool spaced = id == text_id::connecting || id == text_id::connection_attempt ||
                             id == text_id::checking_game_files;

@@ -1,9 +1,9 @@
 // Path patterns and the rules built from a configuration's `check` object.
 #include "update/documents/check_rules.hpp"
 
+#include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
 #include "common/paths.hpp"
-#include "common/ascii_text.hpp"
 
 #include <algorithm>
 #include <vector>

@@ -13,6 +13,10 @@ std::optional<std::uint64_t> file_stamp(const std::wstring& path) {
     const file_handle file = file_handle::open_read(path);
     if (!file.is_open())
         return std::nullopt;
+    return file_stamp(file);
+}
+
+std::optional<std::uint64_t> file_stamp(const file_handle& file) {
     const auto size = file.size();
     const auto written = file.last_write_time();
     if (!size || !written)

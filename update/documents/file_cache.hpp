@@ -12,9 +12,13 @@
 
 namespace qz4 {
 
+class file_handle;
+
 // The file's 64-bit size XOR its last-write time (Windows file-time units), both taken from
 // one open handle; nullopt when the file cannot be opened or either value cannot be read.
 [[nodiscard]] std::optional<std::uint64_t> file_stamp(const std::wstring& path);
+// The same for a file the caller holds open.
+[[nodiscard]] std::optional<std::uint64_t> file_stamp(const file_handle& file);
 
 class file_cache {
 public:

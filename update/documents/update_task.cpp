@@ -1,9 +1,10 @@
 // Index entries become update tasks; entries that would write outside the game are refused.
 #include "update/documents/update_task.hpp"
 
+#include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
 #include "common/paths.hpp"
-#include "common/ascii_text.hpp"
+#include "common/portable_names.hpp"
 #include "update/documents/manifests.hpp"
 
 #include <algorithm>
@@ -12,39 +13,15 @@ namespace qz4 {
 
 namespace {
 
-bool is_forbidden_in_names(wchar_t c) {
-    return c < 0x20 || std::wstring_view(L"<>:\"|?*").find(c) != std::wstring_view::npos;
-}
-
-// Windows opens these devices whatever directory the name is put in, also with an extension
-// ("nul.txt") or blanks before it.
-bool is_device_name(std::wstring_view name) {
-    std::wstring_view stem = name.substr(0, name.find(L'.'));
-    while (!stem.empty() && stem.back() == L' ')
-        stem.remove_suffix(1);
-    for (const std::wstring_view device : {L"con", L"prn", L"aux", L"nul", L"conin$", L"conout$"})
-        if (equals_ci(stem, device))
-            return true;
-    if (stem.size() != 4 || !(equals_ci(stem.substr(0, 3), L"com") || equals_ci(stem.substr(0, 3), L"lpt")))
-        return false;
-    const wchar_t number = stem[3];
-    return (number >= L'0' && number <= L'9') || number == L'\u00b9' || number == L'\u00b2' ||
-           number == L'\u00b3';
-}
-
 // No file system we install on takes a longer name (NTFS and ext4 count 255 units), nor, on
 // Linux, a longer path; an entry beyond them could only fail, and each failure counts
 // against the pass's limits.
 constexpr std::size_t name_length_limit = 255;
 constexpr std::size_t path_length_limit = 4096;
 
+// A name Windows can hold as itself: no device, no stream, nothing it trims away.
 bool is_plain_name(std::wstring_view name) {
-    if (name.empty() || name.size() > name_length_limit || name.back() == L'.' || name.back() == L' ')
-        return false;
-    for (const wchar_t c : name)
-        if (is_forbidden_in_names(c))
-            return false;
-    return !is_device_name(name);
+    return name.size() <= name_length_limit && windows_name_fault(name) == name_fault::none;
 }
 
 // The pack format becomes the extension of the download; only letters, digits, '-' and '_'
@@ -79,13 +56,32 @@ bool is_contained_relative_path(std::wstring_view path) {
     }
 }
 
-std::shared_ptr<update_task> make_update_task(const nlohmann::json& entry, const task_locations& where) {
+std::optional<std::wstring> named_local_path(const nlohmann::json& entry) {
+    if (!entry.is_object())
+        return std::nullopt;
+    const auto local = entry.find("l");
+    if (local == entry.end() || !local->is_string())
+        return std::nullopt;
+    std::wstring path = utf8_to_wide(local->get_ref<const std::string&>());
+    if (!is_contained_relative_path(path))
+        return std::nullopt;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+std::shared_ptr<update_task> make_update_task(const nlohmann::json& entry, const task_locations& where,
+                                              digest_kinds digests) {
     file_record record;
     try {
-        record = read_download_record(entry);
+        record = read_download_record(entry, digests);
     } catch (const nlohmann::json::exception&) {
         return nullptr;
     }
+    const bool packed = record.r_pack != pack_format_none;
+    if (digests == digest_kinds::sha1_and_sha256 &&
+        !(record.l_sha256 && is_sha256_text(*record.l_sha256, record.l_size) &&
+          (!packed || (record.r_sha256 && is_sha256_text(*record.r_sha256, record.r_size)))))
+        return nullptr;
     auto task = std::make_shared<update_task>();
     task->local_path = utf8_to_wide(record.l);
     if (!is_contained_relative_path(task->local_path) || !is_plain_format(record.r_pack))
@@ -102,12 +98,37 @@ std::shared_ptr<update_task> make_update_task(const nlohmann::json& entry, const
     task->local_sha1 = std::move(record.l_sha1);
     task->remote_size = record.r_size;
     task->pack_format = std::move(record.r_pack);
-    const bool packed = task->pack_format != pack_format_none;
     task->download_path = join_path(where.download_dir, task->local_path) +
                           (packed ? L"." + widened(task->pack_format) : L".temp");
     task->download_sha1 = packed ? std::move(record.r_sha1) : task->local_sha1;
+    task->digests = digests;
+    if (digests == digest_kinds::sha1_and_sha256) {
+        task->local_sha256 = std::move(*record.l_sha256);
+        task->download_sha256 = packed ? std::move(*record.r_sha256) : task->local_sha256;
+    }
     task->is_self = equals_ci(task->target_path, where.exe_path);
     return task;
+}
+
+namespace {
+
+digest_check check_digests(const update_task& task, const digest_texts& found, std::string_view sha1,
+                           std::string_view sha256) {
+    if (!equals_ci(found.sha1, sha1))
+        return digest_check::sha1_mismatch;
+    if (task.digests == digest_kinds::sha1_and_sha256 && found.sha256 != sha256)
+        return digest_check::sha256_mismatch;
+    return digest_check::match;
+}
+
+} // namespace
+
+digest_check check_installed(const update_task& task, const digest_texts& found) {
+    return check_digests(task, found, task.local_sha1, task.local_sha256);
+}
+
+digest_check check_download(const update_task& task, const digest_texts& found) {
+    return check_digests(task, found, task.download_sha1, task.download_sha256);
 }
 
 void prepare_for_download(update_task& task, const task_locations& where) {

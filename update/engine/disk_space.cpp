@@ -1,9 +1,9 @@
 #include "update/engine/disk_space.hpp"
 
 #include "common/file_system.hpp"
+#include "update/documents/json_document.hpp"
 #include "update/engine/file_verification.hpp"
 #include "update/engine/index_entries.hpp"
-#include "update/documents/json_document.hpp"
 
 #include <algorithm>
 
@@ -16,10 +16,17 @@ void space_estimate::add(std::uint64_t remote_size, std::uint64_t local_size, st
     ++files_;
 }
 
+std::uint64_t disk_space_margin_for(std::uint64_t counted_bytes, std::uint64_t index_entries) {
+    const std::uint64_t documents =
+        std::min(index_entries, disk_space_margin / document_bytes_per_entry) * document_bytes_per_entry;
+    return std::clamp(counted_bytes / 4 + documents, disk_space_margin_floor, disk_space_margin);
+}
+
 std::uint64_t space_estimate::needed() const {
     if (files_ == 0)
         return 0;
-    return held_ + largest_ + files_ * allocation_slack_per_file + disk_space_margin;
+    const std::uint64_t counted = held_ + largest_ + files_ * allocation_slack_per_file;
+    return counted + disk_space_margin_for(held_ + largest_, index_entries_);
 }
 
 std::optional<space_shortage> find_space_shortage(const space_estimate& estimate, std::uint64_t free) {
@@ -33,7 +40,8 @@ std::optional<space_shortage> find_space_shortage(const space_estimate& estimate
 space_estimate estimate_space(const nlohmann::json& entries, const task_locations& where,
                               const verification_rules& rules) {
     space_estimate estimate;
-    examined_entries examined(where);
+    estimate.set_index_entries(entries.size());
+    examined_entries examined(where, rules.digests);
     for (const auto& entry : entries) {
         const auto task = examined.take(entry);
         if (!task)
@@ -47,6 +55,7 @@ space_estimate estimate_space(const nlohmann::json& entries, const task_location
 
 space_estimate estimate_space_all_missing(const nlohmann::json& entries) {
     space_estimate estimate;
+    estimate.set_index_entries(entries.size());
     for (const auto& entry : entries) {
         try {
             // An entry without readable sizes is one make_update_task skips too.

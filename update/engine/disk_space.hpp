@@ -13,11 +13,16 @@ namespace qz4 {
 struct task_locations;
 struct verification_rules;
 
-// Room kept beyond the estimate for what it cannot see: the documents a pass writes (the index
-// and its packed copy, config.json, cache.json, which for an index of many thousand files take
-// a few MiB together), the files that only their digest shows to be changed, and the file
-// system's own bookkeeping (folders, journal, metadata).
+// Room kept beyond the estimate for what it cannot see: the documents a pass writes (config.json
+// and cache.json, whose size follows the index's entry count), the files that only their
+// digest shows to be changed, and the file system's own bookkeeping (folders, journal,
+// metadata). It grows with the update: a quarter of what the counted files take, and a share
+// per index entry, between a floor and a ceiling; a fixed 16 MiB would refuse even a tiny
+// update on a disk with less than that free.
 inline constexpr std::uint64_t disk_space_margin = 16ull << 20;
+inline constexpr std::uint64_t disk_space_margin_floor = 64ull << 10;
+inline constexpr std::uint64_t document_bytes_per_entry = 256;
+[[nodiscard]] std::uint64_t disk_space_margin_for(std::uint64_t counted_bytes, std::uint64_t index_entries);
 // A file takes whole allocation units (4 KiB by default on NTFS and ext4): up to one more for
 // its download and one for the file in place. Thousands of small files need far more room
 // than their sizes add up to.
@@ -28,6 +33,8 @@ public:
     // One file sure to be fetched: the size of its server copy, its size once in place, and
     // the size of the file it replaces there (0 when there is none).
     void add(std::uint64_t remote_size, std::uint64_t local_size, std::uint64_t replaced_size);
+    // The number of entries of the index the pass works through, for the documents it writes.
+    void set_index_entries(std::uint64_t count) { index_entries_ = count; }
     [[nodiscard]] bool empty() const { return files_ == 0; }
     // The most the volume must hold at once for these files, margin included; 0 without any.
     [[nodiscard]] std::uint64_t needed() const;
@@ -40,6 +47,7 @@ private:
     // The largest file in place: unpacked beside the file it replaces until the rename.
     std::uint64_t largest_ = 0;
     std::uint64_t files_ = 0;
+    std::uint64_t index_entries_ = 0;
 };
 
 struct space_shortage {

@@ -1,11 +1,11 @@
 #include "update/engine/download_stage.hpp"
 
+#include "common/ascii_text.hpp"
 #include "common/byte_buffer.hpp"
 #include "common/format.hpp"
 #include "common/paths.hpp"
-#include "common/ascii_text.hpp"
-#include "texts/player_texts.hpp"
 #include "net/downloader.hpp"
+#include "texts/player_texts.hpp"
 #include "update/engine/bandwidth_limit.hpp"
 #include "update/engine/download_progress.hpp"
 #include "update/engine/engine_files.hpp"
@@ -100,8 +100,11 @@ private:
 // What one transfer of the stage owns. Touched only by its own thread (the progress
 // callbacks run in it).
 struct transfer_slot {
+    explicit transfer_slot(const transfer_trust& trust) : transfer(trust) {}
+
     downloader transfer;
     byte_buffer buffer;
+    digest_context digests;     // set to each file's kinds before it is fetched
     std::uint64_t counted = 0;  // this transfer's bytes in the stage's in-flight sum
     std::uint64_t received = 0; // what the transfer under way had received at its last report
 };
@@ -134,7 +137,7 @@ public:
 private:
     void transfer_body() noexcept {
         try {
-            transfer_slot slot;
+            transfer_slot slot(launcher_.trust());
             prepare_transfer(slot.transfer, static_cast<long>(launcher_.transfer_timeout));
             if (launcher_.max_rate > 0)
                 slot.transfer.easy.add<CURLOPT_LOW_SPEED_LIMIT>(low_speed_limit());
@@ -188,12 +191,12 @@ private:
         display_.take_over_if_due();
         launcher_.files().create_directories(parent_directory(task.download_path));
         std::string error;
-        std::string digest;
-        bool ok = fetch(slot, task, error, digest);
+        digest_texts digests;
+        bool ok = fetch(slot, task, error, digests);
         slot.transfer.on_progress = nullptr;
-        if (ok && !equals_ci(digest, task.download_sha1)) {
+        if (const digest_check check = check_download(task, digests); ok && check != digest_check::match) {
             ok = false;
-            error = "SHA-1 mismatch";
+            error = check == digest_check::sha1_mismatch ? "SHA-1 mismatch" : "SHA-256 mismatch";
             // Another attempt fetches the file again; a copy known to be wrong is no use.
             forget_download(launcher_.files(), task.download_path);
         }
@@ -222,17 +225,18 @@ private:
             format_wide(failure_text::download_entry, task.local_path.c_str(), error.c_str()));
     }
 
-    bool fetch(transfer_slot& slot, const update_task& task, std::string& error, std::string& digest) {
+    bool fetch(transfer_slot& slot, const update_task& task, std::string& error, digest_texts& digests) {
         if (launcher_.hosts.empty()) {
             error = "No update host";
             return false;
         }
         const std::string& base =
             launcher_.hosts[download_host_index(context_.host_index, launcher_.hosts.size())];
-        resumable_download download(
-            slot.transfer, launcher_.files(), task.download_path,
-            server_file{base + task.remote_path, task.remote_path, task.download_sha1, task.remote_size},
-            slot.buffer);
+        slot.digests.reset(task.digests);
+        resumable_download download(slot.transfer, launcher_.files(), task.download_path,
+                                    server_file{base + task.remote_path, task.remote_path, task.download_sha1,
+                                                task.download_sha256, task.remote_size},
+                                    slot.buffer, slot.digests);
         slot.received = 0;
         slot.transfer.on_progress = [this, &slot, &download](int, double, double, double, double reported) {
             const auto received = static_cast<std::uint64_t>(std::max(reported, 0.0));
@@ -247,7 +251,7 @@ private:
             // transfer at once rather than at the end of a large file.
             return splash_.is_closed() ? 1 : 0;
         };
-        return download.run(error, digest);
+        return download.run(error, digests);
     }
 
     // Holds the transfer back (libcurl reads nothing while its callback runs) until the bytes

@@ -1,11 +1,11 @@
 #include "update/engine/engine_files.hpp"
 
-#include "common/ascii_text.hpp"
 #include "common/format.hpp"
 #include "common/lzma2_codec.hpp"
 #include "update/engine/engine_sinks.hpp"
 
 #include <algorithm>
+#include <optional>
 
 namespace qz4 {
 
@@ -13,6 +13,15 @@ namespace {
 
 std::size_t discard_headers(char*, std::size_t size, std::size_t count, void*) noexcept {
     return size * count;
+}
+
+// The file itself, or, when digests are asked for, a sink that hashes what the file takes
+// into them from their start.
+byte_sink& hashed_if_asked(std::optional<hashing_sink>& hashed, byte_sink& file, digest_context* digests) {
+    if (digests == nullptr)
+        return file;
+    digests->reset();
+    return hashed.emplace(file, *digests);
 }
 
 } // namespace
@@ -40,7 +49,7 @@ std::string open_failure_text(std::uint32_t error) {
 
 bool download_to_file(downloader& transfer, file_operations& files, const std::string& url,
                       const std::wstring& path, std::uint64_t limit, std::string& error,
-                      std::string* digest) {
+                      digest_context* digests) {
     std::uint32_t open_error = 0;
     auto file = files.create_file(path, open_error);
     if (!file) {
@@ -50,28 +59,26 @@ bool download_to_file(downloader& transfer, file_operations& files, const std::s
     // A server that announces more than the limit is refused before the first byte arrives;
     // one that does not announce its length is stopped by the sink.
     transfer.easy.add<CURLOPT_MAXFILESIZE_LARGE>(static_cast<curl_off_t>(limit));
-    hashing_sink hashed(*file);
-    capped_sink sink(hashed, limit);
+    std::optional<hashing_sink> hashed;
+    capped_sink sink(hashed_if_asked(hashed, *file, digests), limit);
     const bool transferred = transfer.download(url, sink);
     const bool finished = file->finish();
     file.reset();
-    if (transferred && finished) {
-        if (digest != nullptr)
-            *digest = hashed.text();
+    if (transferred && finished)
         return true;
-    }
     error = download_failure_text(transferred, sink.overflowed(), limit, transfer);
     files.delete_file(path);
     return false;
 }
 
 int unpack_to_file(file_operations& files, const std::wstring& source, const std::wstring& target,
-                   std::uint64_t limit) {
+                   std::uint64_t limit, digest_context* digests) {
     std::uint32_t open_error = 0;
     auto file = files.create_file(target, open_error);
     if (!file)
         return lzma2_result::cannot_open;
-    capped_sink sink(*file, limit);
+    std::optional<hashing_sink> hashed;
+    capped_sink sink(hashed_if_asked(hashed, *file, digests), limit);
     int result = lzma2_unpack_to(source, sink, lzma2_default_memory_limit);
     if (!file->finish() && result == lzma2_result::ok)
         result = lzma2_result::write_error;
@@ -81,24 +88,14 @@ int unpack_to_file(file_operations& files, const std::wstring& source, const std
     return result;
 }
 
-namespace {
-
-class discarding_sink final : public byte_sink {
-public:
-    bool write(const void*, std::size_t) override { return true; }
-};
-
-} // namespace
-
-checked_file open_checked(file_operations& files, const std::wstring& path, std::string_view digest,
-                          byte_buffer& buffer) {
+checked_file open_checked(file_operations& files, const std::wstring& path, const update_task& task,
+                          digest_context& digests, byte_buffer& buffer) {
     checked_file checked;
     std::uint32_t open_error = 0;
     auto file = files.open_to_place(path, open_error);
     if (!file)
         return checked;
-    discarding_sink nowhere;
-    hashing_sink hashed(nowhere);
+    digests.reset(task.digests);
     buffer.ensure_capacity(std::size_t{1} << 20);
     for (bool first = true;; first = false) {
         const auto got = file->read_some(buffer.data(), buffer.storage.size());
@@ -108,9 +105,9 @@ checked_file open_checked(file_operations& files, const std::wstring& path, std:
             break;
         if (first)
             std::copy_n(buffer.data(), std::min(*got, checked.start.size()), checked.start.begin());
-        (void)hashed.write(buffer.data(), *got);
+        digests.update(buffer.data(), *got);
     }
-    if (equals_ci(hashed.text(), digest))
+    if (check_installed(task, digests.finish()) == digest_check::match)
         checked.file = std::move(file);
     return checked;
 }

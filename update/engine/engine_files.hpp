@@ -5,7 +5,9 @@
 #pragma once
 
 #include "common/byte_buffer.hpp"
+#include "common/file_digests.hpp"
 #include "net/downloader.hpp"
+#include "update/documents/update_task.hpp"
 #include "update/engine/file_operations.hpp"
 
 #include <array>
@@ -23,11 +25,12 @@ void prepare_transfer(downloader& transfer, long timeout_seconds);
 
 // Fetches `url` into `path`, refusing more than `limit` bytes (a server must not be able to
 // fill the disk). False with `error` set: "Open failed: %u", the downloader's text, or
-// "Too large: more than %llu bytes". With `digest`, it receives the digest text of what was
-// written (as file_sha1 would give it), taken on the way rather than by reading it again.
+// "Too large: more than %llu bytes". With `digests`, what was written is hashed into them from
+// their start, on the way rather than by reading it again; finish() then gives its texts (as
+// file_digests would give them).
 [[nodiscard]] bool download_to_file(downloader& transfer, file_operations& files, const std::string& url,
                                     const std::wstring& path, std::uint64_t limit, std::string& error,
-                                    std::string* digest = nullptr);
+                                    digest_context* digests = nullptr);
 
 // The text of a download into a capped sink that failed: what was over the cap, the
 // transfer's own text, or (a transfer that went through) a write lost when the file closed.
@@ -38,19 +41,22 @@ void prepare_transfer(downloader& transfer, long timeout_seconds);
 
 // Unpacks the packed file `source` into `target`, refusing more than `limit` bytes of output.
 // Returns the codec's result (lzma2_result); write_error also for output beyond the limit.
+// With `digests`, as above.
 [[nodiscard]] int unpack_to_file(file_operations& files, const std::wstring& source,
-                                 const std::wstring& target, std::uint64_t limit);
+                                 const std::wstring& target, std::uint64_t limit,
+                                 digest_context* digests = nullptr);
 
 // A file opened to be put in place and hashed through that handle: whoever may write in the
 // folder, the bytes moved into place are the bytes hashed.
 struct checked_file {
-    std::unique_ptr<file_to_place> file; // null: not opened, not read, or another digest
+    std::unique_ptr<file_to_place> file; // null: not opened, not read, or other digests
     std::array<std::uint8_t, 4> start{}; // its first bytes (zeros beyond a shorter file)
 };
-// Opens `path` to be placed (the buffer serves the reads) and keeps it open when its digest
-// text is `digest` (letter case aside).
+// Opens `path` to be placed (the buffer and the context serve the reads) and keeps it open
+// when its digests are those the task expects of the installed file.
 [[nodiscard]] checked_file open_checked(file_operations& files, const std::wstring& path,
-                                        std::string_view digest, byte_buffer& buffer);
+                                        const update_task& task, digest_context& digests,
+                                        byte_buffer& buffer);
 
 // Where a document is made before it replaces the one at `path`.
 [[nodiscard]] std::wstring arriving_path(const std::wstring& path);

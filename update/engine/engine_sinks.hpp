@@ -5,7 +5,7 @@
 
 #include "common/byte_buffer.hpp"
 #include "common/byte_sink.hpp"
-#include "common/sha1.hpp"
+#include "common/file_digests.hpp"
 
 #include <cstdint>
 #include <string>
@@ -26,25 +26,21 @@ private:
     bool overflow_ = false;
 };
 
-// Takes the first `length` bytes of the file at `path` into `context`: the start of a file
+// Takes the first `length` bytes of the file at `path` into `digests`: the start of a file
 // whose transfer goes on. False when they cannot all be read.
 [[nodiscard]] bool hash_file_start(const std::wstring& path, std::uint64_t length, byte_buffer& buffer,
-                                   sha1_context& context);
+                                   digest_context& digests);
 
+// Passes bytes on and feeds what the target took to `digests` (after whatever they were fed
+// before, such as the start of a continued file); the owner finishes them.
 class hashing_sink final : public byte_sink {
 public:
-    explicit hashing_sink(byte_sink& target) : target_(target) {}
-    // Goes on from `start`, the state after the `hashed` bytes that came before.
-    hashing_sink(byte_sink& target, const sha1_context& start, std::uint64_t hashed)
-        : target_(target), context_(start), hashed_(hashed) {}
+    hashing_sink(byte_sink& target, digest_context& digests) : target_(target), digests_(digests) {}
     bool write(const void* data, std::size_t size) override;
-    // The digest text of everything taken; the empty text for nothing, as file_sha1 gives it.
-    [[nodiscard]] std::string text();
 
 private:
     byte_sink& target_;
-    sha1_context context_;
-    std::uint64_t hashed_ = 0;
+    digest_context& digests_;
 };
 
 } // namespace qz4

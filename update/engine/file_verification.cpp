@@ -1,9 +1,9 @@
 #include "update/engine/file_verification.hpp"
 
+#include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
 #include "common/file_handle.hpp"
 #include "common/file_system.hpp"
-#include "common/ascii_text.hpp"
 
 namespace qz4 {
 
@@ -18,22 +18,21 @@ verification_outcome verify_file(const update_task& task, const verification_rul
     if (!checked)
         return verification_outcome::up_to_date;
 
-    std::string digest;
-    bool digest_taken = false;
+    std::optional<digest_texts> found;
     if (file.size() == task.local_size) {
         // A soft-checked file whose stamp is unchanged since it was last found right is
         // trusted without hashing, within one update and unless a repair was asked for.
         if (!hard && !rules.version_changed && !rules.repair && file.cached_as(task.local_sha1))
             return verification_outcome::up_to_date;
-        digest = file.digest();
-        digest_taken = true;
-        if (equals_ci(digest, task.local_sha1))
+        found = file.digests();
+        if (check_installed(task, *found) == digest_check::match)
             return verification_outcome::up_to_date;
     }
+    // The configuration names accepted edits by their SHA-1.
     if (rules.version >= 3 && !rules.rules.accepted.empty()) {
-        if (!digest_taken)
-            digest = file.digest();
-        if (digest_accepted(rules.rules.accepted, task.target_path, digest))
+        if (!found)
+            found = file.digests();
+        if (digest_accepted(rules.rules.accepted, task.target_path, found->sha1))
             return verification_outcome::accepted;
     }
     return verification_outcome::needs_update;
@@ -51,7 +50,7 @@ bool size_shows_update(const update_task& task, const verification_rules& rules,
 }
 
 installed_file_on_disk::installed_file_on_disk(const update_task& task, const file_cache& cache,
-                                               byte_buffer& buffer, sha1_context& context)
+                                               byte_buffer& buffer, digest_context& context)
     : task_(task), cache_(cache), buffer_(buffer), context_(context) {}
 
 void installed_file_on_disk::examine() {
@@ -98,8 +97,9 @@ bool installed_file_on_disk::cached_as(const std::string& digest) {
     return recorded.is_string() && equals_ci(recorded.get_ref<const std::string&>(), digest);
 }
 
-std::string installed_file_on_disk::digest() {
-    return file_sha1(task_.target_path, buffer_, context_);
+digest_texts installed_file_on_disk::digests() {
+    context_.reset(task_.digests);
+    return file_digests(task_.target_path, buffer_, context_);
 }
 
 } // namespace qz4

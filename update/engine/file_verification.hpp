@@ -4,7 +4,7 @@
 #pragma once
 
 #include "common/byte_buffer.hpp"
-#include "common/sha1.hpp"
+#include "common/file_digests.hpp"
 #include "update/documents/check_rules.hpp"
 #include "update/documents/file_cache.hpp"
 #include "update/documents/update_task.hpp"
@@ -27,9 +27,10 @@ public:
     virtual ~installed_file() = default;
     [[nodiscard]] virtual bool exists() = 0;
     [[nodiscard]] virtual std::uint32_t size() = 0; // low 32 bits
-    // The cache holds a stamp equal to the file's current one, recorded for `digest`.
+    // The cache holds a stamp equal to the file's current one, recorded for `digest` (SHA-1).
     [[nodiscard]] virtual bool cached_as(const std::string& digest) = 0;
-    [[nodiscard]] virtual std::string digest() = 0; // empty for an empty or unreadable file
+    // Of the kinds the task asks for, in one pass; empty texts for an empty or unreadable file.
+    [[nodiscard]] virtual digest_texts digests() = 0;
 
 protected:
     installed_file() = default;
@@ -44,6 +45,9 @@ struct verification_rules {
     // The player asked for a repair: a stamp vouches for nothing, so soft-checked files are
     // hashed as hard-checked ones are. Unnamed files and accepted edits stay the player's.
     bool repair = false;
+    // What index entries must carry and files must match: SHA-256 too for a launcher with the
+    // publisher's keys.
+    digest_kinds digests = digest_kinds::sha1;
 };
 
 [[nodiscard]] verification_outcome verify_file(const update_task& task, const verification_rules& rules,
@@ -62,11 +66,11 @@ struct verification_rules {
 class installed_file_on_disk final : public installed_file {
 public:
     installed_file_on_disk(const update_task& task, const file_cache& cache, byte_buffer& buffer,
-                           sha1_context& context);
+                           digest_context& context);
     bool exists() override;
     std::uint32_t size() override;
     bool cached_as(const std::string& digest) override;
-    std::string digest() override;
+    digest_texts digests() override;
 
     // The file's stamp as examined; nullopt when it could not be read.
     [[nodiscard]] std::optional<std::uint64_t> stamp();
@@ -77,7 +81,7 @@ private:
     const update_task& task_;
     const file_cache& cache_;
     byte_buffer& buffer_;
-    sha1_context& context_;
+    digest_context& context_;
     bool examined_ = false;
     bool exists_ = false;
     std::uint64_t size_ = 0;

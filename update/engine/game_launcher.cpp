@@ -11,43 +11,27 @@
 
 namespace qz4 {
 
+// The layout comes from the settings before they are moved into the object.
 game_launcher::game_launcher(launcher_settings settings)
-    : settings_(std::move(settings)),
-      system_files_(settings_.files
-                        ? nullptr
-                        : system_file_operations_below(layout_for_executable(settings_.exe_path).game_dir)),
+    : layout(layout_for_executable(settings.exe_path)), settings_(std::move(settings)),
+      system_files_(settings_.files ? nullptr : system_file_operations_below(layout.game_dir)),
       reporting_files_(settings_.files ? *settings_.files : *system_files_,
                        [this](std::wstring text) { add_disk_error(std::move(text)); }),
-      files_(&reporting_files_) {
-    const executable_layout layout = layout_for_executable(settings_.exe_path);
-    exe_path = layout.exe_path;
-    old_exe_path = layout.old_exe_path;
-    new_exe_path = layout.new_exe_path;
-    game_dir = layout.game_dir;
-    temp_root = layout.temp_root;
-}
+      files_(&reporting_files_) {}
 
 bool game_launcher::init() {
     product_guid = settings_.product_guid;
     hosts.insert(hosts.end(), settings_.built_in_hosts.begin(), settings_.built_in_hosts.end());
-    const work_area_layout area = layout_for_product(temp_root, product_guid);
-    temp_dir = area.temp_dir;
-    download_dir = area.download_dir;
-    version_json_path = area.version_json_path;
-    index_json_path = area.index_json_path;
-    index_lzma2_path = area.index_lzma2_path;
-    cache_json_path = area.cache_json_path;
-    config_json_path = area.config_json_path;
-    accepted_update_path = area.accepted_update_path;
+    work_area = layout_for_product(layout.temp_root, product_guid);
 
     // A work area that cannot be made is reported by the run, which needs it.
-    work_area_ready_ = prepare_work_area(*files_, temp_root, area);
+    work_area_ready_ = prepare_work_area(*files_, layout.temp_root, work_area);
 
     // The configuration is saved only by a run that got as far as checking files, so its
     // presence says the version.json beside it names the update that run retrieved.
-    if (is_regular_file(config_json_path)) {
+    if (is_regular_file(work_area.config_json_path)) {
         try {
-            local_update = read_update_number(parse_json_file(version_json_path));
+            local_update = read_update_number(parse_json_file(work_area.version_json_path));
         } catch (const std::exception&) {
             local_update = 0;
         }

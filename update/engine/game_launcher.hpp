@@ -2,11 +2,12 @@
 // and the update run that brings the installed game up to the server's current update.
 #pragma once
 
-#include "common/byte_buffer.hpp"
+#include "common/utc_time.hpp"
+#include "net/transfer_trust.hpp"
 #include "signatures/signatures.hpp"
 #include "splash/splash_view.hpp"
-#include "update/engine/disk_space.hpp"
 #include "update/documents/file_cache.hpp"
+#include "update/engine/disk_space.hpp"
 #include "update/engine/file_operations.hpp"
 #include "update/engine/launcher_layout.hpp"
 #include "update/engine/transfer_limits.hpp"
@@ -24,11 +25,7 @@
 
 namespace qz4 {
 
-class downloader;
-struct check_rules;
-struct pass_state;
-struct task_locations;
-struct verification_rules;
+struct pass_result;
 
 using pause_function = std::function<void(std::chrono::milliseconds)>;
 
@@ -43,17 +40,16 @@ struct launcher_settings {
     file_operations* files = nullptr;
     pause_function pause; // the wait between connection attempts; empty: sleep
     // The publisher's keys. With any, version.json and the index are taken only with a valid
-    // signature by one of them, and never for an update below one already taken; with none,
-    // as they are served.
+    // signature by one of them, version.json only before its expiry, and never for an update
+    // below one already taken or below minimum_update; with none, as they are served.
     std::vector<public_key> update_keys;
-};
-
-// The index of the update the server announces, checked and ready for a pass.
-struct retrieved_update {
-    nlohmann::json index;
-    nlohmann::json config; // the index's `config`
-    std::int32_t version = 0;
-    std::uint32_t update_number = 0;
+    // Whom the transfers trust for https: the system's store, unless a test build names its
+    // own authority.
+    transfer_trust trust;
+    // The oldest update a launcher with keys takes, also where no update was taken before (a
+    // fresh install, a deleted work area) or the record of it is damaged.
+    std::uint32_t minimum_update = 0;
+    wall_clock clock; // what an expiry is compared with; empty: the system's clock
 };
 
 class game_launcher {
@@ -88,29 +84,28 @@ public:
     [[nodiscard]] std::vector<std::wstring> disk_errors() const;
 
     [[nodiscard]] file_operations& files() const { return *files_; }
+    [[nodiscard]] const transfer_trust& trust() const { return settings_.trust; }
     void pause(std::chrono::milliseconds duration) const;
+    // The publisher's keys; none when documents are taken as they are served.
+    [[nodiscard]] const std::vector<public_key>& update_keys() const { return settings_.update_keys; }
+    [[nodiscard]] std::uint32_t minimum_update() const { return settings_.minimum_update; }
+    // Seconds since 1970 (UTC) by the launcher's clock.
+    [[nodiscard]] std::uint64_t unix_time() const { return unix_time_now(settings_.clock); }
 
-    // Fixed by the constructor.
-    std::wstring exe_path;
-    std::wstring old_exe_path;
-    std::wstring new_exe_path;
-    std::wstring game_dir;
-    std::wstring temp_root;
-    // Fixed by init.
-    std::wstring temp_dir;
-    std::wstring download_dir;
-    std::wstring version_json_path;
-    std::wstring index_json_path;
-    std::wstring index_lzma2_path;
-    std::wstring cache_json_path;
-    std::wstring config_json_path;
-    std::wstring accepted_update_path;
+    // The executable and the names a self-update moves it through: fixed by the constructor.
+    executable_layout layout;
+    // The product's corner of the work area: fixed by init.
+    work_area_layout work_area;
     std::wstring product_guid;
     std::uint32_t local_update = 0; // the update the previous run retrieved
 
     // The run's thread only, while no stage runs (the stages read `hosts`).
     std::vector<std::string> hosts;
     std::wstring error_text;
+    // What the player must be told before the game starts on the files as they are, when the
+    // run could not update them for a reason the player can act on (the disk is full); empty
+    // otherwise. In the player's language, the English detail after "Error:".
+    std::wstring notice_before_game;
 
     bool self_update_allowed = true;     // false with "-noselfupdate"
     bool update_required = false;        // when set, the run's failure exits forbid the game start
@@ -129,40 +124,14 @@ public:
     std::function<bool()> close_instances;
 
 private:
-    enum class retrieval_status { ready, failed, cancelled };
-    struct pass_result {
-        bool cancelled = false;     // the player closed the splash or declined to close the game
-        bool rules_invalid = false; // the check rules could not be read
-        bool self_update_ready = false;
-        std::string self_update_digest; // what the new launcher was checked against
-        std::uint32_t download_failures = 0;
-        std::uint32_t unpack_failures = 0;
-        std::vector<std::wstring> placed;       // files moved into place
-        std::optional<space_shortage> no_space; // the volume lacks room; nothing was fetched
-    };
-
-    retrieval_status retrieve_update(splash_view& splash, std::uint32_t& host_index,
-                                     retrieved_update& update);
-    bool fetch_from_host(downloader& transfer, const std::string& base, nlohmann::json& index,
-                         std::uint32_t& update_number);
-    // The signed forms of the two steps of an attempt; false with `refusal_` set when a
-    // document is refused. Nothing they refuse is parsed or left in the work area.
-    std::optional<std::uint32_t> fetch_signed_version(downloader& transfer, const std::string& base);
-    bool index_signature_holds(std::uint32_t update_number, byte_buffer& index_bytes);
-    bool refuse(std::wstring detail);
-    pass_result run_pass(splash_view& splash, const retrieved_update& update, std::uint32_t host_index);
-    [[nodiscard]] task_locations task_locations_of() const;
-    [[nodiscard]] verification_rules verification_for(const retrieved_update& update,
-                                                      const check_rules& rules) const;
-    void verify_and_queue(splash_view& splash, const retrieved_update& update, const check_rules& rules,
-                          pass_state& state, bool& declined);
     void save_cache(bool files_durable);
     bool run_passes(splash_view& splash, bool& restart_requested);
+    // The failure of the last pass, when no host is left for another.
+    bool report_failed_pass(splash_view& splash, const pass_result& pass);
     void add_disk_error(std::wstring text);
 
     launcher_settings settings_;
-    std::wstring refusal_;            // the last refused document of a retrieval; the run's thread only
-    mutable std::mutex errors_mutex_; // guards the three lists below
+    mutable std::mutex errors_mutex_;           // guards the three lists below
     std::vector<std::wstring> download_errors_; // guarded by errors_mutex_
     std::vector<std::wstring> unpack_errors_;   // guarded by errors_mutex_
     std::vector<std::wstring> disk_errors_;     // guarded by errors_mutex_

@@ -1,10 +1,10 @@
 #include "update/engine/remote_config.hpp"
 
-#include "common/encoding.hpp"
 #include "common/ascii_text.hpp"
+#include "common/encoding.hpp"
 #include "texts/player_texts.hpp"
-#include "update/engine/host_list.hpp"
 #include "update/documents/json_document.hpp"
+#include "update/engine/host_list.hpp"
 
 namespace qz4 {
 
@@ -42,15 +42,20 @@ std::optional<std::int32_t> schema_version(const nlohmann::json& value) {
     return static_cast<std::int32_t>(json_number_u32(value));
 }
 
+bool is_web_host(const nlohmann::json& host) {
+    return host.is_string() && is_web_url(host.get_ref<const std::string&>());
+}
+
 // Every member the later steps read as a string must be one; the library's conversions
-// would otherwise throw where nothing catches them.
-bool members_have_their_types(std::int32_t version, const nlohmann::json& config) {
+// would otherwise throw where nothing catches them. A host is also one the transfers may
+// ask: a configuration naming another scheme is refused whole, never used in part.
+bool members_are_usable(std::int32_t version, const nlohmann::json& config) {
     if (!member_or_null(config, "guid").is_string())
         return false;
     if (version == 1)
-        return member_or_null(config, "host").is_string();
+        return is_web_host(member_or_null(config, "host"));
     for (const auto& host : member_or_null(config, "hosts"))
-        if (!host.is_string())
+        if (!is_web_host(host))
             return false;
     return true;
 }
@@ -112,7 +117,7 @@ checked_config check_remote_config(const nlohmann::json& index, std::wstring_vie
         return result;
     }
     if (!validate_config(result.version, result.config) ||
-        !members_have_their_types(result.version, result.config)) {
+        !members_are_usable(result.version, result.config)) {
         result.status = config_status::invalid;
         return result;
     }

@@ -17,7 +17,7 @@ enum class config_status {
     ok,
     empty,           // no `config`, or one without members
     invalid_version, // `version` below 1
-    invalid,         // members missing or of the wrong type
+    invalid,         // members missing or of the wrong type, or a host neither http nor https
     guid_mismatch,   // another product's index
 };
 

@@ -132,24 +132,28 @@ void forget_download(file_operations& files, const std::wstring& download_path) 
 }
 
 resumable_download::resumable_download(downloader& transfer, file_operations& files, std::wstring path,
-                                       server_file file, byte_buffer& buffer)
-    : transfer_(transfer), files_(files), path_(std::move(path)), file_(std::move(file)), buffer_(buffer) {}
+                                       server_file file, byte_buffer& buffer, digest_context& digests)
+    : transfer_(transfer), files_(files), path_(std::move(path)), file_(std::move(file)), buffer_(buffer),
+      digests_(digests) {}
 
-bool resumable_download::run(std::string& error, std::string& digest) {
+bool resumable_download::run(std::string& error, digest_texts& digests) {
     const bool resumable = file_.size >= resumable_file_size;
     if (const std::uint64_t offset = resumable ? partial_to_continue() : 0; offset > 0) {
-        const outcome result = transfer(offset, error, digest);
+        const outcome result = transfer(offset, error, digests);
         if (result != outcome::range_refused)
             return result == outcome::done;
     }
     if (resumable)
         write_proof();
-    return transfer(0, error, digest) == outcome::done;
+    return transfer(0, error, digests) == outcome::done;
 }
 
+// The SHA-256 line only where the launcher checks one: a launcher without keys keeps the
+// proofs it wrote before.
 std::string resumable_download::proof_text() const {
-    return format_narrow("partial download\nr=%s\nsha1=%s\nsize=%llu\n", file_.remote_path.c_str(),
-                         file_.sha1.c_str(), static_cast<unsigned long long>(file_.size));
+    const std::string sha256 = file_.sha256.empty() ? std::string() : "sha256=" + file_.sha256 + "\n";
+    return format_narrow("partial download\nr=%s\nsha1=%s\n%ssize=%llu\n", file_.remote_path.c_str(),
+                         file_.sha1.c_str(), sha256.c_str(), static_cast<unsigned long long>(file_.size));
 }
 
 std::uint64_t resumable_download::partial_to_continue() {
@@ -178,10 +182,10 @@ void resumable_download::write_proof() {
 }
 
 resumable_download::outcome resumable_download::transfer(std::uint64_t offset, std::string& error,
-                                                         std::string& digest) {
+                                                         digest_texts& digests) {
     // Read before the copy is opened for writing, which on Windows shuts readers out.
-    sha1_context start;
-    if (offset > 0 && !hash_file_start(path_, offset, buffer_, start))
+    digests_.reset();
+    if (offset > 0 && !hash_file_start(path_, offset, buffer_, digests_))
         return outcome::range_refused; // the copy cannot be read: start afresh
     std::uint32_t open_error = 0;
     auto out =
@@ -192,7 +196,7 @@ resumable_download::outcome resumable_download::transfer(std::uint64_t offset, s
         error = open_failure_text(open_error);
         return outcome::failed;
     }
-    hashing_sink hashed(*out, start, offset);
+    hashing_sink hashed(*out, digests_);
 
     response_head head;
     continuation_sink continued(hashed, head, offset);
@@ -211,7 +215,7 @@ resumable_download::outcome resumable_download::transfer(std::uint64_t offset, s
     out.reset();
 
     if (ok && finished) {
-        digest = hashed.text();
+        digests = digests_.finish();
         if (file_.size >= resumable_file_size)
             files_.delete_file(resume_proof_path(path_));
         return outcome::done;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/byte_buffer.hpp"
+#include "common/file_digests.hpp"
 #include "net/downloader.hpp"
 #include "update/engine/file_operations.hpp"
 
@@ -21,6 +22,7 @@ struct server_file {
     std::string url;
     std::string remote_path; // the index's `r`: which file of which update
     std::string sha1;        // the digest the downloaded file must have
+    std::string sha256;      // and its SHA-256, where the launcher checks one; else empty
     std::uint64_t size = 0;  // the index's `r_size`: never more is written
 };
 
@@ -32,15 +34,16 @@ void forget_download(file_operations& files, const std::wstring& download_path);
 
 class resumable_download {
 public:
+    // The file is hashed into `digests`, with the kinds they are set to.
     resumable_download(downloader& transfer, file_operations& files, std::wstring path, server_file file,
-                       byte_buffer& buffer);
+                       byte_buffer& buffer, digest_context& digests);
 
     // Fetches the file into the path, continuing a partial copy of the same server file when
     // the server answers the range request with that range; otherwise from the start. On
-    // success `digest` is the digest text of the whole file. On failure `error` says why
+    // success `digests` are the digest texts of the whole file. On failure `error` says why
     // ("Open failed: %u", "Too large: more than %llu bytes" or the downloader's text), and a
     // partial copy worth continuing is kept with its proof; anything else is deleted.
-    [[nodiscard]] bool run(std::string& error, std::string& digest);
+    [[nodiscard]] bool run(std::string& error, digest_texts& digests);
 
     // The bytes already on disk that the running transfer continues (0 when from the start);
     // for the progress reports, which count only the bytes of the transfer.
@@ -52,13 +55,14 @@ private:
     [[nodiscard]] std::uint64_t partial_to_continue();
     [[nodiscard]] std::string proof_text() const;
     void write_proof();
-    outcome transfer(std::uint64_t offset, std::string& error, std::string& digest);
+    outcome transfer(std::uint64_t offset, std::string& error, digest_texts& digests);
 
     downloader& transfer_;
     file_operations& files_;
     std::wstring path_;
     server_file file_;
     byte_buffer& buffer_;
+    digest_context& digests_;
     std::uint64_t continued_from_ = 0; // the thread of run() only (progress runs inside it)
 };
 

@@ -16,7 +16,8 @@ self_update_result self_update_step(file_operations& files, const executable_lay
     if (!is_regular_file(layout.new_exe_path))
         return self_update_result::nothing_to_do;
     byte_buffer buffer;
-    const checked_file checked = open_checked(files, layout.new_exe_path, waiting.digest, buffer);
+    digest_context digests;
+    const checked_file checked = open_checked(files, layout.new_exe_path, waiting.task, digests, buffer);
     if (!checked.file)
         return self_update_result::not_swapped;
     if (!files.move_replace(layout.exe_path, layout.old_exe_path))

@@ -6,7 +6,7 @@
 #include "update/engine/file_operations.hpp"
 #include "update/engine/launcher_layout.hpp"
 
-#include <string>
+#include "update/documents/update_task.hpp"
 
 namespace qz4 {
 
@@ -19,7 +19,7 @@ enum class self_update_result {
 // What a pass left for the self-update.
 struct new_launcher {
     bool ready = false; // written to new_exe_path and checked
-    std::string digest; // the digest text it was checked against
+    update_task task;   // the digests it was checked against
 };
 
 // With a new launcher ready (and allowed), moves the running one to old_exe_path and the new

@@ -4,9 +4,10 @@
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
 #include "texts/player_texts.hpp"
+#include "update/documents/manifests.hpp"
+#include "update/documents/update_task.hpp"
 #include "update/engine/engine_files.hpp"
 #include "update/engine/game_launcher.hpp"
-#include "update/documents/manifests.hpp"
 
 #include <array>
 #include <cstring>
@@ -69,7 +70,7 @@ private:
             launcher_.file_cache.store(task.local_path, task.target_path, &digest);
             if (task.is_self) {
                 // Read by the run once this stage is joined, which orders it before the read.
-                state_.self_update_digest = task.local_sha1;
+                state_.self_update_task = task;
                 state_.self_update_ready = true;
             }
             files_.delete_file(task.download_path);
@@ -108,7 +109,7 @@ private:
     // The digest is taken through the handle the file is then moved through: whoever may
     // write in the game's folder cannot swap the file between its check and its rename.
     bool move_into_place(const std::wstring& from, const update_task& task) {
-        const checked_file checked = open_checked(files_, from, task.local_sha1, buffer_);
+        const checked_file checked = open_checked(files_, from, task, digests_, buffer_);
         if (!checked.file)
             return false;
         if (looks_like_program(checked.start))
@@ -120,7 +121,8 @@ private:
     file_operations& files_;
     splash_view& splash_;
     pass_state& state_;
-    byte_buffer buffer_; // serves the check of every file of the stage
+    byte_buffer buffer_;     // serves the check of every file of the stage
+    digest_context digests_; // set to each file's kinds before it is checked
 };
 
 } // namespace

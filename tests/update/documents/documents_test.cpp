@@ -1,4 +1,5 @@
 // Document layouts byte for byte, safe writing, number reading and the file records.
+#include "common/ascii_text.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
 
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,7 +52,8 @@ TEST(DocumentLayout, PublisherTemplatePrettyWithSortedKeys) {
         R"(            "minsize": 16384,)",
         R"(            "optimize": true,)",
         R"(            "optimize_threshold": 85)",
-        R"(        })",
+        R"(        },)",
+        R"(        "validity_days": 30)",
         R"(    })",
         R"(})",
     });
@@ -89,6 +92,8 @@ TEST(DocumentLayout, CompactDocuments) {
          R"("r":"7/data/my%20file.txt","r_size":123456,"u":7})"
          "\r\n"},
         {"version", version_document(41), "{\"gameupdate\":41}\r\n"},
+        {"signed version", version_document(41, 1752592000),
+         "{\"expires\":1752592000,\"gameupdate\":41}\r\n"},
         {"index without files", index_document(json{{"version", 3}}, nullptr),
          "{\"config\":{\"version\":3},\"files\":null}\r\n"},
         {"raw UTF-8", json{{"l", "Данные\\файл.txt"}}, "{\"l\":\"Данные\\\\файл.txt\"}\r\n"},
@@ -271,6 +276,30 @@ TEST(DocumentReading, Members) {
     }
 }
 
+TEST(DocumentReading, AnExpiryIsAWholeNumberFromZeroUp) {
+    struct row {
+        const char* document;
+        std::optional<std::uint64_t> expires;
+    };
+    const row rows[] = {
+        {R"({"gameupdate":1,"expires":1752592000})", 1752592000},
+        {R"({"expires":0})", 0},
+        {R"({"expires":18446744073709551615})", 18446744073709551615ULL},
+        {R"({"gameupdate":1})", std::nullopt},
+        {R"({"expires":null})", std::nullopt},
+        {R"({"expires":-1})", std::nullopt},
+        {R"({"expires":1752592000.5})", std::nullopt},
+        {R"({"expires":true})", std::nullopt},
+        {R"({"expires":"1752592000"})", std::nullopt},
+        {R"([1752592000])", std::nullopt},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.document);
+        EXPECT_EQ(read_expiry(json::parse(r.document)), r.expires);
+    }
+    EXPECT_EQ(read_expiry(json{{"expires", 5}}), 5U) << "a signed integer built in code";
+}
+
 TEST(FileRecord, ReadsWhatTheLauncherNeeds) {
     struct row {
         const char* name;
@@ -310,6 +339,63 @@ TEST(FileRecord, ReadsWhatTheLauncherNeeds) {
     }
 }
 
+// The SHA-256 members: written where the record has them (the copy's only for a packed
+// copy), read back by the patch maker and by a launcher that asks for them, and otherwise
+// not looked at, whatever they hold.
+TEST(FileRecord, Sha256MembersWhereTheRecordHasThem) {
+    file_record record;
+    record.l = "a";
+    record.l_sha1 = "abc";
+    record.l_sha256 = std::string(64, 'a');
+    record.r_sha256 = std::string(64, 'c');
+    EXPECT_EQ(file_record_json(record), json({{"u", 0},
+                                              {"l", "a"},
+                                              {"l_sha1", "abc"},
+                                              {"l_sha256", std::string(64, 'a')},
+                                              {"l_size", 0},
+                                              {"r", ""},
+                                              {"r_size", 0}}))
+        << "a plain copy has no digests of its own";
+    record.r_pack = pack_format_lzma2;
+    record.r_sha1 = "def";
+    const json packed = file_record_json(record);
+    EXPECT_EQ(packed.at("r_sha256"), std::string(64, 'c'));
+    EXPECT_EQ(read_file_record(packed).l_sha256, record.l_sha256);
+    EXPECT_EQ(read_file_record(packed).r_sha256, record.r_sha256);
+    EXPECT_EQ(read_download_record(packed).l_sha256, std::nullopt);
+    EXPECT_EQ(read_download_record(packed, digest_kinds::sha1_and_sha256).r_sha256, record.r_sha256);
+
+    record.l_sha256.reset();
+    record.r_sha256.reset();
+    EXPECT_FALSE(file_record_json(record).contains("l_sha256")) << "a record made before SHA-256";
+    EXPECT_FALSE(file_record_json(record).contains("r_sha256"));
+
+    const json odd = json::parse(R"({"l":"a","l_sha1":"A","l_size":1,"r":"1/a","r_size":1,"l_sha256":[1]})");
+    EXPECT_EQ(read_download_record(odd).l, "a");
+    EXPECT_EQ(read_download_record(odd, digest_kinds::sha1_and_sha256).l_sha256, std::nullopt);
+
+    struct row {
+        std::string text;
+        std::uint32_t size;
+        bool digest;
+    };
+    const row rows[] = {
+        {std::string(64, 'f'), 1, true},
+        {"0123456789abcdef" + std::string(48, '0'), 2, true},
+        {std::string(64, 'F'), 1, false},
+        {std::string(63, 'f'), 1, false},
+        {std::string(65, 'f'), 1, false},
+        {std::string(63, 'f') + " ", 1, false},
+        {"", 0, true},
+        {"", 1, false},
+        {std::string(64, 'f'), 0, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.text + " for " + std::to_string(r.size) + " bytes");
+        EXPECT_EQ(is_sha256_text(r.text, r.size), r.digest);
+    }
+}
+
 TEST(FileRecord, TheLauncherDoesNotReadTheUpdateNumber) {
     const json entry = json::parse(R"({"u":"seven","l":"a","l_sha1":"A","l_size":1,"r":"1/a","r_size":1})");
     EXPECT_EQ(read_download_record(entry).l, "a") << "a bad `u` does not make the file unreadable";
@@ -332,6 +418,7 @@ TEST(PublisherSettings, ReadLikeThePatchMakerNeedsThem) {
     EXPECT_EQ(edited.minsize, 1U);
     EXPECT_EQ(edited.optimize_threshold, 85) << "not read without optimize";
     EXPECT_EQ(edited.gameupdate, 41U);
+    EXPECT_EQ(edited.validity_days, 30U) << "absent: the default";
     EXPECT_EQ(
         read_publisher_settings(
             json::parse(
@@ -364,11 +451,74 @@ TEST(PublisherSettings, ReadLikeThePatchMakerNeedsThem) {
     }
 }
 
-TEST(FileRecord, PathTexts) {
-    EXPECT_EQ(remote_path_text(12, L"Client\\Sub Dir\\A B.DLL", false), "12/client/sub%20dir/a%20b.dll");
-    EXPECT_EQ(remote_path_text(3, L"Данные\\Файл.txt", true), "3/Данные/Файл.txt.lzma2")
-        << "only A to Z are lower-cased";
+// `r` escapes every byte a URL path does not carry as it is, and reading it back gives the
+// copy's path below the output tree whatever escapes it holds.
+TEST(FileRecord, RemotePathsRoundTrip) {
+    struct row {
+        std::uint32_t update;
+        std::wstring relative;
+        bool packed;
+        std::string remote;
+    };
+    const row rows[] = {
+        {12, L"Client\\Sub Dir\\A B.DLL", false, "12/client/sub%20dir/a%20b.dll"},
+        {7, L"Data\\My File.txt", true, "7/data/my%20file.txt.lzma2"},
+        {7, L"Data/My File.txt", true, "7/data/my%20file.txt.lzma2"},
+        {1, L"#1 100%.txt", false, "1/%231%20100%25.txt"},
+        {1, L"a-b_c.d~e+f&g=h;i,j'k(l)m!n@o$p", false,
+         "1/a-b_c.d~e%2Bf%26g%3Dh%3Bi%2Cj%27k%28l%29m%21n%40o%24p"},
+        // Only A to Z are lower-cased; the rest goes as its UTF-8 bytes.
+        {3, L"\u0414\u0430\\\u00DC.txt", true, "3/%D0%94%D0%B0/%C3%9C.txt.lzma2"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.remote);
+        EXPECT_EQ(remote_path_text(r.update, r.relative, r.packed), r.remote);
+        const std::wstring expected = std::to_wstring(r.update) + L"\\" +
+                                      replace_all(to_lower(r.relative), L"/", L"\\") +
+                                      (r.packed ? L".lzma2" : L"");
+        EXPECT_EQ(server_copy_path(r.remote), expected);
+    }
+    // Names Windows cannot hold are escaped all the same, though none is read back.
+    EXPECT_EQ(remote_path_text(1, L"a?b:c", false), "1/a%3Fb%3Ac");
     EXPECT_EQ(local_path_text(L"Data\\My File.txt"), "Data\\My File.txt");
+}
+
+// What cache.json may hold: records written before every byte was escaped are found as they
+// were; a text that leads out of the output tree, or to no file a launcher could fetch, names
+// nothing.
+TEST(FileRecord, ServerCopyPathsOfOlderAndHostileRecords) {
+    struct row {
+        std::string remote;
+        std::optional<std::wstring> path;
+    };
+    const row rows[] = {
+        {"1/data/my%20file.txt", L"1\\data\\my file.txt"},
+        {"1/%d0%94.txt", L"1\\\u0414.txt"},
+        {"1/\xD0\x94.txt", L"1\\\u0414.txt"}, // raw UTF-8, as older records hold it
+        {"1/a%5Cb", std::nullopt},            // an escaped backslash is still a separator
+        {"1/a#b.txt", std::nullopt},          // requests stopped at '#'
+        {"1/a?b.txt", std::nullopt},
+        {"1/100%.txt", std::nullopt},
+        {"1/a%2", std::nullopt},
+        {"1/a%zz", std::nullopt},
+        {"1/a%00b", std::nullopt},
+        {"1/%FF.txt", std::nullopt},
+        {"../signing.key", std::nullopt},
+        {"1/../../signing.key", std::nullopt},
+        {"1/%2E%2E/%2e%2e/signing.key", std::nullopt},
+        {"1/..%2F..%2Fsigning.key", std::nullopt},
+        {"/etc/passwd", std::nullopt},
+        {"%2Fetc/passwd", std::nullopt},
+        {"C:/Windows/win.ini", std::nullopt},
+        {"1//a", std::nullopt},
+        {"1/./a", std::nullopt},
+        {"1/nul.txt", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.remote);
+        EXPECT_EQ(server_copy_path(r.remote), r.path);
+    }
 }
 
 } // namespace

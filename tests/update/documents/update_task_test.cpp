@@ -187,5 +187,96 @@ TEST(UpdateTask, APackFormatCannotSteerTheDownload) {
     }
 }
 
+
+// With the publisher's keys an entry needs well-formed SHA-256 digests of what is checked:
+// the file, and the packed copy when there is one. Without keys they are not looked at.
+TEST(UpdateTask, WithKeysTheSha256DigestsAreNeeded) {
+    const std::string upper(64, 'A');
+    const std::string lower(64, 'a');
+    const std::string copy(64, 'c');
+    struct row {
+        const char* name;
+        json changes; // merged into a plain entry of 10 bytes
+        bool usable_with_keys;
+        std::string local_sha256;
+        std::string download_sha256;
+    };
+    const json packed = {{"r_pack", "lzma2"}, {"r_sha1", "def"}};
+    const auto with = [](json changes, const json& more) {
+        changes.update(more);
+        return changes;
+    };
+    const row rows[] = {
+        {"plain, upper case", {{"l_sha256", upper}}, true, lower, lower},
+        {"plain, no digest", json::object(), false, "", ""},
+        {"plain, 63 digits", {{"l_sha256", upper.substr(1)}}, false, "", ""},
+        {"plain, not hex", {{"l_sha256", std::string(63, 'a') + "g"}}, false, "", ""},
+        {"plain, a number", {{"l_sha256", 5}}, false, "", ""},
+        {"plain, null", {{"l_sha256", nullptr}}, false, "", ""},
+        {"plain, empty text for 10 bytes", {{"l_sha256", ""}}, false, "", ""},
+        {"empty file, empty text", {{"l_sha256", ""}, {"l_size", 0}, {"r_size", 0}}, true, "", ""},
+        {"plain, only the copy's", {{"r_sha256", lower}}, false, "", ""},
+        {"plain, a copy's of no use is ignored", {{"l_sha256", lower}, {"r_sha256", 5}}, true, lower, lower},
+        {"packed, both", with(packed, {{"l_sha256", lower}, {"r_sha256", copy}}), true, lower, copy},
+        {"packed, no copy digest", with(packed, {{"l_sha256", lower}}), false, "", ""},
+        {"packed, copy digest malformed", with(packed, {{"l_sha256", lower}, {"r_sha256", "c"}}), false, "",
+         ""},
+        {"packed, no file digest", with(packed, {{"r_sha256", copy}}), false, "", ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        json entry = entry_for("a.txt");
+        entry.update(r.changes);
+        const auto keyed = make_update_task(entry, where, digest_kinds::sha1_and_sha256);
+        EXPECT_EQ(keyed != nullptr, r.usable_with_keys);
+        if (keyed) {
+            EXPECT_EQ(keyed->digests, digest_kinds::sha1_and_sha256);
+            EXPECT_EQ(keyed->local_sha256, r.local_sha256);
+            EXPECT_EQ(keyed->download_sha256, r.download_sha256);
+        }
+        const auto plain = make_update_task(entry, where);
+        ASSERT_NE(plain, nullptr) << "without keys the digests are not looked at";
+        EXPECT_EQ(plain->digests, digest_kinds::sha1);
+        EXPECT_EQ(plain->local_sha256, "");
+        EXPECT_EQ(plain->download_sha256, "");
+    }
+}
+
+// A file whose SHA-1 matches but whose SHA-256 does not is as wrong as any other.
+TEST(UpdateTask, BothDigestsMustMatchWhereBothAreChecked) {
+    const std::string file(64, 'a');
+    const std::string copy(64, 'c');
+    const std::string other(64, 'e');
+    json entry = entry_for("a.txt");
+    entry.update({{"r_pack", "lzma2"}, {"r_sha1", "def"}, {"l_sha256", file}, {"r_sha256", copy}});
+    const auto keyed = make_update_task(entry, where, digest_kinds::sha1_and_sha256);
+    const auto plain = make_update_task(entry, where);
+    ASSERT_NE(keyed, nullptr);
+    ASSERT_NE(plain, nullptr);
+    using c = digest_check;
+    struct row {
+        const char* name;
+        digest_texts found;
+        c installed_with_keys;
+        c download_with_keys;
+        c installed_without;
+    };
+    const row rows[] = {
+        {"the file, as index writes it", {"abc", file}, c::match, c::sha1_mismatch, c::match},
+        {"the file, SHA-1 in upper case", {"ABC", file}, c::match, c::sha1_mismatch, c::match},
+        {"the file's SHA-1 only", {"abc", other}, c::sha256_mismatch, c::sha1_mismatch, c::match},
+        {"the file's SHA-1, SHA-256 not taken", {"abc", ""}, c::sha256_mismatch, c::sha1_mismatch, c::match},
+        {"the copy", {"def", copy}, c::sha1_mismatch, c::match, c::sha1_mismatch},
+        {"the copy's SHA-1 only", {"def", file}, c::sha1_mismatch, c::sha256_mismatch, c::sha1_mismatch},
+        {"neither", {"abd", file}, c::sha1_mismatch, c::sha1_mismatch, c::sha1_mismatch},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(check_installed(*keyed, r.found), r.installed_with_keys);
+        EXPECT_EQ(check_download(*keyed, r.found), r.download_with_keys);
+        EXPECT_EQ(check_installed(*plain, r.found), r.installed_without);
+    }
+}
+
 } // namespace
 } // namespace qz4

@@ -13,7 +13,8 @@ namespace {
 
 using nlohmann::json;
 constexpr std::uint64_t kib = 1024;
-constexpr std::uint64_t fixed = disk_space_margin; // what any counted update needs on top
+// What a counted update needs on top of its files: for these small ones, the margin's floor.
+constexpr std::uint64_t fixed = disk_space_margin_floor;
 constexpr std::uint64_t slack = allocation_slack_per_file;
 
 TEST(SpaceEstimate, DownloadsAndGrowthOverlapAndTheLargestFileIsUnpackedBesideItsOldCopy) {
@@ -47,10 +48,30 @@ TEST(SpaceEstimate, DownloadsAndGrowthOverlapAndTheLargestFileIsUnpackedBesideIt
     }
 }
 
+TEST(SpaceEstimate, TheMarginGrowsWithTheUpdateAndItsIndex) {
+    constexpr std::uint64_t mib = 1024 * kib;
+    struct row {
+        const char* what;
+        std::uint64_t counted, entries, margin;
+    };
+    const row rows[] = {
+        {"a tiny update: the floor", 10 * kib, 3, disk_space_margin_floor},
+        {"a quarter of what the files take", 8 * mib, 0, 2 * mib},
+        {"and a share per index entry, for the documents", 8 * mib, 4096, 3 * mib},
+        {"never more than the ceiling", 1024 * mib, 0, disk_space_margin},
+        {"however many entries", 0, 1ull << 40, disk_space_margin},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        EXPECT_EQ(disk_space_margin_for(r.counted, r.entries), r.margin);
+    }
+}
+
 TEST(SpaceEstimate, TheBoundWithEveryFileMissingTakesEachEntryWithReadableSizes) {
     const json entries = json::parse(R"([{"l_size": 300, "r_size": 100}, {"l_size": "300", "r_size": 100},
         {"l_size": -1, "r_size": 5}, {"r_size": 5}, 7, {"l_size": 20, "r_size": 40}])");
     EXPECT_EQ(estimate_space_all_missing(entries).needed(), 300 + 40 + 300 + 2 * slack + fixed);
+    EXPECT_EQ(estimate_space_all_missing(json::array()).needed(), 0u);
 }
 
 TEST(SpaceEstimate, OnlySizesThatSurelyMeanAnUpdateCount) {
@@ -95,7 +116,7 @@ TEST(DiskSpace, ARunWithoutRoomStopsBeforeAnyDownloadAndSaysHowMuchIsNeeded) {
     entries.push_back(entries[0]);
     entries.back()["l"] = "BIG.bin";
     tree.publish(1, test::test_config({tree.base_url()}), entries);
-    const std::uint64_t needed = 64 * kib + 64 * kib + slack + fixed; // 16.1 MiB
+    const std::uint64_t needed = 64 * kib + 64 * kib + slack + fixed; // 200.0 KiB
 
     struct row {
         const char* what;
@@ -104,8 +125,9 @@ TEST(DiskSpace, ARunWithoutRoomStopsBeforeAnyDownloadAndSaysHowMuchIsNeeded) {
     };
     const row rows[] = {
         {"next to nothing free", kib, L"1.0 KiB"},
-        {"one byte short", needed - 1, L"16.1 MiB"},
+        {"one byte short", needed - 1, L"200.0 KiB"},
         {"just enough", needed, nullptr},
+        {"far less than the margin of a large update, room for this one", 1024 * kib, nullptr},
         {"room for the whole game: no size asked for", 1ull << 40, nullptr},
         {"the system does not say", std::nullopt, nullptr},
     };
@@ -124,19 +146,24 @@ TEST(DiskSpace, ARunWithoutRoomStopsBeforeAnyDownloadAndSaysHowMuchIsNeeded) {
         const auto requests_before = tree.requests().size();
         auto launcher = game.launcher({tree.base_url()}, &files);
         EXPECT_TRUE(launcher->run(splash, restart)) << "the game starts on the installed files";
-        EXPECT_EQ(asked, std::vector<std::wstring>{launcher->game_dir});
+        EXPECT_EQ(asked, std::vector<std::wstring>{launcher->layout.game_dir});
         const auto requests = tree.requests().size() - requests_before;
         if (r.free_text) {
-            EXPECT_EQ(launcher->error_text, L"Not enough disk space: the update needs 16.1 MiB, " +
+            EXPECT_EQ(launcher->error_text, L"Not enough disk space: the update needs 200.0 KiB, " +
                                                 std::wstring(r.free_text) + L" is free on " +
-                                                launcher->game_dir + L".");
+                                                launcher->layout.game_dir + L".");
             EXPECT_EQ(splash.texts().back(),
-                      L"Not enough disk space: 16.1 MiB needed, " + std::wstring(r.free_text) + L" free");
+                      L"Not enough disk space: 200.0 KiB needed, " + std::wstring(r.free_text) + L" free");
+            EXPECT_EQ(launcher->notice_before_game, L"Not enough disk space: 200.0 KiB needed, " +
+                                                        std::wstring(r.free_text) + L" free\n\nError: " +
+                                                        launcher->error_text)
+                << "the player is told before the game starts";
             EXPECT_EQ(requests, 2u) << "version.json and the index only";
             EXPECT_EQ(test::downloads_started(files), 0u);
             EXPECT_FALSE(game.exists("big.bin"));
         } else {
             EXPECT_EQ(launcher->error_text, L"");
+            EXPECT_EQ(launcher->notice_before_game, L"");
             EXPECT_EQ(game.read("big.bin"), big);
             EXPECT_EQ(game.read("same.bin"), same);
         }

@@ -1,10 +1,12 @@
 #include "tests/update/engine/engine_harness.hpp"
 
+#include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
 #include "common/file_system.hpp"
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
 #include "common/sha1.hpp"
+#include "common/sha256.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
 #include "update/engine/engine_files.hpp"
@@ -284,6 +286,7 @@ served_tree::served_tree(const std::string& host_name) {
     std::replace(name.begin(), name.end(), '/', '_');
     const auto& server = http_server();
     dir_ = server.root / "engine" / name / host_name;
+    expires_ = unix_time_now({}) + 86400;
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     url_ = server.base_url + "engine/" + name + "/" + host_name + "/";
@@ -318,6 +321,10 @@ std::string served_tree::base_url() const {
     return url_;
 }
 
+std::string served_tree::base_url_at(const std::string& server_url) const {
+    return server_url + url_path_.substr(1);
+}
+
 fs::path served_tree::path(const std::string& relative) const {
     return relative.empty() ? dir_ : dir_ / fs::u8path(relative);
 }
@@ -329,13 +336,11 @@ nlohmann::json served_tree::add_file(std::uint32_t u, const std::string& local_p
     record.u = u;
     record.l = local_path;
     record.l_sha1 = sha1_text(content);
+    record.l_sha256 = sha256_text(content);
     record.l_size = static_cast<std::uint32_t>(content.size());
     record.r = remote_path_text(u, wide_local, packed);
-    std::string decoded = record.r;
-    // The server unquotes "%20"; our files lie under their real names.
-    for (std::size_t at; (at = decoded.find("%20")) != std::string::npos;)
-        decoded.replace(at, 3, " ");
-    const fs::path target = path(decoded);
+    // The server decodes the escapes of `r`; our files lie under their real names.
+    const fs::path target = path(wide_to_utf8(replace_all(server_copy_path(record.r).value(), L"\\", L"/")));
     if (packed) {
         write_file(target.string() + ".plain", content);
         const int result = lzma2_file_codec(false, wide_path(target.string() + ".plain"), wide_path(target));
@@ -344,6 +349,7 @@ nlohmann::json served_tree::add_file(std::uint32_t u, const std::string& local_p
             throw std::runtime_error("cannot pack " + local_path);
         record.r_pack = pack_format_lzma2;
         record.r_sha1 = sha1_text(read_file(target));
+        record.r_sha256 = sha256_text(read_file(target));
         record.r_size = static_cast<std::uint32_t>(fs::file_size(target));
     } else {
         write_file(target, content);
@@ -362,7 +368,7 @@ void served_tree::publish(std::uint32_t n, const nlohmann::json& config, const n
         if (lzma2_file_codec(false, wide_path(plain), wide_path(packed)) != lzma2_result::ok)
             throw std::runtime_error("cannot pack the index");
     }
-    write_file(path("version.json"), json_text_compact(version_document(n)));
+    write_file(path("version.json"), json_text_compact(version_document(n, expires_)));
 }
 
 void served_tree::sign(std::uint32_t n, const signing_key& key, const std::string& guid) {
@@ -454,6 +460,10 @@ std::unique_ptr<game_launcher> game_install::launcher(const std::vector<std::str
     settings.built_in_hosts = hosts;
     settings.files = files;
     settings.update_keys = keys;
+    // As a test build of the program does: the test server's https hosts can be taken.
+    settings.trust.ca_file = http_server().ca_file;
+    settings.minimum_update = minimum_update;
+    settings.clock = clock;
     settings.pause = [this, wait = pauses_take_time](std::chrono::milliseconds duration) {
         if (wait)
             std::this_thread::sleep_for(duration);

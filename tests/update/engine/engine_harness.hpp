@@ -135,6 +135,8 @@ public:
     explicit served_tree(const std::string& host_name = "a");
 
     [[nodiscard]] std::string base_url() const; // ends with "/"
+    // The same tree through another of the server's listeners (its https ones).
+    [[nodiscard]] std::string base_url_at(const std::string& server_url) const;
     [[nodiscard]] std::filesystem::path path(const std::string& relative = {}) const;
 
     // The server copy of one client file under update u, packed or as it is; returns its
@@ -144,15 +146,19 @@ public:
     // The paths below this tree that the server was asked for, oldest first (from its log).
     [[nodiscard]] std::vector<std::string> requests() const;
 
-    // version.json naming n, and n/index.json (and its packed copy when `packed_index`).
+    // version.json naming n and carrying expires(), and n/index.json (and its packed copy when
+    // `packed_index`).
     void publish(std::uint32_t n, const nlohmann::json& config, const nlohmann::json& files,
                  bool packed_index = true);
+    // The expiry every version.json of this tree carries: a day after the tree was made.
+    [[nodiscard]] std::uint64_t expires() const { return expires_; }
     // Signature files for n/index.json and version.json as they are now, as the patch maker
     // writes them; `guid` stands for the product's.
     void sign(std::uint32_t n, const signing_key& key, const std::string& guid = test_product_guid);
 
 private:
     std::filesystem::path dir_;
+    std::uint64_t expires_ = 0;
     std::string url_;
     std::string url_path_;         // the request path of the base URL, "/engine/.../"
     std::streamoff log_start_ = 0; // where the server's log stood when this tree was made
@@ -191,13 +197,16 @@ public:
     [[nodiscard]] std::map<std::string, std::string> client_files() const;
 
     // A launcher for this directory asking `hosts`, through `files` when given, with pauses
-    // recorded instead of waited, already initialised.
+    // recorded instead of waited, trusting the test server's authority, already initialised.
     [[nodiscard]] std::unique_ptr<game_launcher> launcher(const std::vector<std::string>& hosts,
                                                           file_operations* files = nullptr,
                                                           const std::vector<public_key>& keys = {});
     [[nodiscard]] std::vector<std::chrono::milliseconds> pauses() const;
     // Set before launcher(): the pauses are also waited, for a test that needs their time to pass.
     bool pauses_take_time = false;
+    // Set before launcher(): the launcher's clock and its built-in minimum update.
+    wall_clock clock;
+    std::uint32_t minimum_update = 0;
 
 private:
     [[nodiscard]] std::filesystem::path native(const std::string& relative) const;

@@ -35,9 +35,30 @@ TEST(HostRotation, AttemptsAndDownloadsPickTheirHost) {
         EXPECT_EQ(attempt_host_index(r.attempt, r.in_use, r.count), r.expected);
     }
     EXPECT_EQ(download_host_index(4, 3), 1u);
-    EXPECT_TRUE(another_host_left(0, 2));
-    EXPECT_FALSE(another_host_left(1, 2));
-    EXPECT_FALSE(another_host_left(0, 1));
+}
+
+TEST(HostRotation, APassTakesAHostThatHasNotServedOneOnDownTheList) {
+    const std::vector<std::string> two = {"http://a/", "http://b/"};
+    pass_hosts served;
+    EXPECT_EQ(served.host_for_pass(two, 0), 0u);
+    EXPECT_EQ(served.host_for_pass(two, 3), 1u) << "modulo the list";
+    served.note_served("HTTP://A/");
+    EXPECT_EQ(served.host_for_pass(two, 0), 1u) << "letter case does not make another host";
+    EXPECT_EQ(served.host_for_pass({"http://b/", "http://a/"}, 1), std::nullopt) << "never back up the list";
+    served.note_served("http://b/");
+    EXPECT_EQ(served.host_for_pass(two, 0), std::nullopt);
+    EXPECT_EQ(served.host_for_pass({}, 0), std::nullopt);
+
+    pass_hosts many;
+    std::vector<std::string> hosts;
+    for (std::size_t i = 0; i <= pass_hosts::pass_limit; ++i)
+        hosts.push_back("http://m" + std::to_string(i) + "/");
+    for (std::size_t i = 0; i < pass_hosts::pass_limit; ++i) {
+        ASSERT_EQ(many.host_for_pass(hosts, static_cast<std::uint32_t>(i)), i);
+        many.note_served(hosts[i]);
+    }
+    EXPECT_EQ(many.host_for_pass(hosts, static_cast<std::uint32_t>(pass_hosts::pass_limit)), std::nullopt)
+        << "no run takes more passes than the limit";
 }
 
 TEST(RemoteConfig, EveryCheckInOrderWithItsText) {
@@ -76,6 +97,12 @@ TEST(RemoteConfig, EveryCheckInOrderWithItsText) {
         {"hosts []", with("hosts", json::array()), config_status::invalid},
         {"hosts a string", with("hosts", "http://h/"), config_status::invalid},
         {"hosts with a number", with("hosts", {"http://h/", 5}), config_status::invalid},
+        {"hosts of both schemes, any letter case", with("hosts", {"HTTPS://h/", "Http://g/"}),
+         config_status::ok},
+        {"hosts with ftp://", with("hosts", {"http://h/", "ftp://h/"}), config_status::invalid},
+        {"hosts with FILE://", with("hosts", {"FILE:///c:/qz4/"}), config_status::invalid},
+        {"hosts with a scheme alone", with("hosts", {"https://"}), config_status::invalid},
+        {"hosts without a scheme", with("hosts", {"h/qz4/"}), config_status::invalid},
         {"guid missing", without("guid"), config_status::invalid},
         {"guid {}", with("guid", json::object()), config_status::invalid},
         {"guid a number", with("guid", 5), config_status::invalid},
@@ -92,6 +119,8 @@ TEST(RemoteConfig, EveryCheckInOrderWithItsText) {
     EXPECT_EQ(check_remote_config(json{{"config", v1}}, guid).status, config_status::ok);
     json v1_bad = v1;
     v1_bad["host"] = 7;
+    EXPECT_EQ(check_remote_config(json{{"config", v1_bad}}, guid).status, config_status::invalid);
+    v1_bad["host"] = "ftp://one/";
     EXPECT_EQ(check_remote_config(json{{"config", v1_bad}}, guid).status, config_status::invalid);
     v1_bad.erase("host");
     EXPECT_EQ(check_remote_config(json{{"config", v1_bad}}, guid).status, config_status::invalid);
@@ -167,14 +196,15 @@ public:
     std::uint32_t length = 4;
     bool stamp_matches = false;
     std::string content_digest = "abcd";
+    std::string content_sha256;
     int hashed = 0;
 
     bool exists() override { return present; }
     std::uint32_t size() override { return length; }
     bool cached_as(const std::string& digest) override { return stamp_matches && digest == "abcd"; }
-    std::string digest() override {
+    digest_texts digests() override {
         ++hashed;
-        return content_digest;
+        return {content_digest, content_sha256};
     }
 };
 

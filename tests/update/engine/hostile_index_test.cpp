@@ -305,6 +305,9 @@ TEST(HostileIndex, LongPackedFilesAndOverflowingNumbersAreRefused) {
         const wchar_t* error_text;
     };
     const std::wstring unpack_failed = L"Failed to unpack 1 files\nFile: target.bin";
+    // A size out of range makes the entry unusable: its file is named, never passed over.
+    const std::wstring unusable =
+        L"Failed to download 1 files\nFile: target.bin (Unusable entry in the index)";
     const row rows[] = {
         {"gameupdate 2^32 + 1 (would name update 1)", "version", 4294967297ULL,
          L"Could not download update index."},
@@ -313,12 +316,13 @@ TEST(HostileIndex, LongPackedFilesAndOverflowingNumbersAreRefused) {
         {"gameupdate 1e10", "version", 1e10, L"Could not download update index."},
         {"config version 2^32 + 3", "config", 4294967299ULL, L"Remote config is invalid"},
         {"config version -2^32 + 3", "config", -4294967293LL, L"Remote config is invalid"},
-        {"l_size 2^32 + size", "l_size", 4294967296ULL + 30000, L""},
-        {"l_size -1", "l_size", -1, L""},
-        {"l_size fractional", "l_size", 30000.5, L""},
-        {"r_size 2^32 + size", "r_size", 4294967296ULL, L""},
-        {"r_size -1", "r_size", -1, L""},
-        {"r_size 1e19", "r_size", 1e19, L""},
+        {"l_size 2^32 + size", "l_size", 4294967296ULL + 30000, unusable.c_str()},
+        {"l_size -1", "l_size", -1, unusable.c_str()},
+        {"l_size fractional", "l_size", 30000.5, unusable.c_str()},
+        {"r_size 2^32 + size", "r_size", 4294967296ULL, unusable.c_str()},
+        {"r_size -1", "r_size", -1, unusable.c_str()},
+        {"r_size 1e19", "r_size", 1e19, unusable.c_str()},
+        {"r_pack that is no plain name", "r_pack", "../lzma2", unusable.c_str()},
         {"header declares the index size, the stream is longer", "header", 29999, unpack_failed.c_str()},
         {"header declares no size", "header", json(), unpack_failed.c_str()},
     };
@@ -332,7 +336,7 @@ TEST(HostileIndex, LongPackedFilesAndOverflowingNumbersAreRefused) {
         const std::string doc = r.document;
         if (doc == "config")
             config["version"] = r.value;
-        if (doc == "l_size" || doc == "r_size")
+        if (doc == "l_size" || doc == "r_size" || doc == "r_pack")
             target[doc] = r.value;
         if (doc == "header") {
             std::string packed = test::read_file(tree.path("1/target.bin.lzma2"));

@@ -16,9 +16,10 @@
 //
 // QZ4_HOSTILE_MIXES (default 12) and QZ4_HOSTILE_SEED (default 1) choose how many mixes and
 // which; mix i uses seed + i, so a longer campaign repeats the short one first.
-#include "common/encoding.hpp"
 #include "common/ascii_text.hpp"
+#include "common/encoding.hpp"
 #include "net/downloader.hpp"
+#include "update/documents/manifests.hpp"
 #include "update/engine/engine_files.hpp"
 #include "update/engine/pass_state.hpp"
 
@@ -168,10 +169,10 @@ protected:
         std::string failures;
         for (const auto& [path, written] : files.most_written()) {
             std::uint64_t cap = 0;
-            if (test::ends_with_path(path, launcher.version_json_path))
+            if (test::ends_with_path(path, launcher.work_area.version_json_path))
                 cap = version_cap;
-            else if (test::ends_with_path(path, launcher.index_json_path) ||
-                     test::ends_with_path(path, launcher.index_lzma2_path))
+            else if (test::ends_with_path(path, launcher.work_area.index_json_path) ||
+                     test::ends_with_path(path, launcher.work_area.index_lzma2_path))
                 cap = index_cap;
             for (const auto& entry : entries) {
                 std::wstring local = utf8_to_wide(entry["l"].get<std::string>());
@@ -236,9 +237,8 @@ protected:
             bool whole = false;
             for (const auto& entry : entries)
                 if (entry["l"] == local) {
-                    std::string remote = entry["r"].get<std::string>();
-                    for (std::size_t at; (at = remote.find("%20")) != std::string::npos;)
-                        remote.replace(at, 3, " ");
+                    const std::string remote = wide_to_utf8(
+                        replace_all(server_copy_path(entry["r"].get<std::string>()).value(), L"\\", L"/"));
                     whole = test::read_file(file.path()) == test::read_file(trees[0].path(remote));
                 }
             if (!whole)

@@ -422,6 +422,98 @@ TEST_F(Pipeline, ASecondPassOnTheNextHostAfterAFailedOne) {
     EXPECT_EQ(splash.texts().back(), L"Files updated");
 }
 
+// A later pass's retrieval rotates over the whole host list and may come back to a host
+// that failed already, and each index may bring a host list of its own: the run still ends,
+// every host serving at most one pass, and the game starts on what was installed.
+TEST_F(Pipeline, EachHostServesAtMostOnePassAndTheRunEnds) {
+    const std::string dead = test::http_server().refused_url;
+    struct host {
+        std::string name;
+        std::vector<std::string> lists; // the hosts its index names, by name ("dead" for the dead one)
+    };
+    struct row {
+        const char* what;
+        std::vector<std::string> built_in;
+        std::vector<host> hosts;
+        std::size_t passes;
+    };
+    const std::vector<row> rows = {
+        {"a dead fallback and a file missing on the primary", {"a", "dead"}, {{"a", {"a", "dead"}}}, 2},
+        {"a primary whose list is shorter than the built-in one",
+         {"a", "b"},
+         {{"a", {"a"}}, {"b", {"a"}}},
+         1},
+        {"mirrors naming longer lists each",
+         {"a"},
+         {{"a", {"a", "b"}}, {"b", {"b", "c", "a"}}, {"c", {"c"}}},
+         2},
+        {"ten mirrors, all missing the file",
+         {"m0"},
+         [] {
+             std::vector<host> many;
+             std::vector<std::string> names;
+             for (int i = 0; i < 10; ++i)
+                 names.push_back("m" + std::to_string(i));
+             for (const auto& name : names)
+                 many.push_back({name, names});
+             return many;
+         }(),
+         8},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        std::map<std::string, std::unique_ptr<test::served_tree>> trees;
+        for (const auto& h : r.hosts)
+            trees[h.name] = std::make_unique<test::served_tree>(h.name);
+        const auto url = [&](const std::string& name) {
+            return name == "dead" ? dead : trees.at(name)->base_url();
+        };
+        for (const auto& h : r.hosts) {
+            test::served_tree& tree_of_host = *trees.at(h.name);
+            json entries = json::array({tree_of_host.add_file(1, "here.dat", "here")});
+            json missing = tree_of_host.add_file(1, "missing.dat", "gone");
+            fs::remove(tree_of_host.path(missing["r"].get<std::string>()));
+            entries.push_back(missing);
+            std::vector<std::string> listed;
+            for (const auto& name : h.lists)
+                listed.push_back(url(name));
+            tree_of_host.publish(1, test::test_config(listed), entries);
+        }
+        std::vector<std::string> built_in;
+        for (const auto& name : r.built_in)
+            built_in.push_back(url(name));
+        test::game_install install;
+        test::recording_splash watched;
+        bool restarted = false;
+        auto runner = install.launcher(built_in, nullptr);
+        EXPECT_TRUE(runner->run(watched, restarted)) << "the game starts on what was installed";
+        EXPECT_EQ(watched.count(L"Checking game files... "), r.passes);
+        EXPECT_TRUE(runner->error_text.starts_with(L"Failed to download"))
+            << wide_to_utf8(runner->error_text);
+        EXPECT_EQ(install.read("here.dat"), "here");
+        for (const auto& [name, tree_of_host] : trees) {
+            std::size_t fetched = 0;
+            for (const auto& request : tree_of_host->requests())
+                fetched += request.find("missing.dat") != std::string::npos;
+            EXPECT_LE(fetched, 4u) << name << " is asked for the missing file in one pass at most";
+        }
+    }
+}
+
+// A leftover of a cut unpacking is deleted; a client file that bears such a name is not.
+TEST_F(Pipeline, AClientFileNamedLikeAnUnpackedCopyIsKept) {
+    publish(json::array({tree.add_file(1, "x.dat", "x"), tree.add_file(1, "x.dat.unp", "a file of the game"),
+                         tree.add_file(1, "y.dat", "y")}));
+    ASSERT_TRUE(run());
+    ASSERT_EQ(game.read("x.dat.unp"), "a file of the game");
+    game.write("y.dat.unp", "left by a cut run");
+    const std::size_t before = downloads(files);
+    ASSERT_TRUE(run());
+    EXPECT_EQ(downloads(files), before) << "nothing is fetched again";
+    EXPECT_EQ(game.read("x.dat.unp"), "a file of the game");
+    EXPECT_FALSE(game.exists("y.dat.unp"));
+}
+
 TEST_F(Pipeline, DecliningToCloseTheGameQueuesNothing) {
     game.write("a.dat", "old");
     publish(json::array({tree.add_file(1, "a.dat", "new"), tree.add_file(1, "b.dat", "b")}));

@@ -70,14 +70,17 @@ protected:
     std::wstring error_text;
 };
 
-// A first attempt cut short, and what the server answers to the range of the second.
+// A first attempt cut short, and what the server answers to the range of the second. With the
+// publisher's keys the part on disk is hashed with SHA-256 too, and the whole file checked.
 TEST_F(Resume, TheNextAttemptContinuesWhereTheLastStoppedWhenTheServerAnswersTheRange) {
     struct row {
         const char* range_mode;
         std::uint64_t cut;
         bool packed;
         std::vector<std::string> ranges; // asked in order, after the cut request
+        bool keyed = false;
     };
+    const signing_key key = signing_key::generate();
     const std::uint64_t half = file_size / 2;
     const row rows[] = {
         {"honor", 1, false, {range_from(1)}},
@@ -86,10 +89,13 @@ TEST_F(Resume, TheNextAttemptContinuesWhereTheLastStoppedWhenTheServerAnswersThe
         {"honor", half, true, {range_from(half)}},
         {"ignore", half, false, {range_from(half), "-"}}, // 200 to the range: from the start
         {"refuse", half, false, {range_from(half), "-"}}, // 416: from the start
+        {"honor", half, false, {range_from(half)}, true},
+        {"honor", half, true, {range_from(half)}, true},
     };
     for (const row& r : rows) {
         const std::string name = "f" + std::to_string(&r - rows) + ".bin";
-        SCOPED_TRACE(name + " " + r.range_mode + " cut at " + std::to_string(r.cut));
+        SCOPED_TRACE(name + " " + r.range_mode + " cut at " + std::to_string(r.cut) +
+                     (r.keyed ? ", keys" : ""));
         const std::string content = test::random_bytes(file_size, static_cast<std::uint32_t>(&r - rows));
         const json entry = tree.add_file(1, name, content, r.packed);
         const std::string server_name = entry["r"].get<std::string>();
@@ -98,8 +104,11 @@ TEST_F(Resume, TheNextAttemptContinuesWhereTheLastStoppedWhenTheServerAnswersThe
             "cut=" + std::to_string(std::min(r.cut, server_size - 1)) + ",range=" + r.range_mode;
         // The configuration's host list is the one the downloads use.
         tree.publish(1, test::test_config({host(options)}), json::array({entry}));
+        tree.sign(1, key);
         test::game_install install;
-        auto launcher = install.launcher({host(options)});
+        auto launcher = install.launcher({host(options)}, nullptr,
+                                         r.keyed ? std::vector<public_key>{key.public_half()}
+                                                 : std::vector<public_key>{});
         EXPECT_TRUE(launcher->run(splash, restart));
         EXPECT_EQ(install.read(name), content);
 

@@ -138,6 +138,8 @@ TEST_F(Retrieval, EveryConfigurationCheckEndsTheRunWithItsText) {
         {"guid a number", json{{"config", changed("guid", 1)}}, L"Remote config is invalid"},
         {"index an array", json::array({1, 2}), L"Remote config is invalid"},
         {"hosts of numbers", json{{"config", changed("hosts", {1})}}, L"Remote config is invalid"},
+        {"an ftp:// host", json{{"config", changed("hosts", {tree.base_url(), "ftp://127.0.0.1/qz4/"})}},
+         L"Remote config is invalid"},
         {"check rules of numbers", json{{"config", changed("check", {{"hard_check", {1}}})}},
          L"Remote config is invalid"},
         {"another product", json{{"config", changed("guid", "f00")}}, L"GUID mismatch"},
@@ -208,6 +210,37 @@ TEST_F(Retrieval, ClosingTheSplash) {
     EXPECT_EQ(launcher->error_text, L"Could not download update index.");
     EXPECT_TRUE(game.pauses().empty());
     EXPECT_TRUE(b.requests().empty());
+}
+
+// A host that answers and is refused is named in the run's text with the reason; the game
+// then starts on the installed files, as without a server.
+TEST_F(Retrieval, ARefusedHostIsNamedInTheRunsText) {
+    test::served_tree tree;
+    tree.publish(1, test::test_config({tree.base_url()}), json::array());
+    const auto& server = test::http_server();
+    const std::string other_name = tree.base_url_at(server.other_name_url);
+    const std::string to_ftp = server.url("_/redirect-to?url=ftp://127.0.0.1/");
+    struct row {
+        const char* what;
+        std::string host;
+        std::wstring error; // empty: the run goes through
+    };
+    const row rows[] = {
+        {"https from the tests' authority", tree.base_url_at(server.tls_url), L""},
+        {"a certificate for another name", other_name,
+         L"Could not download update index.\nRefused: no trusted https connection for " +
+             utf8_to_wide(other_name) + L"version.json (CURL error: 60)"},
+        {"a redirect to ftp://", to_ftp,
+         L"Could not download update index.\nRefused: " + utf8_to_wide(to_ftp) +
+             L"version.json leads to a scheme other than http and https (CURL error: 1)"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        auto launcher = game.launcher({r.host}, &files);
+        bool restart = false;
+        EXPECT_TRUE(launcher->run(splash, restart));
+        EXPECT_EQ(launcher->error_text, r.error);
+    }
 }
 
 TEST_F(Retrieval, ThreeFailedAttemptsStartTheGameOnTheInstalledFiles) {

@@ -3,12 +3,15 @@
 #include "common/encoding.hpp"
 #include "signatures/signatures.hpp"
 #include "update/documents/json_document.hpp"
+#include "update/documents/manifests.hpp"
 
 #include "tests/support/http_test_server.hpp"
 #include "tests/update/engine/engine_harness.hpp"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <optional>
 #include <random>
 
 namespace qz4 {
@@ -181,6 +184,111 @@ TEST_F(SignedRetrieval, AnOlderSignedUpdateIsRefusedAsARollback) {
     publish(6, new_key);
     EXPECT_TRUE(fetch(*launcher));
     EXPECT_EQ(json::parse(game.read(work_file("accepted.json"))), (json{{"accepted", 6}}));
+}
+
+// A signed version.json is taken until its expiry by the launcher's clock; one without an
+// expiry, as an older patch maker wrote, is refused too. A launcher without keys reads only
+// the number.
+TEST_F(SignedRetrieval, AnAnnouncementIsTakenOnlyBeforeItsExpiry) {
+    static constexpr std::uint64_t now = 1'750'000'000; // 2025-06-15 15:06:40 UTC
+    game.clock = [] { return std::chrono::system_clock::time_point(std::chrono::seconds(now)); };
+    const std::string announced_by = " announced by " + tree.base_url() + "version.json";
+    struct row {
+        const char* name;
+        json version; // served for update 3, signed
+        bool keyed;
+        std::string refusal; // empty when taken
+    };
+    const std::vector<row> rows{
+        {"a second before its expiry", {{"gameupdate", 3}, {"expires", now + 1}}, true, ""},
+        {"at its expiry",
+         {{"gameupdate", 3}, {"expires", now}},
+         true,
+         "update 3" + announced_by + " expired at 2025-06-15 15:06:40 UTC"},
+        {"a day after it",
+         {{"gameupdate", 3}, {"expires", now - 86400}},
+         true,
+         "update 3" + announced_by + " expired at 2025-06-14 15:06:40 UTC"},
+        {"without an expiry", {{"gameupdate", 3}}, true, "update 3" + announced_by + " has no expiry time"},
+        {"an expiry in words",
+         {{"gameupdate", 3}, {"expires", "2030-01-01"}},
+         true,
+         "update 3" + announced_by + " has no expiry time"},
+        {"a negative expiry",
+         {{"gameupdate", 3}, {"expires", -1}},
+         true,
+         "update 3" + announced_by + " has no expiry time"},
+        {"expired, to a launcher without keys", {{"gameupdate", 3}, {"expires", now - 86400}}, false, ""},
+    };
+    publish(3, new_key);
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        test::game_install install;
+        install.clock = game.clock;
+        test::write_file(tree.path("version.json"), json_text_compact(r.version));
+        tree.sign(3, new_key);
+        auto launcher = install.launcher({tree.base_url()}, nullptr, r.keyed ? keys({&new_key}) : keys({}));
+        EXPECT_EQ(fetch(*launcher), r.refusal.empty());
+        EXPECT_EQ(install.exists(work_file("version.json")), r.refusal.empty());
+        bool restart = false;
+        EXPECT_TRUE(launcher->run(splash, restart));
+        if (!r.refusal.empty())
+            EXPECT_EQ(launcher->error_text,
+                      utf8_to_wide("Could not download update index.\nRefused: " + r.refusal));
+        else
+            EXPECT_EQ(launcher->error_text, L"");
+    }
+}
+
+// The oldest update a launcher with keys takes is the highest it took before, and never one
+// below its built-in minimum: on a fresh install, and where the record of what it took is
+// damaged, the minimum alone holds.
+TEST_F(SignedRetrieval, NoUpdateBelowTheHighestTakenOrTheBuiltInMinimum) {
+    const auto record = [](std::uint32_t n) { return json_text_compact({{"accepted", n}}); };
+    struct row {
+        const char* name;
+        std::optional<std::string> record; // accepted.json before the retrieval
+        std::uint32_t minimum;
+        std::uint32_t announced;
+        std::string refusal;              // empty when taken
+        std::optional<std::string> after; // accepted.json after it
+    };
+    const std::string below_five = "update 4 is older than update 5, the oldest this launcher takes";
+    const std::vector<row> rows{
+        {"a fresh install, below the minimum", std::nullopt, 5, 4, below_five, std::nullopt},
+        {"a fresh install, at the minimum", std::nullopt, 5, 5, "", record(5)},
+        {"a record that is not JSON", "not json", 5, 4, below_five, "not json"},
+        {"a record beyond 32 bits", R"({"accepted":4294967301})", 5, 4, below_five,
+         R"({"accepted":4294967301})"},
+        {"a record beyond 32 bits is damaged, not update 7", R"({"accepted":4294967303})", 5, 6, "",
+         record(6)},
+        {"a damaged record is replaced by a newer update", R"({"accepted":"9"})", 5, 6, "", record(6)},
+        {"a record above the minimum", record(7), 5, 6, "rollback from update 7 to 6", record(7)},
+        {"a record below the minimum", record(3), 5, 4, below_five, record(3)},
+        {"a record below the minimum, an update above both", record(3), 5, 6, "", record(6)},
+        {"no minimum, an empty record", "{}", 0, 1, "", record(1)},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        test::served_tree served;
+        publish_signed(served, r.announced, new_key);
+        test::game_install install;
+        if (r.record)
+            install.write(work_file("accepted.json"), *r.record);
+        install.minimum_update = r.minimum;
+        auto launcher = install.launcher({served.base_url()}, nullptr, keys({&new_key}));
+        EXPECT_EQ(fetch(*launcher), r.refusal.empty());
+        if (r.after)
+            EXPECT_EQ(install.read(work_file("accepted.json")), *r.after);
+        else
+            EXPECT_FALSE(install.exists(work_file("accepted.json")));
+        if (!r.refusal.empty()) {
+            bool restart = false;
+            EXPECT_TRUE(launcher->run(splash, restart));
+            EXPECT_EQ(launcher->error_text,
+                      utf8_to_wide("Could not download update index.\nRefused: " + r.refusal));
+        }
+    }
 }
 
 } // namespace

@@ -1,19 +1,20 @@
 // A whole update run against a server whose version document, index and one file's bytes
 // come from the input (three parts split at zero bytes; in the index "$HOST", "$SHA1" and
 // "$SIZE" stand for the server's base URL and the file's digest and size, so that inputs
-// get past the checks). The server is a directory reached through file:// URLs; any other
-// URL goes to a proxy that refuses at once, so no input reaches the network.
+// get past the checks). The server is a directory served over http by a proxy in this process,
+// for one made-up host; it refuses any other URL at once, so no input reaches the network.
 // Whatever the input: no exception leaves the run, a failed run says why, nothing is
 // written outside the game directory, and every file the run leaves in the game directory
 // is the launcher or carries a digest that the index names.
+#include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
 #include "common/sha1.hpp"
-#include "common/ascii_text.hpp"
 #include "fuzz/fuzz_support.hpp"
+#include "fuzz/proxy_file_server.hpp"
 #include "splash/splash_view.hpp"
-#include "update/engine/game_launcher.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
+#include "update/engine/game_launcher.hpp"
 
 #include <csignal>
 #include <cstdint>
@@ -33,6 +34,16 @@ namespace {
 
 constexpr char product_guid[] = "7c1e0d52-93ab-4f6e-b2d4-5a8e61f03c97";
 constexpr char launcher_content[] = "the running launcher";
+// Never resolved: every request goes to the proxy, which serves this host alone.
+constexpr char served_host[] = "qz4-fuzz.invalid";
+
+bool take_as_proxy(const fuzz::proxy_file_server& host) {
+    for (const char* name : {"http_proxy", "HTTPS_PROXY", "https_proxy", "ALL_PROXY"})
+        ::setenv(name, host.proxy_url().c_str(), 1);
+    ::unsetenv("no_proxy");
+    ::unsetenv("NO_PROXY");
+    return true;
+}
 
 class silent_splash final : public splash_view {
 public:
@@ -49,16 +60,10 @@ struct run_root {
         if (::mkdtemp(pattern.data()) == nullptr)
             std::abort();
         path = pattern;
-        // A server file may be any local file (file:///dev/zero as well): no run may write
-        // more than this, and a write beyond it fails as a full disk would.
+        // No run may write more than this; a write beyond it fails as a full disk would.
         const rlimit file_size{64 << 20, 64 << 20};
         ::setrlimit(RLIMIT_FSIZE, &file_size);
         ::signal(SIGXFSZ, SIG_IGN);
-        // Every non-file URL meets a port where nothing listens.
-        ::setenv("ALL_PROXY", "http://127.0.0.1:9", 1);
-        ::setenv("http_proxy", "http://127.0.0.1:9", 1);
-        ::unsetenv("no_proxy");
-        ::unsetenv("NO_PROXY");
     }
     ~run_root() {
         std::error_code ignored;
@@ -140,7 +145,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const run_root root;
     const fs::path server = root.path / "server";
     const fs::path game = root.path / "game";
-    const std::string base = "file://" + server.string() + "/";
+    static const fuzz::proxy_file_server host(server, served_host);
+    static const bool proxied = take_as_proxy(host);
+    (void)proxied;
+    const std::string base = std::string("http://") + served_host + "/";
 
     const std::vector<std::string_view> parts = split_parts(fuzz::as_text(data, size));
     const std::string index =

@@ -50,7 +50,7 @@ launcher_settings built_in_launcher_settings(const std::wstring& own_path) {
     settings.built_in_hosts = {update_url_primary, update_url_fallback};
     settings.update_keys = built_in_update_keys();
     settings.minimum_update = minimum_update;
-    settings.files = &program_file_operations();
+    settings.files = &program_file_operations(layout_for_executable(settings.exe_path).game_dir);
     settings.trust.ca_file = ca_file;
     return settings;
 }
@@ -60,7 +60,7 @@ launcher_settings built_in_launcher_settings(const std::wstring& own_path) {
 // has handed over and must end.
 bool continue_under_own_name(const std::wstring& running, const std::vector<std::wstring>& tokens) {
     const executable_layout layout = layout_for_executable(running);
-    if (!restore_executable(program_file_operations(), layout) || running == layout.exe_path)
+    if (!restore_executable(program_file_operations(layout.game_dir), layout) || running == layout.exe_path)
         return true;
     // Not relaunch_self: on Windows it starts the program named by this process's own
     // command line, which is this copy again. Should the start fail, this copy does the work

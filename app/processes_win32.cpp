@@ -28,16 +28,19 @@ constexpr DWORD initial_image_path_length = MAX_PATH;
 constexpr DWORD max_image_path_length = 1 << 16;
 
 // Creates a process from a complete command line and lets it run on its own: the handles are
-// closed at once, the launcher never waits for what it started.
-bool create_detached_process(std::wstring command_line, const std::wstring& working_directory) {
+// closed at once, the launcher never waits for what it started. With `program` named, the
+// system starts that file and nothing else; without, it looks for the command line's first
+// token, in the current folder and along the search path too when it is not a full path.
+bool create_detached_process(const std::wstring* program, std::wstring command_line,
+                             const std::wstring& working_directory) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION created{};
     // CreateProcessW may write into the command line, so it gets a writable copy.
-    if (!::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          working_directory.c_str(), &startup, &created)) {
+    if (!::CreateProcessW(program != nullptr ? program->c_str() : nullptr, command_line.data(), nullptr,
+                          nullptr, FALSE, 0, nullptr, working_directory.c_str(), &startup, &created)) {
         last_error = ::GetLastError();
         return false;
     }
@@ -90,21 +93,23 @@ void terminate_process(std::uint32_t process_id, unsigned wait_ms) {
 
 bool spawn_process(const std::wstring& program, const std::vector<std::wstring>& arguments,
                    const std::wstring& working_directory) {
-    return create_detached_process(game_command_line(program, arguments), working_directory);
+    return create_detached_process(nullptr, game_command_line(program, arguments), working_directory);
 }
 
 bool relaunch_program(const std::wstring& program, const std::vector<std::wstring>& tokens) {
     std::vector<std::wstring> arguments;
     if (tokens.size() > 1)
         arguments.assign(tokens.begin() + 1, tokens.end());
-    return create_detached_process(game_command_line(program, arguments), parent_directory(program));
+    return create_detached_process(&program, game_command_line(program, arguments),
+                                   parent_directory(program));
 }
 
 bool relaunch_self(const std::wstring& exe_path, const std::vector<std::wstring>& /*tokens*/) {
     // The new copy gets the command line exactly as this process received it, not a rebuilt
-    // one: quoting the split tokens again could change what it sees. Its program name is the
-    // name this process was started by, where the new executable now is.
-    return create_detached_process(::GetCommandLineW(), parent_directory(exe_path));
+    // one: quoting the split tokens again could change what it sees. The program started is
+    // named apart from it: the launcher runs with administrator rights, and must not start
+    // whatever file of that name the search would find first.
+    return create_detached_process(&exe_path, ::GetCommandLineW(), parent_directory(exe_path));
 }
 
 std::uint32_t last_system_error() {

@@ -2,8 +2,9 @@
 
 namespace qz4 {
 
-file_operations& program_file_operations() {
-    return system_file_operations();
+file_operations& program_file_operations(const std::wstring& game_dir) {
+    static const auto operations = system_file_operations_below(game_dir);
+    return *operations;
 }
 
 } // namespace qz4

@@ -5,8 +5,12 @@
 
 #include "update/engine/file_operations.hpp"
 
+#include <string>
+
 namespace qz4 {
 
-[[nodiscard]] file_operations& program_file_operations();
+// The table for the files below `game_dir`, the folder of the launcher; one process has one,
+// made by the first call.
+[[nodiscard]] file_operations& program_file_operations(const std::wstring& game_dir);
 
 } // namespace qz4

@@ -2,9 +2,10 @@
 // delay is over) and server to client (at once). Closing every socket ends them all.
 #include "bench/delay_proxy.hpp"
 
+#include "common/system_call_posix.hpp"
+
 #include <arpa/inet.h>
 #include <atomic>
-#include <cerrno>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -37,9 +38,7 @@ void send_at_once(int fd) {
 
 bool write_all(int fd, const char* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t written = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (written < 0 && errno == EINTR)
-            continue;
+        const ssize_t written = retry_interrupted([&] { return ::send(fd, data, size, MSG_NOSIGNAL); });
         if (written <= 0)
             return false;
         data += written;
@@ -53,9 +52,7 @@ bool write_all(int fd, const char* data, std::size_t size) {
 void pump(int from, int to, std::chrono::milliseconds delay) {
     std::vector<char> piece(piece_size);
     while (true) {
-        const ssize_t got = ::recv(from, piece.data(), piece.size(), 0);
-        if (got < 0 && errno == EINTR)
-            continue;
+        const ssize_t got = retry_interrupted([&] { return ::recv(from, piece.data(), piece.size(), 0); });
         if (got <= 0)
             break;
         if (delay.count() > 0)

@@ -22,6 +22,18 @@ file_handle& file_handle::operator=(file_handle&& other) noexcept {
     return *this;
 }
 
+file_handle file_handle::adopt(std::intptr_t native) {
+    file_handle file;
+    file.native_ = native;
+    return file;
+}
+
+file_handle file_handle::failed(std::uint32_t error) {
+    file_handle file;
+    file.open_error_ = error;
+    return file;
+}
+
 std::optional<std::size_t> read_fully(file_handle& file, void* buffer, std::size_t size) {
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     std::size_t done = 0;

@@ -37,7 +37,14 @@ public:
     // bytes: anything beyond them is cut off. Other openers may read.
     [[nodiscard]] static file_handle continue_write(const std::wstring& path, std::uint64_t length);
 
+    // Takes over a descriptor (POSIX) or HANDLE (Windows) opened elsewhere in the layer.
+    [[nodiscard]] static file_handle adopt(std::intptr_t native);
+    // A handle that is not open, for an open that failed with `error`.
+    [[nodiscard]] static file_handle failed(std::uint32_t error);
+
     [[nodiscard]] bool is_open() const { return native_ != invalid_native; }
+    // The descriptor or HANDLE, still owned by this object.
+    [[nodiscard]] std::intptr_t native_handle() const { return native_; }
     // The system error of the failed open (0 after a successful one).
     [[nodiscard]] std::uint32_t open_error() const { return open_error_; }
 

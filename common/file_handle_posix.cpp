@@ -4,6 +4,7 @@
 
 #include "common/encoding.hpp"
 #include "common/native_path_posix.hpp"
+#include "common/system_call_posix.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -24,10 +25,8 @@ struct opened {
 
 // One open, retried while a signal interrupts it.
 opened open_retrying(const std::wstring& path, int flags, mode_t mode = 0) {
-    int fd = -1;
-    do {
-        fd = ::open(to_native_path(path).c_str(), flags, mode);
-    } while (fd < 0 && errno == EINTR);
+    const std::string native = to_native_path(path);
+    const int fd = retry_interrupted([&] { return ::open(native.c_str(), flags, mode); });
     return {fd, fd < 0 ? errno : 0};
 }
 
@@ -104,23 +103,17 @@ file_handle file_handle::continue_write(const std::wstring& path, std::uint64_t 
 }
 
 std::optional<std::size_t> file_handle::read_some(void* buffer, std::size_t size) {
-    for (;;) {
-        const ssize_t got = ::read(static_cast<int>(native_), buffer, size);
-        if (got >= 0)
-            return static_cast<std::size_t>(got);
-        if (errno != EINTR)
-            return std::nullopt;
-    }
+    const ssize_t got = retry_interrupted([&] { return ::read(static_cast<int>(native_), buffer, size); });
+    if (got < 0)
+        return std::nullopt;
+    return static_cast<std::size_t>(got);
 }
 
 std::optional<std::size_t> file_handle::write_some(const void* buffer, std::size_t size) {
-    for (;;) {
-        const ssize_t wrote = ::write(static_cast<int>(native_), buffer, size);
-        if (wrote >= 0)
-            return static_cast<std::size_t>(wrote);
-        if (errno != EINTR)
-            return std::nullopt;
-    }
+    const ssize_t wrote = retry_interrupted([&] { return ::write(static_cast<int>(native_), buffer, size); });
+    if (wrote < 0)
+        return std::nullopt;
+    return static_cast<std::size_t>(wrote);
 }
 
 bool file_handle::rewind() {

@@ -26,6 +26,8 @@ public:
 
     [[nodiscard]] bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
     [[nodiscard]] HANDLE get() const { return handle_; }
+    // Gives the handle up to a new owner.
+    [[nodiscard]] HANDLE release() { return std::exchange(handle_, nullptr); }
     void reset(HANDLE handle = nullptr) {
         if (valid())
             ::CloseHandle(handle_);

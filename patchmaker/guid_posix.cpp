@@ -1,7 +1,8 @@
 // POSIX: a version 4 (random) GUID from the kernel's random source.
 #include "patchmaker/guid.hpp"
 
-#include <cerrno>
+#include "common/system_call_posix.hpp"
+
 #include <cstring>
 #include <stdexcept>
 #include <sys/random.h>
@@ -12,9 +13,8 @@ guid_value new_guid() {
     std::uint8_t bytes[16];
     std::size_t filled = 0;
     while (filled < sizeof bytes) {
-        const ssize_t got = ::getrandom(bytes + filled, sizeof bytes - filled, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
+        const ssize_t got =
+            retry_interrupted([&] { return ::getrandom(bytes + filled, sizeof bytes - filled, 0); });
         if (got <= 0)
             throw std::runtime_error("no random source for a new GUID");
         filled += static_cast<std::size_t>(got);

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Checks a built qz4launcher.exe with the MinGW-w64 binutils: a GUI-subsystem program that
-needs no MinGW runtime DLLs, large-address-aware when it is a 32-bit one, carrying the
-application manifest (requireAdministrator, no UI access) as resource 1 of type 24 and the
-pictures as "PNG" 500 (550 x 313) and 102 (8 x 8), each byte for byte the file in resources/.
+needs no MinGW runtime DLLs, large-address-aware when it is a 32-bit one, importing at start
+only libraries the loader never looks for beside it, carrying the application manifest
+(requireAdministrator, no UI access, the common controls taken from the system) as resource 1
+of type 24 and the pictures as "PNG" 500 (550 x 313) and 102 (8 x 8), each byte for byte the
+file in resources/.
 
     check_executable.py TOOL_PREFIX EXE      e.g. x86_64-w64-mingw32- build/win64/app/qz4launcher.exe
 """
@@ -13,6 +15,18 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+
+# The loader resolves static imports before the program runs, and looks for a library in the
+# program's folder first, where a user may have put one, unless it is one of the system's
+# known libraries (these are on that list since Windows 7) or the manifest sends it to the
+# system's side-by-side store (the common controls). Any other library must be delay-loaded
+# (cmake/delay_load.cmake), after the entry point has limited the search to the system folder.
+LOADED_FROM_THE_SYSTEM = {
+    "advapi32.dll", "comdlg32.dll", "gdi32.dll", "imagehlp.dll", "imm32.dll", "kernel32.dll",
+    "msvcrt.dll", "normaliz.dll", "nsi.dll", "ntdll.dll", "ole32.dll", "oleaut32.dll",
+    "psapi.dll", "rpcrt4.dll", "sechost.dll", "setupapi.dll", "shell32.dll", "shlwapi.dll",
+    "user32.dll", "wldap32.dll", "ws2_32.dll", "comctl32.dll",
+}
 
 
 def read_resources(windres, exe):
@@ -61,9 +75,13 @@ def main(prefix, exe):
         problems.append("a 32-bit program that is not large-address-aware")
     for line in headers.splitlines():
         dll = line.strip()
-        if dll.startswith("DLL Name:") and any(runtime in dll.lower() for runtime in
-                                               ("libstdc++", "libgcc", "libwinpthread")):
-            problems.append(f"depends on a MinGW runtime DLL ({dll[9:].strip()})")
+        if not dll.startswith("DLL Name:"):
+            continue
+        name = dll[9:].strip()
+        if any(runtime in name.lower() for runtime in ("libstdc++", "libgcc", "libwinpthread")):
+            problems.append(f"depends on a MinGW runtime DLL ({name})")
+        elif name.lower() not in LOADED_FROM_THE_SYSTEM:
+            problems.append(f"imports {name} at start, which a DLL beside it could stand in for")
 
     resources = read_resources(prefix + "windres", exe)
     expected = {
@@ -82,7 +100,8 @@ def main(prefix, exe):
         elif size is not None and png_size(found) != size:
             problems.append(f"resource {key} is not a {size[0]} x {size[1]} PNG")
     manifest = resources.get((24, 1), b"").decode("utf-8", "replace")
-    for needed in ('level="requireAdministrator"', 'uiAccess="false"'):
+    for needed in ('level="requireAdministrator"', 'uiAccess="false"',
+                   'name="Microsoft.Windows.Common-Controls"'):
         if needed not in manifest:
             problems.append(f"the manifest lacks {needed}")
 

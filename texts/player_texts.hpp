@@ -84,6 +84,7 @@ inline constexpr wchar_t expired_refused[] = L"\nRefused: update %u announced by
 inline constexpr wchar_t expiry_missing[] = L"\nRefused: update %u announced by %S has no expiry time";
 // What the disk refused, each on a line of its own after the texts above.
 inline constexpr wchar_t cannot_create_file[] = L"Cannot create file: %s (error %u)";
+inline constexpr wchar_t cannot_open_file[] = L"Cannot open file: %s (error %u)";
 inline constexpr wchar_t write_failed[] = L"Write failed: %s";
 inline constexpr wchar_t rename_failed[] = L"Rename failed: %s -> %s";
 inline constexpr wchar_t cannot_create_folder[] = L"Cannot create folder: %s";

@@ -5,9 +5,10 @@
 
 namespace qz4 {
 
-file_operations& program_file_operations() {
+file_operations& program_file_operations(const std::wstring& game_dir) {
     static test::kill_point counter;
-    static test::counting_operations operations(system_file_operations(), counter);
+    static const auto system = system_file_operations_below(game_dir);
+    static test::counting_operations operations(*system, counter);
     return operations;
 }
 

@@ -45,6 +45,25 @@ private:
     std::intptr_t handle_ = -1;
 };
 
+// A link at `link` (which must not exist) to the directory `target`: a symbolic link on POSIX,
+// a junction on Windows. False where the system cannot make one (Wine has no junctions).
+[[nodiscard]] bool make_directory_link(const std::wstring& link, const std::wstring& target);
+// A symbolic link at `link` to the file `target`. False where it cannot be made (Windows
+// without the right to make them, Wine).
+[[nodiscard]] bool make_file_link(const std::wstring& link, const std::wstring& target);
+// A second name for an existing file.
+[[nodiscard]] bool make_hard_link(const std::wstring& link, const std::wstring& target);
+
+// Who may change the file or directory: POSIX, its mode in octal ("0755"), followed by
+// " foreign" when it belongs to another user than this process's; Windows, its owner and
+// access list in the system's text form ("O:BAD:P(A;OICI;FA;;;BA)...").
+[[nodiscard]] std::string access_of(const std::wstring& path);
+// Whether the system keeps an access list set on a directory (Wine takes one and forgets it).
+[[nodiscard]] bool keeps_access_lists(const std::wstring& directory);
+// Gives the file or directory to another user; false where this process may not (POSIX
+// without root, Windows).
+[[nodiscard]] bool give_to_another_user(const std::wstring& path);
+
 // Opens the path for reading with full sharing: true when the name can be opened at all.
 [[nodiscard]] bool can_open_file(const std::wstring& path);
 

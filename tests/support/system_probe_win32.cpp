@@ -4,9 +4,17 @@
 
 #include <cstdlib>
 
+#include "common/unique_handle_win32.hpp"
+
 #include <windows.h>
 
+#include <sddl.h>
+#include <winioctl.h>
+
+#include <cstddef>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 namespace qz4::test {
 
@@ -58,7 +66,96 @@ std::wstring window_text(HWND window) {
     return text;
 }
 
+// The reparse data of a junction (a mount point), as FSCTL_SET_REPARSE_POINT takes it.
+struct mount_point_header {
+    DWORD tag;
+    WORD data_length;
+    WORD reserved;
+    WORD substitute_offset;
+    WORD substitute_length;
+    WORD print_offset;
+    WORD print_length;
+};
+
+bool is_link(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 } // namespace
+
+std::string access_of(const std::wstring& path) {
+    constexpr SECURITY_INFORMATION wanted = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD size = 0;
+    ::GetFileSecurityW(path.c_str(), wanted, nullptr, 0, &size);
+    std::vector<BYTE> descriptor(size);
+    wchar_t* text = nullptr;
+    if (size == 0 || !::GetFileSecurityW(path.c_str(), wanted, descriptor.data(), size, &size) ||
+        !::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1, wanted,
+                                                                &text, nullptr))
+        return "missing";
+    std::string narrow;
+    for (const wchar_t* c = text; *c != L'\0'; ++c)
+        narrow += static_cast<char>(*c);
+    ::LocalFree(text);
+    return narrow;
+}
+
+bool keeps_access_lists(const std::wstring& directory) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;WD)", SDDL_REVISION_1,
+                                                                &descriptor, nullptr))
+        return false;
+    const bool set = ::SetFileSecurityW(directory.c_str(), DACL_SECURITY_INFORMATION, descriptor) != FALSE;
+    ::LocalFree(descriptor);
+    return set && access_of(directory).find("D:P") != std::string::npos;
+}
+
+bool give_to_another_user(const std::wstring& /*path*/) {
+    return false;
+}
+
+bool make_directory_link(const std::wstring& link, const std::wstring& target) {
+    if (!::CreateDirectoryW(link.c_str(), nullptr))
+        return false;
+    bool made = false;
+    {
+        const unique_handle directory(::CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                                    nullptr));
+        // The substitute name in the kernel's form, then an empty print name.
+        const std::wstring substitute = L"\\??\\" + target;
+        const std::size_t names = (substitute.size() + 2) * sizeof(wchar_t);
+        std::vector<std::byte> data(sizeof(mount_point_header) + names);
+        mount_point_header header{IO_REPARSE_TAG_MOUNT_POINT,
+                                  static_cast<WORD>(8 + names),
+                                  0,
+                                  0,
+                                  static_cast<WORD>(substitute.size() * sizeof(wchar_t)),
+                                  static_cast<WORD>((substitute.size() + 1) * sizeof(wchar_t)),
+                                  0};
+        std::memcpy(data.data(), &header, sizeof header);
+        std::memcpy(data.data() + sizeof header, substitute.c_str(), substitute.size() * sizeof(wchar_t));
+        DWORD returned = 0;
+        made = directory.valid() &&
+               ::DeviceIoControl(directory.get(), FSCTL_SET_REPARSE_POINT, data.data(),
+                                 static_cast<DWORD>(data.size()), nullptr, 0, &returned, nullptr) &&
+               is_link(link);
+    }
+    if (!made)
+        ::RemoveDirectoryW(link.c_str());
+    return made;
+}
+
+bool make_file_link(const std::wstring& link, const std::wstring& target) {
+    constexpr DWORD unprivileged = 0x2; // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+    // Wine answers success without making anything: only a link that is there counts.
+    return ::CreateSymbolicLinkW(link.c_str(), target.c_str(), unprivileged) && is_link(link);
+}
+
+bool make_hard_link(const std::wstring& link, const std::wstring& target) {
+    return ::CreateHardLinkW(link.c_str(), target.c_str(), nullptr) != FALSE;
+}
 
 std::string windows_only_skip_reason() {
     return {};

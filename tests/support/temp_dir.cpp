@@ -67,6 +67,15 @@ std::string read_file(const std::filesystem::path& path) {
     return content.str();
 }
 
+std::map<std::string, std::string> snapshot(const std::filesystem::path& dir) {
+    std::map<std::string, std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+        const std::string name = std::filesystem::relative(entry.path(), dir).generic_string();
+        found[name] = entry.is_directory() ? "<dir>" : read_file(entry.path());
+    }
+    return found;
+}
+
 std::string random_bytes(std::size_t size, std::uint32_t seed) {
     std::mt19937 generator(seed);
     std::string bytes(size, '\0');

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,9 @@ private:
 
 void write_file(const std::filesystem::path& path, std::string_view content);
 [[nodiscard]] std::string read_file(const std::filesystem::path& path);
+// Everything below `dir` by its relative path, with its content ("<dir>" for directories);
+// the walk does not descend into a linked directory.
+[[nodiscard]] std::map<std::string, std::string> snapshot(const std::filesystem::path& dir);
 // Reproducible pseudo-random bytes.
 [[nodiscard]] std::string random_bytes(std::size_t size, std::uint32_t seed);
 

@@ -4,6 +4,7 @@
 #include "common/lzma2_codec.hpp"
 #include "update/engine/engine_sinks.hpp"
 
+#include <algorithm>
 #include <optional>
 
 namespace qz4 {
@@ -70,6 +71,30 @@ int unpack_to_file(file_operations& files, const std::wstring& source, const std
     if (result != lzma2_result::ok)
         files.delete_file(target);
     return result;
+}
+
+checked_file open_checked(file_operations& files, const std::wstring& path, const update_task& task,
+                          digest_context& digests, byte_buffer& buffer) {
+    checked_file checked;
+    std::uint32_t open_error = 0;
+    auto file = files.open_to_place(path, open_error);
+    if (!file)
+        return checked;
+    digests.reset(task.digests);
+    buffer.ensure_capacity(std::size_t{1} << 20);
+    for (bool first = true;; first = false) {
+        const auto got = file->read_some(buffer.data(), buffer.storage.size());
+        if (!got)
+            return checked;
+        if (*got == 0)
+            break;
+        if (first)
+            std::copy_n(buffer.data(), std::min(*got, checked.start.size()), checked.start.begin());
+        digests.update(buffer.data(), *got);
+    }
+    if (check_installed(task, digests.finish()) == digest_check::match)
+        checked.file = std::move(file);
+    return checked;
 }
 
 std::wstring arriving_path(const std::wstring& path) {

@@ -1,13 +1,18 @@
 // The engine's three ways of producing a file, each through the operation table and each
 // with a hard cap on what it writes: a download, an unpacked packed file and a document.
-// On failure nothing partial is left at the path.
+// On failure nothing partial is left at the path. And the check of a file just before it is
+// put in place, through the handle it is moved through.
 #pragma once
 
+#include "common/byte_buffer.hpp"
 #include "common/file_digests.hpp"
 #include "net/downloader.hpp"
+#include "update/documents/update_task.hpp"
 #include "update/engine/file_operations.hpp"
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -34,6 +39,18 @@ namespace qz4 {
 [[nodiscard]] int unpack_to_file(file_operations& files, const std::wstring& source,
                                  const std::wstring& target, std::uint64_t limit,
                                  digest_context* digests = nullptr);
+
+// A file opened to be put in place and hashed through that handle: whoever may write in the
+// folder, the bytes moved into place are the bytes hashed.
+struct checked_file {
+    std::unique_ptr<file_to_place> file; // null: not opened, not read, or other digests
+    std::array<std::uint8_t, 4> start{}; // its first bytes (zeros beyond a shorter file)
+};
+// Opens `path` to be placed (the buffer and the context serve the reads) and keeps it open
+// when its digests are those the task expects of the installed file.
+[[nodiscard]] checked_file open_checked(file_operations& files, const std::wstring& path,
+                                        const update_task& task, digest_context& digests,
+                                        byte_buffer& buffer);
 
 // Where a document is made before it replaces the one at `path`.
 [[nodiscard]] std::wstring arriving_path(const std::wstring& path);

@@ -5,6 +5,7 @@
 #include "common/file_handle.hpp"
 #include "common/file_system.hpp"
 #include "common/format.hpp"
+#include "common/guarded_tree.hpp"
 #include "texts/player_texts.hpp"
 
 #include <algorithm>
@@ -35,24 +36,62 @@ std::unique_ptr<output_file> output_of(file_handle file, std::uint32_t& error) {
     return std::make_unique<system_output_file>(std::move(file));
 }
 
+class system_file_to_place final : public file_to_place {
+public:
+    explicit system_file_to_place(held_file file) : file_(std::move(file)) {}
+    std::optional<std::size_t> read_some(void* buffer, std::size_t size) override {
+        return file_.read_some(buffer, size);
+    }
+    bool move_over(const std::wstring& target) override { return file_.move_over(target); }
+
+private:
+    held_file file_;
+};
+
 class system_operations final : public file_operations {
 public:
+    explicit system_operations(std::wstring root) : tree_(std::move(root)) {}
+
     std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override {
-        return output_of(file_handle::create_write(path), error);
+        return output_of(tree_.create_write(path), error);
     }
     std::unique_ptr<output_file> continue_file(const std::wstring& path, std::uint64_t length,
                                                std::uint32_t& error) override {
-        return output_of(file_handle::continue_write(path, length), error);
+        return output_of(tree_.continue_write(path, length), error);
+    }
+    std::unique_ptr<file_to_place> open_to_place(const std::wstring& path, std::uint32_t& error) override {
+        held_file file = tree_.open_to_place(path);
+        error = file.open_error();
+        if (!file.is_open())
+            return nullptr;
+        return std::make_unique<system_file_to_place>(std::move(file));
     }
     bool move_replace(const std::wstring& from, const std::wstring& to) override {
-        return move_file_replace(from, to);
+        return tree_.move_replace(from, to);
     }
-    bool delete_file(const std::wstring& path) override { return delete_file_now(path); }
-    bool create_directories(const std::wstring& path) override { return qz4::create_directories(path); }
+    bool delete_file(const std::wstring& path) override { return tree_.delete_file(path); }
+    bool create_directories(const std::wstring& path) override { return tree_.create_directories(path); }
+    bool create_private_directory(const std::wstring& path) override {
+        return tree_.create_private_directory(path);
+    }
     bool remove_directory(const std::wstring& path, bool allow_files) override {
-        return qz4::remove_directory(path, allow_files);
+        return tree_.remove_directory(path, allow_files);
     }
-    bool mark_executable(const std::wstring& path) override { return qz4::mark_executable(path); }
+    bool mark_executable(const std::wstring& path) override { return tree_.mark_executable(path); }
+    // One flush of the volume is far cheaper than one per file; where the volume cannot be
+    // had (no administrator rights, a network share) the files are flushed one by one.
+    bool make_durable(const std::wstring& directory, const std::vector<std::wstring>& written) override {
+        if (flush_volume_of(directory))
+            return true;
+        return std::all_of(written.begin(), written.end(),
+                           [](const std::wstring& path) { return flush_file(path); });
+    }
+    std::optional<std::uint64_t> free_space(const std::wstring& directory) override {
+        return free_disk_space(directory);
+    }
+
+private:
+    guarded_tree tree_;
 };
 
 // Reports the first refused write of a file once; what follows a refused write is lost too.
@@ -89,27 +128,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<output_file> file_operations::continue_file(const std::wstring& path, std::uint64_t length,
-                                                            std::uint32_t& error) {
-    return system_file_operations().continue_file(path, length, error);
-}
-
-// One flush of the volume is far cheaper than one per file; where the volume cannot be had
-// (no administrator rights, a network share) the files are flushed one by one.
-bool file_operations::make_durable(const std::wstring& directory, const std::vector<std::wstring>& written) {
-    if (flush_volume_of(directory))
-        return true;
-    return std::all_of(written.begin(), written.end(),
-                       [](const std::wstring& path) { return flush_file(path); });
-}
-
-std::optional<std::uint64_t> file_operations::free_space(const std::wstring& directory) {
-    return free_disk_space(directory);
-}
-
 std::unique_ptr<output_file> reporting_file_operations::create_file(const std::wstring& path,
                                                                     std::uint32_t& error) {
-    auto file = inner_.create_file(path, error);
+    auto file = inner().create_file(path, error);
     if (!file) {
         report_(format_wide(failure_text::cannot_create_file, path.c_str(), static_cast<unsigned>(error)));
         return nullptr;
@@ -121,35 +142,78 @@ std::unique_ptr<output_file> reporting_file_operations::create_file(const std::w
 std::unique_ptr<output_file> reporting_file_operations::continue_file(const std::wstring& path,
                                                                       std::uint64_t length,
                                                                       std::uint32_t& error) {
-    auto file = inner_.continue_file(path, length, error);
+    auto file = inner().continue_file(path, length, error);
     if (!file)
         return nullptr;
     return std::make_unique<reporting_output_file>(std::move(file), path, report_);
 }
 
+namespace {
+
+// Reports a refused move of a file opened to be placed.
+class reporting_file_to_place final : public forwarding_file_to_place {
+public:
+    reporting_file_to_place(std::unique_ptr<file_to_place> inner, std::wstring path,
+                            const reporting_file_operations::report_function& report)
+        : forwarding_file_to_place(std::move(inner)), path_(std::move(path)), report_(report) {}
+    bool move_over(const std::wstring& target) override {
+        if (forwarding_file_to_place::move_over(target))
+            return true;
+        report_(format_wide(failure_text::rename_failed, path_.c_str(), target.c_str()));
+        return false;
+    }
+
+private:
+    std::wstring path_;
+    const reporting_file_operations::report_function& report_;
+};
+
+} // namespace
+
+std::unique_ptr<file_to_place> reporting_file_operations::open_to_place(const std::wstring& path,
+                                                                        std::uint32_t& error) {
+    auto file = inner().open_to_place(path, error);
+    if (!file) {
+        report_(format_wide(failure_text::cannot_open_file, path.c_str(), static_cast<unsigned>(error)));
+        return nullptr;
+    }
+    return std::make_unique<reporting_file_to_place>(std::move(file), path, report_);
+}
+
 bool reporting_file_operations::move_replace(const std::wstring& from, const std::wstring& to) {
-    if (inner_.move_replace(from, to))
+    if (inner().move_replace(from, to))
         return true;
     report_(format_wide(failure_text::rename_failed, from.c_str(), to.c_str()));
     return false;
 }
 
 bool reporting_file_operations::create_directories(const std::wstring& path) {
-    if (inner_.create_directories(path))
+    if (inner().create_directories(path))
+        return true;
+    report_(format_wide(failure_text::cannot_create_folder, path.c_str()));
+    return false;
+}
+
+bool reporting_file_operations::create_private_directory(const std::wstring& path) {
+    if (inner().create_private_directory(path))
         return true;
     report_(format_wide(failure_text::cannot_create_folder, path.c_str()));
     return false;
 }
 
 bool reporting_file_operations::mark_executable(const std::wstring& path) {
-    if (inner_.mark_executable(path))
+    if (inner().mark_executable(path))
         return true;
     report_(format_wide(failure_text::cannot_mark_program, path.c_str()));
     return false;
 }
 
+std::unique_ptr<file_operations> system_file_operations_below(std::wstring game_dir) {
+    return std::make_unique<system_operations>(std::move(game_dir));
+}
+
 file_operations& system_file_operations() {
-    static system_operations operations;
+    static system_operations operations{std::wstring()};
     return operations;
 }
 

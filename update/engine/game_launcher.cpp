@@ -4,6 +4,7 @@
 #include "common/file_system.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
+#include "update/engine/work_area.hpp"
 
 #include <algorithm>
 #include <thread>
@@ -13,7 +14,8 @@ namespace qz4 {
 // The layout comes from the settings before they are moved into the object.
 game_launcher::game_launcher(launcher_settings settings)
     : layout(layout_for_executable(settings.exe_path)), settings_(std::move(settings)),
-      reporting_files_(settings_.files ? *settings_.files : system_file_operations(),
+      system_files_(settings_.files ? nullptr : system_file_operations_below(layout.game_dir)),
+      reporting_files_(settings_.files ? *settings_.files : *system_files_,
                        [this](std::wstring text) { add_disk_error(std::move(text)); }),
       files_(&reporting_files_) {}
 
@@ -23,8 +25,7 @@ bool game_launcher::init() {
     work_area = layout_for_product(layout.temp_root, product_guid);
 
     // A work area that cannot be made is reported by the run, which needs it.
-    files_->create_directories(work_area.temp_dir);
-    set_hidden_attribute(layout.temp_root);
+    work_area_ready_ = prepare_work_area(*files_, layout.temp_root, work_area);
 
     // The configuration is saved only by a run that got as far as checking files, so its
     // presence says the version.json beside it names the update that run retrieved.

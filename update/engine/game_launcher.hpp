@@ -2,8 +2,8 @@
 // and the update run that brings the installed game up to the server's current update.
 #pragma once
 
-#include "net/transfer_trust.hpp"
 #include "common/utc_time.hpp"
+#include "net/transfer_trust.hpp"
 #include "signatures/signatures.hpp"
 #include "splash/splash_view.hpp"
 #include "update/documents/file_cache.hpp"
@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -35,8 +36,9 @@ struct launcher_settings {
     std::wstring exe_path;
     std::wstring product_guid;
     std::vector<std::string> built_in_hosts; // base URLs, each ending with "/"
-    file_operations* files = nullptr;        // every change to the disk; null: the system's
-    pause_function pause;                    // the wait between connection attempts; empty: sleep
+    // Every change to the disk; null: the system's, guarded below the game folder.
+    file_operations* files = nullptr;
+    pause_function pause; // the wait between connection attempts; empty: sleep
     // The publisher's keys. With any, version.json and the index are taken only with a valid
     // signature by one of them, version.json only before its expiry, and never for an update
     // below one already taken or below minimum_update; with none, as they are served.
@@ -135,6 +137,9 @@ private:
     std::vector<std::wstring> download_errors_; // guarded by errors_mutex_
     std::vector<std::wstring> unpack_errors_;   // guarded by errors_mutex_
     std::vector<std::wstring> disk_errors_;     // guarded by errors_mutex_
+    bool work_area_ready_ = false;              // set by init
+    // The system's table below the game folder, when the settings gave none.
+    std::unique_ptr<file_operations> system_files_;
     reporting_file_operations reporting_files_; // the given table (or the system's), reporting
     file_operations* files_;                    // &reporting_files_
 };

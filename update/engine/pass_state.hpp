@@ -39,6 +39,9 @@ struct pass_state {
     std::atomic<bool> downloads_done{false};    // the download stage ended and was joined
     std::atomic<bool> abort_unpacks{false};     // the unpack stage must stop at once
     std::atomic<bool> self_update_ready{false}; // a new launcher waits at new_exe_path
+    // The task the new launcher was checked against; written by the unpack stage before
+    // self_update_ready, read by the run after joining that stage.
+    update_task self_update_task;
     // 64 bits, so that an install of more than 4 GiB still shows a true percentage.
     std::atomic<std::uint64_t> bytes_total{0}; // queued in this pass; written by the verification
 

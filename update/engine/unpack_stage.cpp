@@ -1,7 +1,6 @@
 #include "update/engine/unpack_stage.hpp"
 
-#include "common/ascii_text.hpp"
-#include "common/file_system.hpp"
+#include "common/byte_buffer.hpp"
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
 #include "texts/player_texts.hpp"
@@ -19,11 +18,7 @@ namespace {
 
 // Programs and scripts: the update formats carry no file modes, yet a client installed on
 // a POSIX system must be able to start them.
-bool looks_like_program(const std::wstring& path) {
-    std::array<std::uint8_t, 4> start{};
-    std::uint32_t count = start.size();
-    if (!read_file_part(path, start.data(), count))
-        return false;
+bool looks_like_program(const std::array<std::uint8_t, 4>& start) {
     const bool script = start[0] == '#' && start[1] == '!';
     const bool elf = std::memcmp(start.data(),
                                  "\x7F"
@@ -73,8 +68,11 @@ private:
             const nlohmann::json digest = task.local_sha1;
             state_.note_placed(task.target_path);
             launcher_.file_cache.store(task.local_path, task.target_path, &digest);
-            if (task.is_self)
+            if (task.is_self) {
+                // Read by the run once this stage is joined, which orders it before the read.
+                state_.self_update_task = task;
                 state_.self_update_ready = true;
+            }
             files_.delete_file(task.download_path);
             return;
         }
@@ -91,37 +89,40 @@ private:
 
     bool install(const update_task& task) {
         if (task.pack_format == pack_format_none)
-            return move_into_place(task.download_path, task.target_path);
+            return move_into_place(task.download_path, task);
         bool ok = false;
         if (task.pack_format == pack_format_lzma2)
-            ok = unpack_checked(task) && move_into_place(task.unpack_path, task.target_path);
+            ok = unpack(task) && move_into_place(task.unpack_path, task);
         files_.delete_file(task.unpack_path);
         return ok;
     }
 
     // The output may never exceed the size the index gives, and a header that declares
     // another size is refused before a byte is decoded.
-    bool unpack_checked(const update_task& task) {
+    bool unpack(const update_task& task) {
         if (read_packed_size(task.download_path) != std::uint64_t{task.local_size})
             return false;
-        digests_.reset(task.digests);
-        if (unpack_to_file(files_, task.download_path, task.unpack_path, task.local_size, &digests_) !=
-            lzma2_result::ok)
-            return false;
-        return check_installed(task, digests_.finish()) == digest_check::match;
+        return unpack_to_file(files_, task.download_path, task.unpack_path, task.local_size) ==
+               lzma2_result::ok;
     }
 
-    bool move_into_place(const std::wstring& from, const std::wstring& to) {
-        if (looks_like_program(from))
+    // The digest is taken through the handle the file is then moved through: whoever may
+    // write in the game's folder cannot swap the file between its check and its rename.
+    bool move_into_place(const std::wstring& from, const update_task& task) {
+        const checked_file checked = open_checked(files_, from, task, digests_, buffer_);
+        if (!checked.file)
+            return false;
+        if (looks_like_program(checked.start))
             files_.mark_executable(from);
-        return files_.move_replace(from, to);
+        return checked.file->move_over(task.target_path);
     }
 
     game_launcher& launcher_;
     file_operations& files_;
     splash_view& splash_;
     pass_state& state_;
-    digest_context digests_; // set to each file's kinds before it is unpacked
+    byte_buffer buffer_;     // serves the check of every file of the stage
+    digest_context digests_; // set to each file's kinds before it is checked
 };
 
 } // namespace

@@ -188,6 +188,7 @@ pass_result update_pass::run() {
     }
     result.cancelled = splash.is_closed() || declined;
     result.self_update_ready = state.self_update_ready;
+    result.self_update_task = state.self_update_task;
     result.download_failures = state.download_failures + (result.cancelled ? 0 : report_unusable(examined));
     result.unpack_failures = state.unpack_failures;
     result.placed = state.take_placed();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "splash/splash_view.hpp"
+#include "update/documents/update_task.hpp"
 #include "update/engine/disk_space.hpp"
 #include "update/engine/index_retrieval.hpp"
 
@@ -25,6 +26,7 @@ struct pass_result {
     bool cancelled = false;     // the player closed the splash or declined to close the game
     bool rules_invalid = false; // the check rules could not be read
     bool self_update_ready = false;
+    update_task self_update_task; // what the new launcher was checked against
     std::uint32_t download_failures = 0;
     std::uint32_t unpack_failures = 0;
     std::vector<std::wstring> placed;       // files moved into place

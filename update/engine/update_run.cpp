@@ -46,7 +46,7 @@ bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
         // finds, so the stamps of files the player damaged are gone for later runs too.
         if (!repair)
             file_cache.load(work_area.cache_json_path);
-        if (!is_directory(work_area.temp_dir)) {
+        if (!work_area_ready_ || !is_directory(work_area.temp_dir)) {
             error_text = failure_text::cannot_create_temp;
             return !update_required;
         }
@@ -94,7 +94,8 @@ bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
                 error_text = failure_text::cancelled;
                 return true;
             }
-            if (self_update_step(files(), layout, pass.self_update_ready && durable, self_update_allowed) ==
+            const new_launcher waiting{pass.self_update_ready && durable, pass.self_update_task};
+            if (self_update_step(files(), layout, waiting, self_update_allowed) ==
                 self_update_result::swapped)
                 restart_requested = true;
 

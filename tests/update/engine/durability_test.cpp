@@ -20,6 +20,12 @@ public:
         record(L"move " + to);
         return system_files::move_replace(from, to);
     }
+    std::unique_ptr<file_to_place> open_to_place(const std::wstring& path, std::uint32_t& error) override {
+        auto file = system_files::open_to_place(path, error);
+        if (!file)
+            return nullptr;
+        return std::make_unique<logged_placement>(std::move(file), *this);
+    }
     bool make_durable(const std::wstring& directory, const std::vector<std::wstring>& written) override {
         record(L"flush");
         for (const auto& path : written)
@@ -34,6 +40,19 @@ public:
     }
 
 private:
+    class logged_placement final : public forwarding_file_to_place {
+    public:
+        logged_placement(std::unique_ptr<file_to_place> inner, ordering_files& owner)
+            : forwarding_file_to_place(std::move(inner)), owner_(owner) {}
+        bool move_over(const std::wstring& target) override {
+            owner_.record(L"move " + target);
+            return forwarding_file_to_place::move_over(target);
+        }
+
+    private:
+        ordering_files& owner_;
+    };
+
     void record(std::wstring entry) {
         const std::lock_guard lock(mutex_);
         log_.push_back(std::move(entry));

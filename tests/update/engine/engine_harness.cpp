@@ -166,38 +166,61 @@ std::unique_ptr<output_file> faulty_files::opened(const std::wstring& path, std:
 }
 
 std::unique_ptr<output_file> faulty_files::create_file(const std::wstring& path, std::uint32_t& error) {
-    return opened(path, error, [&] { return system_file_operations().create_file(path, error); });
+    return opened(path, error, [&] { return inner().create_file(path, error); });
 }
 
 std::unique_ptr<output_file> faulty_files::continue_file(const std::wstring& path, std::uint64_t length,
                                                          std::uint32_t& error) {
-    return opened(path, error, [&] { return system_file_operations().continue_file(path, length, error); });
+    return opened(path, error, [&] { return inner().continue_file(path, length, error); });
 }
 
-bool faulty_files::move_replace(const std::wstring& from, const std::wstring& to) {
+bool faulty_files::move_allowed(const std::wstring& from, const std::wstring& to) {
     {
         const std::lock_guard lock(mutex_);
         ++moves_;
         ++operations_;
     }
-    if (refuse_move && refuse_move(from, to))
+    return !(refuse_move && refuse_move(from, to));
+}
+
+class faulty_files::placed_file final : public forwarding_file_to_place {
+public:
+    placed_file(std::unique_ptr<file_to_place> inner, std::wstring path, faulty_files& owner)
+        : forwarding_file_to_place(std::move(inner)), path_(std::move(path)), owner_(owner) {}
+    bool move_over(const std::wstring& target) override {
+        if (!owner_.move_allowed(path_, target))
+            return false;
+        if (owner_.before_placing)
+            owner_.before_placing(path_, target);
+        return forwarding_file_to_place::move_over(target);
+    }
+
+private:
+    std::wstring path_;
+    faulty_files& owner_;
+};
+
+std::unique_ptr<file_to_place> faulty_files::open_to_place(const std::wstring& path, std::uint32_t& error) {
+    count_operation();
+    auto file = inner().open_to_place(path, error);
+    if (!file)
+        return nullptr;
+    return std::make_unique<placed_file>(std::move(file), path, *this);
+}
+
+bool faulty_files::move_replace(const std::wstring& from, const std::wstring& to) {
+    if (!move_allowed(from, to))
         return false;
-    return system_file_operations().move_replace(from, to);
+    return inner().move_replace(from, to);
 }
 
 bool faulty_files::delete_file(const std::wstring& path) {
-    {
-        const std::lock_guard lock(mutex_);
-        ++operations_;
-    }
-    return system_file_operations().delete_file(path);
+    count_operation();
+    return inner().delete_file(path);
 }
 
 bool faulty_files::create_directories(const std::wstring& path) {
-    {
-        const std::lock_guard lock(mutex_);
-        ++operations_;
-    }
+    count_operation();
     // A refused folder that does not exist yet cannot hold the folders below it either.
     if (refuse_directory)
         for (std::wstring folder = path; !folder.empty(); folder = parent_directory(folder)) {
@@ -206,29 +229,35 @@ bool faulty_files::create_directories(const std::wstring& path) {
             if (folder == parent_directory(folder))
                 break;
         }
-    return system_file_operations().create_directories(path);
+    return inner().create_directories(path);
+}
+
+bool faulty_files::create_private_directory(const std::wstring& path) {
+    count_operation();
+    if (refuse_directory && refuse_directory(path))
+        return false;
+    return inner().create_private_directory(path);
 }
 
 bool faulty_files::remove_directory(const std::wstring& path, bool allow_files) {
-    {
-        const std::lock_guard lock(mutex_);
-        ++operations_;
-    }
-    return system_file_operations().remove_directory(path, allow_files);
+    count_operation();
+    return inner().remove_directory(path, allow_files);
 }
 
 bool faulty_files::mark_executable(const std::wstring& path) {
-    {
-        const std::lock_guard lock(mutex_);
-        ++operations_;
-    }
-    return system_file_operations().mark_executable(path);
+    count_operation();
+    return inner().mark_executable(path);
+}
+
+void faulty_files::count_operation() {
+    const std::lock_guard lock(mutex_);
+    ++operations_;
 }
 
 std::optional<std::uint64_t> faulty_files::free_space(const std::wstring& directory) {
     if (free_space_is)
         return free_space_is(directory);
-    return file_operations::free_space(directory);
+    return system_files::free_space(directory);
 }
 
 std::vector<std::wstring> faulty_files::created() const {

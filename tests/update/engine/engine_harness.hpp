@@ -56,45 +56,31 @@ private:
     std::atomic<bool> closed_{false};
 };
 
-// The system's operations, for tables that watch or change only some of them.
-class system_files : public file_operations {
+// The system's operations (or those of another table), for tables that watch or change only
+// some of them.
+class system_files : public forwarding_file_operations {
 public:
-    std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override {
-        return system_file_operations().create_file(path, error);
-    }
-    std::unique_ptr<output_file> continue_file(const std::wstring& path, std::uint64_t length,
-                                               std::uint32_t& error) override {
-        return system_file_operations().continue_file(path, length, error);
-    }
-    bool move_replace(const std::wstring& from, const std::wstring& to) override {
-        return system_file_operations().move_replace(from, to);
-    }
-    bool delete_file(const std::wstring& path) override { return system_file_operations().delete_file(path); }
-    bool create_directories(const std::wstring& path) override {
-        return system_file_operations().create_directories(path);
-    }
-    bool remove_directory(const std::wstring& path, bool allow_files) override {
-        return system_file_operations().remove_directory(path, allow_files);
-    }
-    bool mark_executable(const std::wstring& path) override {
-        return system_file_operations().mark_executable(path);
-    }
-    bool make_durable(const std::wstring& directory, const std::vector<std::wstring>& written) override {
-        return system_file_operations().make_durable(directory, written);
-    }
+    explicit system_files(file_operations& inner = system_file_operations())
+        : forwarding_file_operations(inner) {}
 };
 
 // The system's operations, with faults where a test asks for them. Every call is counted.
 // The fault settings are set before the run and only read while it runs.
-class faulty_files final : public file_operations {
+class faulty_files final : public system_files {
 public:
+    using system_files::system_files;
+
     std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override;
     // Continued files count as created and take the same faults.
     std::unique_ptr<output_file> continue_file(const std::wstring& path, std::uint64_t length,
                                                std::uint32_t& error) override;
+    // Files opened to be placed count their move as a rename, and take the same faults.
+    std::unique_ptr<file_to_place> open_to_place(const std::wstring& path, std::uint32_t& error) override;
     bool move_replace(const std::wstring& from, const std::wstring& to) override;
     bool delete_file(const std::wstring& path) override;
     bool create_directories(const std::wstring& path) override;
+    // Takes the faults of refuse_directory too.
+    bool create_private_directory(const std::wstring& path) override;
     bool remove_directory(const std::wstring& path, bool allow_files) override;
     bool mark_executable(const std::wstring& path) override;
     std::optional<std::uint64_t> free_space(const std::wstring& directory) override;
@@ -103,6 +89,9 @@ public:
     std::function<std::optional<std::uint64_t>(const std::wstring& directory)> free_space_is;
     // Paths are compared by what they end with (backslashes, as the engine writes them).
     std::function<bool(const std::wstring& from, const std::wstring& to)> refuse_move;
+    // Called when a file opened to be placed is about to be moved, after its check: a test
+    // puts another file at its name here, as someone writing in the folder could.
+    std::function<void(const std::wstring& from, const std::wstring& to)> before_placing;
     std::function<bool(const std::wstring& path)> refuse_directory;
     // A write to a file for which this gives a limit takes bytes up to the limit and then
     // fails as a full disk would, after a short write of what still fitted.
@@ -120,6 +109,10 @@ public:
 private:
     template <typename Open>
     std::unique_ptr<output_file> opened(const std::wstring& path, std::uint32_t& error, Open open);
+    void count_operation();
+    // Counts a rename; false when the test refuses it.
+    bool move_allowed(const std::wstring& from, const std::wstring& to);
+    class placed_file;
 
     mutable std::mutex mutex_; // guards the logs
     std::vector<std::wstring> created_;

@@ -1,5 +1,7 @@
 // The launcher replacing its own executable: the swap by two renames, its failures, and
 // the whole way through a run and the start after it.
+#include "common/sha1.hpp"
+#include "common/sha256.hpp"
 #include "update/engine/executable_restore.hpp"
 #include "update/engine/self_update.hpp"
 
@@ -23,6 +25,12 @@ void place_launchers(const test::temp_dir& dir, const char* exe, const char* new
 
 TEST(SelfUpdateStep, TheSwapAndEveryWayItCanGo) {
     enum class refuse { none, first, second };
+    // What someone writing in the game's folder does to the new launcher: nothing, change it
+    // after the pass checked it, or swap it between its check here and its rename.
+    enum class meddling { none, changed, swapped_after_check };
+    // What the pass checked the new launcher against: its SHA-1 alone, or with a SHA-256 too
+    // (a launcher with keys), which the file on disk must match as well.
+    enum class checked_with { sha1, sha256_of_new, sha256_of_another };
     struct row {
         const char* what;
         bool ready, allowed, new_there, old_there;
@@ -30,6 +38,8 @@ TEST(SelfUpdateStep, TheSwapAndEveryWayItCanGo) {
         self_update_result result;
         const char* exe; // what is at exe_path afterwards
         bool old_after, new_after;
+        meddling meddled = meddling::none;
+        checked_with digests = checked_with::sha1;
     };
     const row rows[] = {
         {"swap", true, true, true, false, refuse::none, self_update_result::swapped, "new", true, false},
@@ -43,19 +53,53 @@ TEST(SelfUpdateStep, TheSwapAndEveryWayItCanGo) {
          self_update_result::nothing_to_do, "running", false, false},
         {"ready but the new file vanished", true, true, false, false, refuse::none,
          self_update_result::nothing_to_do, "running", false, false},
+        {"changed since the pass checked it: never started", true, true, true, false, refuse::none,
+         self_update_result::not_swapped, "running", false, true, meddling::changed},
+        {"swapped between its check and its rename", true, true, true, false, refuse::none,
+         self_update_result::not_swapped, "running", false, true, meddling::swapped_after_check},
+        {"both digests hold", true, true, true, false, refuse::none, self_update_result::swapped, "new", true,
+         false, meddling::none, checked_with::sha256_of_new},
+        {"the SHA-1 holds, the SHA-256 does not: never started", true, true, true, false, refuse::none,
+         self_update_result::not_swapped, "running", false, true, meddling::none,
+         checked_with::sha256_of_another},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
         test::temp_dir dir;
-        place_launchers(dir, "running", r.new_there ? "new" : nullptr, r.old_there ? "old" : nullptr);
+        place_launchers(dir, "running",
+                        r.new_there ? (r.meddled == meddling::changed ? "planted" : "new") : nullptr,
+                        r.old_there ? "old" : nullptr);
         test::faulty_files files;
         int moves = 0;
         files.refuse_move = [&](const std::wstring&, const std::wstring&) {
             ++moves;
             return (r.refused == refuse::first && moves == 1) || (r.refused == refuse::second && moves == 2);
         };
+        // Where the system lets nobody touch a file held to be placed (Windows), the swap is
+        // refused and the checked launcher goes in.
+        bool swapped = false;
+        if (r.meddled == meddling::swapped_after_check)
+            files.before_placing = [&](const std::wstring&, const std::wstring&) {
+                test::write_file(dir.native("planted"), "planted");
+                std::error_code refused;
+                std::filesystem::rename(dir.native("planted"), dir.native("new-launcher.exe"), refused);
+                swapped = !refused;
+            };
         const auto layout = layout_for_executable(dir.wide("launcher.exe"));
-        EXPECT_EQ(self_update_step(files, layout, r.ready, r.allowed), r.result);
+        new_launcher waiting{r.ready, {}};
+        waiting.task.local_sha1 = sha1_text("new");
+        if (r.digests != checked_with::sha1) {
+            waiting.task.digests = digest_kinds::sha1_and_sha256;
+            waiting.task.local_sha256 =
+                sha256_text(r.digests == checked_with::sha256_of_new ? "new" : "other");
+        }
+        const self_update_result result = self_update_step(files, layout, waiting, r.allowed);
+        if (r.meddled == meddling::swapped_after_check && !swapped) {
+            EXPECT_EQ(result, self_update_result::swapped);
+            EXPECT_EQ(test::read_file(dir.native("launcher.exe")), "new");
+            continue;
+        }
+        EXPECT_EQ(result, r.result);
         EXPECT_EQ(test::read_file(dir.native("launcher.exe")), r.exe);
         EXPECT_EQ(std::filesystem::exists(dir.native("old-launcher.exe")), r.old_after);
         EXPECT_EQ(std::filesystem::exists(dir.native("new-launcher.exe")), r.new_after);

@@ -1,8 +1,13 @@
 #include "fuzz/proxy_file_server.hpp"
 
+#include "common/ascii_text.hpp"
+#include "common/encoding.hpp"
+#include "update/documents/manifests.hpp"
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string_view>
 
 #include <netinet/in.h>
@@ -34,40 +39,6 @@ std::string read_head(int connection) {
         head.append(buffer, static_cast<std::size_t>(got));
     }
     return head;
-}
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// The path as the server's file system names it; empty for one that is malformed or that
-// would lead out of the served directory.
-std::string decoded_path(std::string_view target) {
-    std::string path;
-    for (std::size_t i = 0; i < target.size(); ++i) {
-        if (target[i] == '?' || target[i] == '#')
-            break;
-        if (target[i] != '%') {
-            path.push_back(target[i]);
-            continue;
-        }
-        const int high = i + 2 < target.size() ? hex_value(target[i + 1]) : -1;
-        const int low = high >= 0 ? hex_value(target[i + 2]) : -1;
-        if (low < 0)
-            return {};
-        path.push_back(static_cast<char>(high * 16 + low));
-        i += 2;
-    }
-    if (path.empty() || path.front() == '/' || path.find('\0') != std::string::npos ||
-        path.find("..") != std::string::npos)
-        return {};
-    return path;
 }
 
 std::string response(std::string_view status, std::string_view body) {
@@ -121,11 +92,14 @@ void proxy_file_server::answer(int connection) const {
         send_all(connection, response("403 Forbidden", ""));
         return;
     }
+    // The launcher asks for a file by its `r`, decoded here as the patch maker's records are,
+    // which names nothing outside the served directory.
     const std::size_t end = head.find(' ', prefix.size());
-    const std::string path =
+    const std::optional<std::wstring> below =
         end == std::string::npos
-            ? std::string()
-            : decoded_path(std::string_view(head).substr(prefix.size(), end - prefix.size()));
+            ? std::nullopt
+            : server_copy_path(std::string_view(head).substr(prefix.size(), end - prefix.size()));
+    const std::string path = below ? wide_to_utf8(replace_all(*below, L"\\", L"/")) : std::string();
     std::error_code error;
     if (path.empty() || !std::filesystem::is_regular_file(root_ / path, error)) {
         send_all(connection, response("404 Not Found", ""));

@@ -16,6 +16,7 @@
 #include "common/ascii_text.hpp"
 #include "common/encoding.hpp"
 #include "common/lzma2_codec.hpp"
+#include "signatures/signatures.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
 
@@ -23,6 +24,8 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
@@ -239,6 +242,18 @@ void change_served_config(const fs::path& www, std::uint32_t update,
     if (!write_json_compact(bench::wide_path(directory / "index.json"), index))
         fail("cannot rewrite the index");
     fs::remove(directory / "index.json.lzma2");
+    // Signed again as the publisher's patch maker would: a launcher with the key refuses an
+    // index whose signature no longer holds, and would start the game at once.
+    std::ifstream in(directory / "index.json", std::ios::binary);
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                          std::istreambuf_iterator<char>());
+    const std::optional<signing_key> key = signing_key::from_key_file(QZ4_E2E_SIGNING_KEY "\n");
+    if (!key)
+        fail("the test publisher's key is unreadable");
+    const signature_file signature = key->sign(signed_document::index, product_guid, update, bytes);
+    std::ofstream(directory / "index.json.sig", std::ios::binary)
+        .write(reinterpret_cast<const char*>(signature.data()),
+               static_cast<std::streamsize>(signature.size()));
 }
 
 // The same update, served with every file hard-checked: the launcher then hashes them all.

@@ -27,6 +27,8 @@ namespace qz4 {
 
 // Removes iswspace() characters from both ends, in place.
 void trim(std::wstring& text);
+// Without the spaces, tabs and line ends at either end.
+[[nodiscard]] std::string_view trimmed(std::string_view text);
 
 // Puts the separator before an element only when the text built so far is not empty.
 [[nodiscard]] std::wstring join_strings(const std::vector<std::wstring>& parts, std::wstring_view separator);

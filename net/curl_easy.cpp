@@ -99,6 +99,16 @@ void curl_easy::perform() {
         throw curl_easy_exception(code, "curl::curl_easy::perform");
 }
 
+long curl_easy::info_long(CURLINFO info) const noexcept {
+    long value = 0;
+    return curl_easy_getinfo(handle.get(), info, &value) == CURLE_OK ? value : 0;
+}
+
+curl_off_t curl_easy::info_offset(CURLINFO info) const noexcept {
+    curl_off_t value = 0;
+    return curl_easy_getinfo(handle.get(), info, &value) == CURLE_OK ? value : 0;
+}
+
 std::size_t curl_easy::stream_writer(char* data, std::size_t size, std::size_t count, void* stream) noexcept {
     const std::size_t bytes = size * count;
     if (stream == nullptr)

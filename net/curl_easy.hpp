@@ -117,6 +117,10 @@ public:
 
     void perform();
 
+    // What libcurl reports about the last transfer; 0 where it knows nothing.
+    [[nodiscard]] long info_long(CURLINFO info) const noexcept;
+    [[nodiscard]] curl_off_t info_offset(CURLINFO info) const noexcept;
+
     // The stream writer used as default sink: the user pointer is a std::ostream. It always
     // reports every byte as taken, so a missing or failing stream never aborts a transfer.
     static std::size_t stream_writer(char* data, std::size_t size, std::size_t count, void* stream) noexcept;

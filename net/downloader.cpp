@@ -46,7 +46,7 @@ private:
 
 } // namespace
 
-downloader::downloader(const transfer_trust& trust) {
+downloader::downloader(const transfer_trust& trust, proxy_routes& routes) : routes_(routes) {
     easy.add<CURLOPT_USERAGENT>(user_agent);
     easy.add<CURLOPT_VERBOSE>(0L);
     easy.add<CURLOPT_IPRESOLVE>(CURL_IPRESOLVE_WHATEVER);
@@ -61,6 +61,8 @@ downloader::downloader(const transfer_trust& trust) {
     // libcurl's default 16 KiB receive buffer costs about a third of the throughput on a fast
     // link (one receive and one file write per 16 KiB); 100 KiB, as the curl tool uses, does not.
     easy.add<CURLOPT_BUFFERSIZE>(102400L);
+    // A proxy's answer to CONNECT is not the host's: the header reader sees the host's alone.
+    easy.add<CURLOPT_SUPPRESS_CONNECT_HEADERS>(1L);
     restrict_to_verified_web(trust);
 }
 
@@ -194,14 +196,77 @@ transfer_failure downloader::failure_of(CURLcode code, const active_transfer& tr
     }
 }
 
+// An empty proxy is the direct way: set explicitly, so that libcurl's own reading of the
+// environment never adds a proxy the routes did not name.
+void downloader::apply_route(const std::string& proxy) {
+    easy.add<CURLOPT_PROXY>(proxy);
+    if (proxy.empty())
+        return;
+    // A proxy that asks who the user is gets the logged-on user (Negotiate or NTLM through the
+    // system, where libcurl is built with it), unless the setting itself names an account.
+    const bool names_account = proxy.find('@') != std::string::npos;
+    easy.add<CURLOPT_PROXYAUTH>(names_account ? CURLAUTH_ANY : CURLAUTH_NEGOTIATE | CURLAUTH_NTLM);
+    easy.add<CURLOPT_PROXYUSERPWD>(names_account ? nullptr : ":");
+}
+
+// Whether the proxy, rather than the host behind it, failed the request: it could not be
+// reached, refused the tunnel or the request itself, or closed without a word. Only before
+// the body began, so that the direct way starts from nothing.
+bool downloader::proxy_refused(CURLcode code, const active_transfer& transfer) const {
+    if (transfer.body_started || transfer.received != 0)
+        return false;
+    const long tunnel_status = easy.info_long(CURLINFO_HTTP_CONNECTCODE);
+    if (tunnel_status >= 400 && tunnel_status < 500)
+        return true;
+    if (transfer.head.status == 407)
+        return true;
+    const bool no_answer = transfer.head.status == 0 && tunnel_status == 0;
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_PROXY:
+    case CURLE_AUTH_ERROR: // only a proxy is ever offered credentials
+        return true;
+    case CURLE_OPERATION_TIMEDOUT: // a proxy that never answered the connection
+        return no_answer && easy.info_offset(CURLINFO_CONNECT_TIME_T) == 0;
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+        return no_answer;
+    default:
+        return false;
+    }
+}
+
+struct downloader::route_outcome {
+    transfer_result result;
+    bool proxy_refused = false;
+};
+
+// Each route has the request's whole deadline: a proxy that never answers may take its
+// connection time-out, and the direct way must still have the time a document needs. A
+// failed proxy is passed over for the rest of the process, so this costs one request a run.
 transfer_result downloader::perform_transfer(const transfer_request& request, byte_sink& sink) {
+    const std::vector<std::string> routes = routes_.routes_for(request.url);
+    for (std::size_t next = 0;; ++next) {
+        route_outcome outcome = perform_on_route(request, sink, routes[next]);
+        if (!outcome.proxy_refused || next + 1 == routes.size())
+            return std::move(outcome.result);
+        routes_.proxy_failed(routes[next]);
+    }
+}
+
+downloader::route_outcome downloader::perform_on_route(const transfer_request& request, byte_sink& sink,
+                                                       const std::string& proxy) {
     active_transfer transfer{request, sink, {}, 0, false, transfer_failure::none};
     start_time = std::chrono::steady_clock::now();
     last_reported = 0;
     callback_exception = nullptr;
-    transfer_result result;
+    route_outcome outcome;
+    transfer_result& result = outcome.result;
     try {
         apply_terms(request, transfer);
+        apply_route(proxy);
         active_ = &transfer;
         struct clear_active {
             downloader& self;
@@ -222,6 +287,8 @@ transfer_result downloader::perform_transfer(const transfer_request& request, by
                                            static_cast<unsigned long long>(request.body_cap.value_or(0)))
                            : curl_error_text(error.code());
         last_error = result.error;
+        outcome.proxy_refused = !proxy.empty() && transfer.refusal == transfer_failure::none &&
+                                proxy_refused(error.code(), transfer);
     } catch (const std::exception&) {
         // Not a transfer failure of its own: last_error keeps what it said.
         result.failure = transfer_failure::callback_threw;
@@ -229,7 +296,7 @@ transfer_result downloader::perform_transfer(const transfer_request& request, by
     result.status = transfer.head.status;
     result.range_start = transfer.head.range_start;
     result.received = transfer.received;
-    return result;
+    return outcome;
 }
 
 std::size_t downloader::header_reader(char* data, std::size_t size, std::size_t count,

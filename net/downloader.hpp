@@ -6,6 +6,7 @@
 
 #include "common/byte_sink.hpp"
 #include "net/curl_easy.hpp"
+#include "net/proxy_routes.hpp"
 #include "net/transfer_request.hpp"
 #include "net/transfer_trust.hpp"
 
@@ -20,7 +21,9 @@ class downloader {
 public:
     // Sets the fixed options; a libcurl failure here is thrown (curl::curl_easy_exception).
     // Only http and https are spoken, redirects included, and certificates are always checked.
-    explicit downloader(const transfer_trust& trust = {});
+    // Each request goes through the proxies `routes` names for it; when a proxy cannot be
+    // used, the same request goes directly, each way under the request's terms.
+    explicit downloader(const transfer_trust& trust = {}, proxy_routes& routes = system_proxy_routes());
     virtual ~downloader() = default;
     downloader(const downloader&) = delete;
     downloader& operator=(const downloader&) = delete;
@@ -55,13 +58,21 @@ private:
     struct active_transfer;
 
     void restrict_to_verified_web(const transfer_trust& trust);
-    // Runs one transfer into the sink under the request's terms. The caller holds transfer_mutex.
+    // Runs one transfer into the sink under the request's terms, on each of its routes in
+    // turn while a proxy fails it. The caller holds transfer_mutex.
     transfer_result perform_transfer(const transfer_request& request, byte_sink& sink);
+    struct route_outcome;
+    route_outcome perform_on_route(const transfer_request& request, byte_sink& sink,
+                                   const std::string& proxy);
     void apply_terms(const transfer_request& request, active_transfer& transfer);
+    void apply_route(const std::string& proxy);
+    [[nodiscard]] bool proxy_refused(CURLcode code, const active_transfer& transfer) const;
     static transfer_failure failure_of(CURLcode code, const active_transfer& transfer);
     static std::size_t header_reader(char* data, std::size_t size, std::size_t count,
                                      void* transfer) noexcept;
     static std::size_t body_writer(char* data, std::size_t size, std::size_t count, void* transfer) noexcept;
+
+    proxy_routes& routes_;
 
     // Touched only by the thread inside download, which holds transfer_mutex.
     active_transfer* active_ = nullptr; // the transfer under way; null between transfers

@@ -1,5 +1,7 @@
 #include "signatures/signatures.hpp"
 
+#include "common/ascii_text.hpp"
+
 #include <sodium.h>
 
 #include <algorithm>
@@ -29,15 +31,6 @@ void ensure_sodium() {
 void append_u32(std::vector<std::uint8_t>& out, std::uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8)
         out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
-std::string_view trimmed(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
 }
 
 // Exactly `out.size()` bytes from hex digits and nothing else.

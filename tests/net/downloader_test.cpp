@@ -1,6 +1,7 @@
 #include "net/downloader.hpp"
 
 #include "tests/support/http_test_server.hpp"
+#include "tests/support/memory_sink.hpp"
 #include "tests/support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -46,15 +47,7 @@ struct recorder {
     }
 };
 
-// The body as a sink takes it, in memory.
-class memory_sink final : public byte_sink {
-public:
-    bool write(const void* data, std::size_t size) override {
-        text.append(static_cast<const char*>(data), size);
-        return true;
-    }
-    std::string text;
-};
+using test::memory_sink;
 
 // A directory below the served root that no other test uses.
 fs::path served_directory(const char* name) {

@@ -1,5 +1,8 @@
 #include "tests/support/http_test_server.hpp"
 
+#include "net/downloader.hpp"
+#include "tests/support/memory_sink.hpp"
+
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -34,9 +37,13 @@ http_test_server find_server() {
             server.tls_url = line.substr(equals + 1);
         else if (key == "other_name_url")
             server.other_name_url = line.substr(equals + 1);
+        else if (key == "proxy_url")
+            server.proxy_url = line.substr(equals + 1);
+        else if (key == "refusing_proxy_url")
+            server.refusing_proxy_url = line.substr(equals + 1);
     }
     if (server.base_url.empty() || server.refused_url.empty() || server.tls_url.empty() ||
-        server.other_name_url.empty())
+        server.other_name_url.empty() || server.proxy_url.empty() || server.refusing_proxy_url.empty())
         throw std::runtime_error("the HTTP test server is not running (no " +
                                  (directory / "server.txt").string() +
                                  "); ctest starts it, or: python3 tests/support/http_test_server.py start "
@@ -58,6 +65,16 @@ const http_test_server& http_server() {
     if (server.base_url.empty())
         server = find_server();
     return server;
+}
+
+std::string proxy_log() {
+    memory_sink sink;
+    downloader direct({}, direct_routes());
+    transfer_request request;
+    request.url = http_server().proxy_url + "_/proxy-log";
+    if (!direct.download(request, sink).ok())
+        throw std::runtime_error("the test proxy's log could not be read: " + direct.last_error);
+    return sink.text;
 }
 
 std::string generated_bytes(std::size_t offset, std::size_t count) {

@@ -20,7 +20,10 @@ While a server runs, DIR/server.txt holds `base_url=http://127.0.0.1:PORT/`,
 to it are refused for as long as the server lives, and with TLS
 `tls_url=https://localhost:PORT3/` and `other_name_url=https://localhost:PORT4/`. The https
 URLs name the host, not the address: Schannel, when given a CA file, matches the host name
-against the certificate's DNS names only.
+against the certificate's DNS names only. Beside them run two proxies (test_proxy.py):
+`proxy_url=http://127.0.0.1:PORT5/` forwards requests and tunnels, and
+`refusing_proxy_url=http://127.0.0.1:PORT6/` refuses every request (407); both log what they
+took at /_/proxy-log.
 
 URLs (every body response takes the query options below):
   /<path>                      the file root/<path> (404 when missing or a directory); a
@@ -95,6 +98,7 @@ import time
 import urllib.parse
 
 import test_authority
+import test_proxy
 
 PATTERN_PERIOD = 251
 # About 1 MiB of the generated pattern; any offset into a body is a slice of it.
@@ -107,6 +111,7 @@ CHAOS_FAULTS = ("404", "500", "503", "cut0", "cut1", "cuthalf", "cutlast", "long
                 "lenmore", "lenless", "flip", "chunked", "endless", "drip", "stall", "silent", "redirect", "huge")
 DRIP_RATE = 4096
 STALL_LIMIT = 120  # seconds a stalled answer waits for its client to go away
+LOG_WAIT = 30  # seconds a log waits for the requests it lists to be answered
 HUGE_SIZE = 64 * 1024 * 1024 + 1
 RANGE_MODES = ("honor", "ignore", "refuse")
 RESUME_OPTIONS = ("cut", "cuts", "range", "run")
@@ -284,10 +289,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         earlier = self.server.count_request(("resume", run), path)
         cut = int(settings["cut"]) if "cut" in settings and earlier < int(settings.get("cuts", "1")) else None
         asked = self.headers.get("Range")
+        # The line's place is taken as the request arrives: a client that sends its next
+        # request the moment a body ends must find the two in the order it sent them.
+        slot = self.server.reserve_line_of(("resume", run))
         try:
             self.send_file(path, range_mode=mode, cut_at=cut)
         finally:
-            self.server.log_request_of(("resume", run), "%s %s %s %d" % (
+            self.server.fill_line_of(("resume", run), slot, "%s %s %s %d" % (
                 path, asked.replace(" ", "") if asked else "-", self.answer_status, self.body_sent))
 
     def send_raw(self, length, data, close=False):
@@ -443,6 +451,7 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         # requests under (("resume", run), path) and ("resume", run).
         self.chaos_counts = {}  # (key, path): requests so far; guarded by chaos_lock
         self.chaos_runs = {}  # key: ["<fault> <path>", ...] or resume lines; guarded by chaos_lock
+        self.lines_filled = threading.Condition(self.chaos_lock)
         super().__init__(("127.0.0.1", 0), Handler)
 
     def count_request(self, key, path):
@@ -456,9 +465,24 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         with self.chaos_lock:
             self.chaos_runs.setdefault(key, []).append(line)
 
-    def log_of(self, key):
+    def reserve_line_of(self, key):
+        """A place in the log of `key` for a line written once the request is answered."""
         with self.chaos_lock:
-            return "".join(line + "\n" for line in self.chaos_runs.get(key, []))
+            lines = self.chaos_runs.setdefault(key, [])
+            lines.append(None)
+            return len(lines) - 1
+
+    def fill_line_of(self, key, slot, line):
+        with self.lines_filled:
+            self.chaos_runs[key][slot] = line
+            self.lines_filled.notify_all()
+
+    def log_of(self, key):
+        """The log of `key`, once every request it holds a place for was answered (at most
+        LOG_WAIT seconds: a request still under way then shows as "pending")."""
+        with self.lines_filled:
+            self.lines_filled.wait_for(lambda: None not in self.chaos_runs.get(key, []), LOG_WAIT)
+            return "".join((line or "pending") + "\n" for line in self.chaos_runs.get(key, []))
 
 
 class TlsServer(Server):
@@ -532,8 +556,11 @@ def serve(args):
     base_url = "http://127.0.0.1:%d/" % server.server_address[1]
     refused_url = "http://127.0.0.1:%d/" % refused.getsockname()[1]
     secured = tls_servers(args)
+    proxies = test_proxy.proxy_servers()
     addresses = "base_url=%s\nrefused_url=%s\n" % (base_url, refused_url) + "".join(
-        "%s=https://localhost:%d/\n" % (key, tls.server_address[1]) for key, tls in secured)
+        "%s=https://localhost:%d/\n" % (key, tls.server_address[1]) for key, tls in secured) + "".join(
+        "%s=http://127.0.0.1:%d/\n" % (key, proxy.server_address[1]) for key, proxy in proxies)
+    listeners = [server] + [tls for _, tls in secured] + [proxy for _, proxy in proxies]
 
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
@@ -548,7 +575,7 @@ def serve(args):
     else:
         print(addresses, end="", flush=True)
 
-    for listening in [server] + [tls for _, tls in secured]:
+    for listening in listeners:
         threading.Thread(target=listening.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True).start()
     deadline = time.monotonic() + args.max_lifetime
     reason = "stopped"
@@ -563,7 +590,7 @@ def serve(args):
     if args.state_dir and read_pid_file(args.state_dir) == (os.getpid(), my_start):
         remove_quietly(os.path.join(args.state_dir, SERVER_FILE))
         remove_quietly(os.path.join(args.state_dir, PID_FILE))
-    for listening in [server] + [tls for _, tls in secured]:
+    for listening in listeners:
         listening.shutdown()
         listening.server_close()
     refused.close()

@@ -7,7 +7,6 @@
 
 #include "common/encoding.hpp"
 #include "common/terminal_status.hpp"
-#include "texts/player_texts.hpp"
 #include "splash/splash_wnd.hpp"
 #include "splash/status_line.hpp"
 
@@ -111,7 +110,8 @@ private:
         if (is_terminal_) {
             std::string line = render_status_line(
                 state.status_text, state.progress_value, state.progress_total, splash_.site_label,
-                terminal_columns(), describe_transfer(state.bytes_per_second, state.seconds_left, russian_));
+                terminal_columns(),
+                describe_transfer(state.bytes_per_second, state.seconds_left, splash_.russian));
             if (line != last_line_) {
                 terminal_status_line::instance().show(line);
                 last_line_ = std::move(line);
@@ -125,7 +125,6 @@ private:
 
     CSplashWnd& splash_;
     const bool is_terminal_;
-    const bool russian_ = use_russian(); // the language of the status texts the engine sets
     sigset_t previous_mask_{};
     std::atomic<bool> stop_{false};
     std::thread thread_;

@@ -1,13 +1,16 @@
 // The splash window: a borderless picture drawn with GDI+ on a thread of its own, with the
-// status line, the site label, the progress bar and a close mark. The window can be dragged
+// status line, the site label, the download's figures while it runs, the progress bar and a
+// close mark. The window can be dragged
 // anywhere but on the close mark; pressing the mark closes the window, which cancels the
 // update. Every frame is composed off screen first, so the window never flickers.
 #include "splash/splash_display.hpp"
 
-#include "texts/player_texts.hpp"
 #include "common/unique_handle_win32.hpp"
+#include "splash/figures_layout.hpp"
 #include "splash/progress_bar.hpp"
 #include "splash/splash_wnd.hpp"
+#include "splash/transfer_figures.hpp"
+#include "texts/player_texts.hpp"
 
 // Each of these needs the types of those before it.
 // clang-format off
@@ -20,7 +23,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
+#include <optional>
 
 namespace qz4 {
 
@@ -494,6 +499,7 @@ private:
                                static_cast<INT>(bar), bar_height);
         }
         draw_site_label(canvas, text_top);
+        draw_figures(canvas, state);
     }
 
     void draw_close_mark(GpGraphics* canvas) {
@@ -515,18 +521,64 @@ private:
                                attributes_raw, nullptr, nullptr);
     }
 
+    // The box GDI+ lays `text` out in, on one line in the splash's font.
+    [[nodiscard]] std::optional<RectF> measure(GpGraphics* canvas, const std::wstring& text) const {
+        const RectF layout(0, 0, 32767, 32767);
+        RectF bounds;
+        if (GdipMeasureString(canvas, text.c_str(), -1, font_.get(), &layout, nullptr, &bounds, nullptr,
+                              nullptr) != Ok)
+            return std::nullopt;
+        return bounds;
+    }
+
+    // Whole pixels, rounded up so that a box never comes out smaller than its text.
+    [[nodiscard]] int width_in_pixels(GpGraphics* canvas, const std::wstring& text) const {
+        if (text.empty())
+            return 0;
+        const std::optional<RectF> bounds = measure(canvas, text);
+        return bounds ? static_cast<int>(std::ceil(bounds->Width)) : 0;
+    }
+
     void draw_site_label(GpGraphics* canvas, REAL text_top) {
         const std::wstring& label = splash_.site_label;
         if (label.empty() || !font_ || !text_brush_)
             return;
-        const RectF layout(0, 0, 32767, 32767);
-        RectF bounds;
-        if (GdipMeasureString(canvas, label.c_str(), -1, font_.get(), &layout, nullptr, &bounds, nullptr,
-                              nullptr) != Ok)
+        const std::optional<RectF> bounds = measure(canvas, label);
+        if (!bounds)
             return;
-        const RectF box(static_cast<REAL>(width_) - bounds.Width - static_cast<REAL>(site_right_margin),
+        const RectF box(static_cast<REAL>(width_) - bounds->Width - static_cast<REAL>(site_right_margin),
                         text_top, 0, 0);
         GdipDrawString(canvas, label.c_str(), -1, font_.get(), &box, nullptr, text_brush_.get());
+    }
+
+    // Only while a download reports a rate: otherwise the frame is exactly the one without.
+    void draw_figures(GpGraphics* canvas, const CSplashWnd::snapshot& state) {
+        if (state.bytes_per_second <= 0 || !font_ || !text_brush_)
+            return;
+        const transfer_figures_text figures =
+            describe_transfer(state.bytes_per_second, state.seconds_left, splash_.russian);
+        const std::optional<RectF> rate_bounds =
+            figures.rate.empty() ? std::nullopt : measure(canvas, figures.rate);
+        if (!rate_bounds)
+            return;
+        const std::wstring both = joined_figures(figures);
+        figures_layout_input input;
+        input.picture_width = width_;
+        input.line_top = height_ - text_top_from_bottom;
+        input.line_height = static_cast<int>(std::ceil(rate_bounds->Height));
+        input.status_left = status_left;
+        input.status_width = width_in_pixels(canvas, state.status_text);
+        input.site_width = width_in_pixels(canvas, splash_.site_label);
+        input.site_right_margin = site_right_margin;
+        input.rate_width = static_cast<int>(std::ceil(rate_bounds->Width));
+        input.figures_width = width_in_pixels(canvas, both);
+        input.close_mark = {hot_.left, hot_.top, hot_.right, hot_.bottom};
+        const figures_place place = place_figures(input);
+        if (place.part == figures_part::none)
+            return;
+        const std::wstring& text = place.part == figures_part::rate_and_time ? both : figures.rate;
+        const RectF box(static_cast<REAL>(place.left), static_cast<REAL>(place.top), 0, 0);
+        GdipDrawString(canvas, text.c_str(), -1, font_.get(), &box, nullptr, text_brush_.get());
     }
 
     CSplashWnd& splash_;

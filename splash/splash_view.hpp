@@ -15,9 +15,8 @@ public:
     // A total of 0 hides the bar; a value above the total shows it full.
     virtual void set_progress(std::uint32_t value, std::uint32_t total) = 0;
     virtual void set_progress_value(std::uint32_t value) = 0;
-    // The download's rate over all transfers and the time left at that rate, for displays
-    // with room for them; a rate of 0 or less clears them. The window has no room: its texts
-    // stay as they are.
+    // The download's rate over all transfers and the time left at that rate, shown beside the
+    // status where there is room for them; a rate of 0 or less clears them.
     virtual void set_transfer_figures(double /*bytes_per_second*/, double /*seconds_left*/) {}
     // True once the player closed the splash (or shutdown began): the engine stops.
     [[nodiscard]] virtual bool is_closed() const = 0;

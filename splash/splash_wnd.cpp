@@ -42,12 +42,20 @@ void CSplashWnd::set_progress_value(std::uint32_t value) {
 }
 
 void CSplashWnd::set_transfer_figures(double bytes_per_second, double seconds_left) {
-    // No repaint: the window does not show them, and the terminal looks at its own pace.
-    const std::lock_guard lock(state_mutex_);
-    // NaN fails the test too, so that nothing but a real rate is ever shown.
-    const bool shown = bytes_per_second > 0;
-    bytes_per_second_ = shown ? bytes_per_second : 0;
-    seconds_left_ = shown ? seconds_left : 0;
+    {
+        const std::lock_guard lock(state_mutex_);
+        // NaN fails the test too, so that nothing but a real rate is ever shown.
+        const bool shown = bytes_per_second > 0;
+        const double rate = shown ? bytes_per_second : 0;
+        const double left = shown ? seconds_left : 0;
+        // The engine clears figures that may be cleared already; an unchanged frame is not
+        // drawn again. (A NaN time left is never equal, which costs one frame.)
+        if (rate == bytes_per_second_ && left == seconds_left_)
+            return;
+        bytes_per_second_ = rate;
+        seconds_left_ = left;
+    }
+    repaint();
 }
 
 void CSplashWnd::repaint() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "splash/splash_view.hpp"
+#include "texts/player_texts.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -30,7 +31,8 @@ public:
     void set_status_text(const std::wstring& text) override;
     void set_progress(std::uint32_t value, std::uint32_t total) override;
     void set_progress_value(std::uint32_t value) override;
-    // Kept until a rate of 0 or less clears them, or the bar changes hands (a new total).
+    // Kept until a rate of 0 or less clears them, or the bar changes hands (a new total);
+    // repaints when they change.
     void set_transfer_figures(double bytes_per_second, double seconds_left) override;
     [[nodiscard]] bool is_closed() const override { return closed; }
     // Asks for a repaint after progress_value or progress_total changed. Any thread.
@@ -53,6 +55,9 @@ public:
     std::atomic<bool> closed{false};
     // Set once, before start().
     std::wstring site_label;
+    // The language of the words beside the figures; the system's, like the status texts the
+    // engine sets. Set once, before start().
+    bool russian = qz4::use_russian();
 
 private:
     mutable std::mutex state_mutex_; // guards status_text_, bytes_per_second_, seconds_left_

@@ -34,7 +34,7 @@ std::wstring fitting_figures(const transfer_figures_text& figures, std::size_t s
     const std::wstring rate = printable(figures.rate);
     if (rate.empty())
         return {};
-    const std::wstring both = figures.time_left.empty() ? rate : rate + L", " + printable(figures.time_left);
+    const std::wstring both = printable(joined_figures(figures));
     if (fits(both))
         return both;
     return fits(rate) ? rate : std::wstring();

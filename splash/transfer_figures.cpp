@@ -47,4 +47,10 @@ transfer_figures_text describe_transfer(double bytes_per_second, double seconds_
     return text;
 }
 
+std::wstring joined_figures(const transfer_figures_text& figures) {
+    if (figures.rate.empty() || figures.time_left.empty())
+        return figures.rate;
+    return figures.rate + L", " + figures.time_left;
+}
+
 } // namespace qz4

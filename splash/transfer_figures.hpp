@@ -19,5 +19,7 @@ struct transfer_figures_text {
 // Both, the time in the player's language; a time left only beside a rate.
 [[nodiscard]] transfer_figures_text describe_transfer(double bytes_per_second, double seconds_left,
                                                       bool russian);
+// The rate and the time left on one line ("3.4 MiB/s, 1:23 left"); the rate alone without a time.
+[[nodiscard]] std::wstring joined_figures(const transfer_figures_text& figures);
 
 } // namespace qz4

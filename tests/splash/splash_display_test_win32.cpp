@@ -3,11 +3,12 @@
 // since they move the one pointer and look at the one screen. Pixels are compared with the
 // committed pictures, never with a stored screenshot, so fonts may differ between machines.
 #include "common/encoding.hpp"
-#include "texts/player_texts.hpp"
+#include "common/format.hpp"
 #include "common/unique_handle_win32.hpp"
 #include "splash/splash_wnd.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/test_process.hpp"
+#include "texts/player_texts.hpp"
 
 // clang-format off
 #include <windows.h>
@@ -269,9 +270,11 @@ protected:
     }
 
     // Shows the splash the way the launcher does.
-    void show(const std::wstring& status, std::uint32_t value, std::uint32_t total) {
+    void show(const std::wstring& status, std::uint32_t value, std::uint32_t total,
+              bool russian = use_russian()) {
         splash_ = std::make_unique<CSplashWnd>();
         splash_->site_label = site;
+        splash_->russian = russian;
         splash_->set_status_text(status);
         splash_->progress_value = value;
         splash_->progress_total = total;
@@ -359,6 +362,16 @@ protected:
             }
         }
         return found;
+    }
+
+    // Every pixel of the window as the screen shows it, row by row.
+    [[nodiscard]] std::vector<rgb> window_pixels(const screen_shot& shot) const {
+        std::vector<rgb> pixels;
+        pixels.reserve(static_cast<std::size_t>(picture_width) * picture_height);
+        for (int y = 0; y < picture_height; ++y)
+            for (int x = 0; x < picture_width; ++x)
+                pixels.push_back(seen(shot, x, y));
+        return pixels;
     }
 
     std::unique_ptr<CSplashWnd> splash_;
@@ -548,6 +561,121 @@ TEST_F(SplashWindowWindows, DragFromElsewhereMovesTheWindowWithThePointer) {
     ::GetWindowRect(window_, &placed);
     EXPECT_EQ(placed.left, origin_.x);
     EXPECT_EQ(placed.top, origin_.y);
+}
+
+// The frame without figures, and the columns of its text line that hold ink of the status
+// text or the site label.
+struct bare_frame {
+    std::vector<rgb> pixels;
+    std::vector<bool> inked_columns;
+};
+
+// Where the figures may go: beside the status text, on the line above it, or either.
+enum class figures_line { status, above, either };
+
+// The pixels that differ from the bare frame are the figures: in the status line or the line
+// above it as `line` allows, with a clear gap to every inked column of the status text and the
+// site label, never on the close mark or its hot area, never on the bar. Something is drawn,
+// in the status text's colour.
+testing::AssertionResult figures_clear_of_the_rest(const std::vector<rgb>& shown, const bare_frame& bare,
+                                                   figures_line line) {
+    constexpr int clear_gap = 8;
+    const auto near_text = [&](int x) {
+        for (int column = std::max(0, x - clear_gap); column <= std::min(picture_width - 1, x + clear_gap);
+             ++column) {
+            if (bare.inked_columns[static_cast<std::size_t>(column)])
+                return true;
+        }
+        return false;
+    };
+    int changed = 0;
+    int best = 1000;
+    for (int y = 0; y < picture_height; ++y) {
+        for (int x = 0; x < picture_width; ++x) {
+            const std::size_t at = static_cast<std::size_t>(y) * picture_width + static_cast<std::size_t>(x);
+            if (difference(shown[at], bare.pixels[at]) == 0)
+                continue;
+            ++changed;
+            best = std::min(best, difference(shown[at], text_colour));
+            const bool on_status_line = y >= text_top && y < bar_top && line != figures_line::above;
+            const bool on_line_above = y >= text_top - 20 && y < text_top && line != figures_line::status;
+            if ((!on_status_line && !on_line_above) || (on_status_line && near_text(x)) ||
+                inside_close_hot_area(x, y))
+                return testing::AssertionFailure() << "figures drawn at " << x << "," << y << ": "
+                                                   << shown[at] << " instead of " << bare.pixels[at];
+        }
+    }
+    if (changed == 0)
+        return testing::AssertionFailure() << "no figures drawn";
+    if (best > 20)
+        return testing::AssertionFailure() << "no pixel of the figures in the text colour";
+    return testing::AssertionSuccess();
+}
+
+testing::AssertionResult same_frame(const std::vector<rgb>& shown, const bare_frame& bare) {
+    for (std::size_t at = 0; at < shown.size(); ++at) {
+        if (difference(shown[at], bare.pixels[at]) != 0)
+            return testing::AssertionFailure()
+                   << "at " << at % picture_width << "," << at / picture_width << " the window shows "
+                   << shown[at] << ", without figures it showed " << bare.pixels[at];
+    }
+    return testing::AssertionSuccess();
+}
+
+TEST_F(SplashWindowWindows, TransferFiguresKeepClearOfTheTextsAndTheCloseMark) {
+    struct splash_case {
+        const char* what;
+        bool russian;
+        std::wstring status;
+        figures_line line;
+    };
+    const splash_case splashes[] = {
+        {"English", false, format_wide(text_for(text_id::downloading_updates, false), 33),
+         figures_line::status},
+        // How much of the Russian figures fits beside depends on the font.
+        {"Russian", true, format_wide(text_for(text_id::downloading_updates, true), 33),
+         figures_line::either},
+        {"a Russian status too long for figures beside it", true,
+         format_wide(text_for(text_id::connection_attempt, true), 3) + L" " +
+             format_wide(text_for(text_id::downloading_updates, true), 33),
+         figures_line::above},
+    };
+    struct row {
+        const char* what;
+        double bytes_per_second;
+        double seconds_left;
+    };
+    const row rows[] = {
+        {"12.3 MiB/s, 1:23 left", 12.3 * 1024 * 1024, 83},
+        {"above 1 GiB/s", 1.7 * 1024 * 1024 * 1024, 4},
+        {"98 hours left", 1.0, 98.0 * 3600},
+        {"no time known", 512, -1},
+    };
+    for (const auto& splash : splashes) {
+        SCOPED_TRACE(splash.what);
+        show(splash.status, 1, 3, splash.russian);
+        ASSERT_NE(window_, nullptr);
+        ASSERT_TRUE(eventually([&](const screen_shot& shot) { return shows_bar(shot, 183); }));
+        const screen_shot first;
+        bare_frame bare{window_pixels(first), std::vector<bool>(picture_width)};
+        const ink text = ink_between(first, 0, picture_width);
+        ASSERT_LE(text.first, text.last) << "no text (are fonts installed in the Wine prefix?)";
+        for (int x = 0; x < picture_width; ++x)
+            bare.inked_columns[static_cast<std::size_t>(x)] = ink_between(first, x, x + 1).first == x;
+        for (const auto& r : rows) {
+            SCOPED_TRACE(r.what);
+            splash_->set_transfer_figures(r.bytes_per_second, r.seconds_left);
+            EXPECT_TRUE(eventually([&](const screen_shot& shot) {
+                return figures_clear_of_the_rest(window_pixels(shot), bare, splash.line);
+            }));
+            // A stalled download reports 0 B/s, which clears them: the bare frame, pixel for pixel.
+            splash_->set_transfer_figures(0, r.seconds_left);
+            EXPECT_TRUE(
+                eventually([&](const screen_shot& shot) { return same_frame(window_pixels(shot), bare); }));
+        }
+        EXPECT_FALSE(splash_->closed);
+        splash_.reset();
+    }
 }
 
 // A launcher whose picture is missing shows nothing, waits for nothing and cannot be closed.

@@ -1,13 +1,14 @@
 // The launcher behind the proxy the system names for it (the environment on Linux, the
 // Internet settings under Wine), against nginx through the test server's proxies: over http
-// and through a tunnel for https, around a proxy that refuses, and past it for a host the
-// settings exempt. On Windows these tests run alone, since the settings are the whole
-// prefix's.
+// and through a tunnel for https, around a proxy that refuses, past it for a host the settings
+// exempt, and (Windows) as a configuration script names it. On Windows these tests run alone, since the
+// settings are the whole prefix's.
 #include "tests/e2e/e2e_support.hpp"
 #include "tests/e2e/system_proxy_setting.hpp"
 #include "tests/patchmaker/patch_maker_support.hpp"
 #include "tests/support/client_record.hpp"
 #include "tests/support/http_test_server.hpp"
+#include "tests/support/system_probe.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/test_process.hpp"
 #include "update/documents/manifests.hpp"
@@ -101,7 +102,7 @@ TEST_F(EndToEndProxy, TheLauncherGoesThroughTheSystemsProxy) {
     const std::string nginx = authority_of(site_.base_url());
     publish(site_.base_url());
     {
-        const test::system_proxy_setting setting(authority_of(server.proxy_url), "");
+        const test::system_proxy_setting setting({authority_of(server.proxy_url), "", ""});
         EXPECT_TRUE(install_with(QZ4_E2E_LAUNCHER_PATH));
         const strings lines = log_.new_lines();
         EXPECT_GE(count_with(lines, "forwarding GET http://" + nginx + "/qz4/version.json"), 1u);
@@ -109,13 +110,13 @@ TEST_F(EndToEndProxy, TheLauncherGoesThroughTheSystemsProxy) {
     }
     {
         // A host the settings exempt is asked directly.
-        const test::system_proxy_setting setting(authority_of(server.proxy_url), "127.0.0.1");
+        const test::system_proxy_setting setting({authority_of(server.proxy_url), "127.0.0.1", ""});
         EXPECT_TRUE(install_with(QZ4_E2E_LAUNCHER_PATH));
         EXPECT_EQ(count_with(log_.new_lines(), "/qz4/"), 0u);
     }
     {
         // A proxy that refuses is asked for the first document only; everything goes directly.
-        const test::system_proxy_setting setting(authority_of(server.refusing_proxy_url), "");
+        const test::system_proxy_setting setting({authority_of(server.refusing_proxy_url), "", ""});
         EXPECT_TRUE(install_with(QZ4_E2E_LAUNCHER_PATH));
         const strings lines = log_.new_lines();
         EXPECT_GE(count_with(lines, "refusing GET http://" + nginx + "/qz4/version.json"), 1u);
@@ -126,11 +127,26 @@ TEST_F(EndToEndProxy, TheLauncherGoesThroughTheSystemsProxy) {
 TEST_F(EndToEndProxy, HttpsGoesThroughATunnel) {
     const auto& server = test::http_server();
     publish(site_.tls_base_url());
-    const test::system_proxy_setting setting(authority_of(server.proxy_url), "");
+    const test::system_proxy_setting setting({authority_of(server.proxy_url), "", ""});
     EXPECT_TRUE(install_with(QZ4_E2E_HTTPS_LAUNCHER_PATH));
     const strings lines = log_.new_lines();
     EXPECT_GE(count_with(lines, "forwarding CONNECT " + authority_of(site_.tls_base_url())), 1u);
     EXPECT_EQ(count_with(lines, "GET "), 0u) << "nothing of https in the clear";
+}
+
+// Windows finds the proxy by running the script the Internet settings name.
+TEST_F(EndToEndProxy, AConfigurationScriptNamesTheProxyWindows) {
+    if (const std::string reason = test::windows_only_skip_reason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    const auto& server = test::http_server();
+    test::write_file(server.root / "e2e-proxy.pac", "function FindProxyForURL(url, host) { return \"PROXY " +
+                                                        authority_of(server.proxy_url) + "\"; }\n");
+    publish(site_.base_url());
+    const test::system_proxy_setting setting({"", "", server.url("e2e-proxy.pac")});
+    EXPECT_TRUE(install_with(QZ4_E2E_LAUNCHER_PATH));
+    EXPECT_GE(
+        count_with(log_.new_lines(), "forwarding GET http://" + authority_of(site_.base_url()) + "/qz4/"),
+        4u);
 }
 
 } // namespace

@@ -8,11 +8,16 @@
 
 namespace qz4::test {
 
+struct proxy_configuration {
+    std::string proxy;    // "127.0.0.1:3128", for http and https; empty: none
+    std::string bypassed; // a host sent around the proxy; empty: none
+    // Windows only: the URL of an automatic configuration script (a PAC file).
+    std::string script_url;
+};
+
 class system_proxy_setting {
 public:
-    // `proxy` ("127.0.0.1:3128") for http and https, except for the host `bypassed` (none when
-    // empty).
-    system_proxy_setting(const std::string& proxy, const std::string& bypassed);
+    explicit system_proxy_setting(const proxy_configuration& configuration);
     ~system_proxy_setting();
     system_proxy_setting(const system_proxy_setting&) = delete;
     system_proxy_setting& operator=(const system_proxy_setting&) = delete;

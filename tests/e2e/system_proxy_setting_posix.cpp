@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <map>
 #include <optional>
+#include <stdexcept>
 
 namespace qz4::test {
 
@@ -24,18 +25,22 @@ struct system_proxy_setting::earlier {
     std::map<std::string, std::optional<std::string>> values;
 };
 
-system_proxy_setting::system_proxy_setting(const std::string& proxy, const std::string& bypassed)
+system_proxy_setting::system_proxy_setting(const proxy_configuration& configuration)
     : earlier_(std::make_unique<earlier>()) {
+    if (!configuration.script_url.empty())
+        throw std::logic_error("the proxy environment names no configuration script");
     for (const char* name : proxy_variables) {
         const char* value = std::getenv(name);
         earlier_->values[name] = value ? std::optional<std::string>(value) : std::nullopt;
         ::unsetenv(name);
     }
-    const std::string url = "http://" + proxy;
-    ::setenv("http_proxy", url.c_str(), 1);
-    ::setenv("https_proxy", url.c_str(), 1);
-    if (!bypassed.empty())
-        ::setenv("no_proxy", bypassed.c_str(), 1);
+    if (!configuration.proxy.empty()) {
+        const std::string url = "http://" + configuration.proxy;
+        ::setenv("http_proxy", url.c_str(), 1);
+        ::setenv("https_proxy", url.c_str(), 1);
+    }
+    if (!configuration.bypassed.empty())
+        ::setenv("no_proxy", configuration.bypassed.c_str(), 1);
 }
 
 system_proxy_setting::~system_proxy_setting() {

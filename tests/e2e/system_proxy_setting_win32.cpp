@@ -21,6 +21,7 @@ constexpr wchar_t settings_value[] = L"DefaultConnectionSettings";
 constexpr std::uint32_t settings_version = 0x46;
 constexpr std::uint32_t direct_flag = 1;
 constexpr std::uint32_t proxy_flag = 2;
+constexpr std::uint32_t script_flag = 4;
 
 void append_number(std::vector<BYTE>& record, std::uint32_t number) {
     for (int shift = 0; shift < 32; shift += 8)
@@ -32,14 +33,16 @@ void append_text(std::vector<BYTE>& record, const std::string& text) {
     record.insert(record.end(), text.begin(), text.end());
 }
 
-std::vector<BYTE> connection_record(const std::string& proxy, const std::string& bypassed) {
+// Never automatic detection: a test prefix has nothing to find.
+std::vector<BYTE> connection_record(const proxy_configuration& configuration) {
     std::vector<BYTE> record;
     append_number(record, settings_version);
     append_number(record, 1);
-    append_number(record, direct_flag | proxy_flag); // no automatic detection, no script
-    append_text(record, proxy);
-    append_text(record, bypassed);
-    append_text(record, "");
+    append_number(record, direct_flag | (configuration.proxy.empty() ? 0 : proxy_flag) |
+                              (configuration.script_url.empty() ? 0 : script_flag));
+    append_text(record, configuration.proxy);
+    append_text(record, configuration.bypassed);
+    append_text(record, configuration.script_url);
     record.resize(record.size() + 32); // what Windows keeps after the script's URL
     return record;
 }
@@ -68,7 +71,7 @@ struct system_proxy_setting::earlier {
     std::optional<std::vector<BYTE>> record;
 };
 
-system_proxy_setting::system_proxy_setting(const std::string& proxy, const std::string& bypassed)
+system_proxy_setting::system_proxy_setting(const proxy_configuration& configuration)
     : earlier_(std::make_unique<earlier>()) {
     const auto key = open_connections();
     DWORD size = 0;
@@ -80,7 +83,7 @@ system_proxy_setting::system_proxy_setting(const std::string& proxy, const std::
             ERROR_SUCCESS)
             earlier_->record = std::move(record);
     }
-    write_record(key.get(), connection_record(proxy, bypassed));
+    write_record(key.get(), connection_record(configuration));
 }
 
 system_proxy_setting::~system_proxy_setting() {

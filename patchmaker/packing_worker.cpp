@@ -14,6 +14,7 @@
 #include "patchmaker/console_text.hpp"
 #include "patchmaker/copy_names.hpp"
 #include "patchmaker/patch_maker_state.hpp"
+#include "update/documents/file_cache.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
 
@@ -87,6 +88,9 @@ private:
 
     void handle(const queued_file& file) {
         const file_names names = name_file(state_, file);
+        const std::string key = wide_to_utf8(names.key);
+        if (reuse_unopened(names, key, file.position))
+            return;
         // One open serves everything the run reads of the file: its stamp, digest and copy all
         // come from the same file, and never from whatever a link put in its place since the
         // listing.
@@ -97,19 +101,67 @@ private:
             ++state_.failed_files;
             return;
         }
-        const std::string key = wide_to_utf8(names.key);
-        std::optional<nlohmann::json> record = reuse_cached(names, key, *stamp, input);
-        if (!record)
-            record = publish_anew(names, input);
-        if (!record) {
+        std::optional<published> result = reuse_cached(names, key, *stamp, input);
+        if (!result)
+            result = publish_anew(names, input);
+        if (!result) {
             ++state_.failed_files; // reported; the file stays out of the cache
             return;
         }
         // The stamp taken before the file was read: a file changed while it was read does not
         // match it, and is read again by the next run.
-        state_.new_cache.store_stamp(key, *stamp, &*record);
+        cached_file entry{*stamp, json_text_compact(result->record), result->copy};
+        keep(key, file.position, std::move(entry), std::move(result->record));
+    }
+
+    struct published {
+        nlohmann::json record;
+        std::optional<plain_file_status> copy; // the server copy, as it was when found good or made
+    };
+
+    void keep(const std::string& key, std::size_t position, cached_file entry, nlohmann::json record) {
+        state_.new_cache.store(key, std::move(entry));
         std::lock_guard lock(state_.files_mutex);
-        state_.index_slots.at(file.position) = std::move(*record);
+        state_.index_slots.at(position) = std::move(record);
+    }
+
+    // The cached record of a file whose stamp (from one look at its name, the file unopened)
+    // and server copy's size and write time are the ones stored with it. Anything else goes
+    // the long way, which opens the file and proves its copy by digest.
+    bool reuse_unopened(const file_names& names, const std::string& key, std::size_t position) {
+        const cached_file* cached = state_.old_cache.find(key);
+        if (cached == nullptr || !cached->copy)
+            return false;
+        const std::optional<plain_file_status> input = stat_plain_file(names.full);
+        if (!input || (input->size ^ input->write_time) != cached->stamp)
+            return false;
+        nlohmann::json record;
+        std::optional<std::wstring> below;
+        std::uint32_t update = 0;
+        try {
+            record = parse_json_text(cached->record);
+            below = server_copy_path(record.at("r").get<std::string>());
+            update = json_number_u32(record.at("u"));
+            if (!record.contains("l_sha256") || (record.contains("r_pack") && !record.contains("r_sha256")))
+                return false; // the long way adds them
+        } catch (const nlohmann::json::exception&) {
+            return false;
+        }
+        if (!below || stat_plain_file(join_path(state_.output_dir, *below)) != cached->copy)
+            return false;
+        note_reused(record, update);
+        keep(key, position, *cached, std::move(record));
+        return true;
+    }
+
+    void note_reused(const nlohmann::json& record, std::uint32_t update) {
+        state_.out.print(
+            format_narrow("Using cached: %s\n", record.at("r").get_ref<const std::string&>().c_str()));
+        state_.note_referenced(update);
+        // A copy made for an update that was never published (a run that stopped on a
+        // failed file) is new to players: the tree has changed even if no file did since.
+        if (update > state_.current_version)
+            state_.update_detected = true;
     }
 
     void report_unreadable(const file_names& names) {
@@ -118,16 +170,18 @@ private:
 
     // The cached record, when the file's stamp is the one stored with it and its server
     // copy is still in the output tree with the digests the record names.
-    std::optional<nlohmann::json> reuse_cached(const file_names& names, const std::string& key, std::uint64_t stamp,
-                                               file_handle& input) {
-        nlohmann::json cached;
-        if (!state_.old_cache.lookup_stamp(key, stamp, &cached))
+    std::optional<published> reuse_cached(const file_names& names, const std::string& key,
+                                          std::uint64_t stamp, file_handle& input) {
+        const cached_file* entry = state_.old_cache.find(key);
+        if (entry == nullptr || entry->stamp != stamp)
             return std::nullopt;
+        nlohmann::json cached;
         std::optional<std::wstring> below;
         std::string remote;
         expected_copy expected;
         std::uint32_t update = 0;
         try {
+            cached = parse_json_text(entry->record);
             remote = cached.at("r").get<std::string>();
             below = server_copy_path(remote);
             expected = expected_server_copy(cached);
@@ -139,6 +193,8 @@ private:
         // published anew, under a name the launcher can fetch.
         const std::wstring server_copy =
             join_path(state_.output_dir, below ? *below : replace_all(utf8_to_wide(remote), L"/", L"\\"));
+        // Taken before the digest: a copy changed while it is hashed does not match it later.
+        const std::optional<plain_file_status> copy = below ? stat_plain_file(server_copy) : std::nullopt;
         const digest_texts found = below ? file_digests(server_copy, buffer_, digests_) : digest_texts{};
         // A missing copy must not pass for an empty one, whose digest text is empty too; any
         // other digest proves the copy is there.
@@ -151,13 +207,8 @@ private:
         }
         if (!add_sha256(names, input, server_copy, found, cached))
             return std::nullopt; // reported
-        state_.out.print(format_narrow("Using cached: %s\n", remote.c_str()));
-        state_.note_referenced(update);
-        // A copy made for an update that was never published (a run that stopped on a
-        // failed file) is new to players: the tree has changed even if no file did since.
-        if (update > state_.current_version)
-            state_.update_detected = true;
-        return cached;
+        note_reused(cached, update);
+        return published{std::move(cached), copy};
     }
 
     // What the server copy of a cached record must hash to: the packed copy's digests, or the
@@ -206,7 +257,7 @@ private:
             format_narrow("Checksum mismatch for %s file: %S\n", which, shown_path(path).c_str()));
     }
 
-    std::optional<nlohmann::json> publish_anew(const file_names& names, file_handle& input) {
+    std::optional<published> publish_anew(const file_names& names, file_handle& input) {
         state_.update_detected = true;
         state_.note_referenced(state_.next_version);
         state_.out.print(format_narrow("Processing: %S\n", shown_path(names.relative).c_str()));
@@ -234,7 +285,7 @@ private:
             record.r_size = record.l_size;
         }
         record.r = remote_path_text(state_.next_version, names.stem, packed);
-        return file_record_json(record);
+        return published{file_record_json(record), stat_plain_file(packed ? names.packed : names.output)};
     }
 
     // The file's size and digest. A file that cannot be read through is a failure: published

@@ -38,8 +38,9 @@ public:
         state_.output_dir = join_path(setup_.directory, L"output");
         state_.config_path = join_path(setup_.directory, L"config.json");
         state_.cache_path = join_path(setup_.directory, L"cache.json");
+        state_.cache_companion_path = join_path(setup_.directory, L"cache.bin");
         key_path_ = join_path(setup_.directory, signing_key_name);
-        state_.old_cache.load(state_.cache_path);
+        state_.old_cache.load(state_.cache_path, state_.cache_companion_path);
         create_directories(state_.input_dir);
         create_directories(state_.output_dir);
 
@@ -66,12 +67,7 @@ public:
             saved = raise_version();
         if (!state_.terminate_requested && saved)
             saved = publish();
-        if (!state_.new_cache.save(state_.cache_path)) {
-            state_.out.print(
-                format_narrow("!!! Error writing file: %S\n", shown_path(state_.cache_path).c_str()));
-            saved = false;
-        }
-        return saved;
+        return save_cache() && saved;
     }
 
 private:
@@ -184,28 +180,28 @@ private:
     // The names of this update's new copies, given out before any worker starts, so that they
     // are the same whatever order the workers finish in.
     std::vector<std::wstring> copy_stems(const std::vector<std::wstring>& files) {
-        old_entries_ = state_.old_cache.snapshot();
-        const nlohmann::json& cache = old_entries_;
         const std::string next_prefix = std::to_string(state_.next_version) + "/";
         std::vector<std::wstring> keys;
         std::vector<std::wstring> kept;
         for (const auto& file : files) {
             keys.push_back(to_lower(file.substr(std::min(file.size(), state_.input_dir.size() + 1))));
-            kept.push_back(kept_stem(cache, keys.back(), next_prefix));
+            kept.push_back(kept_stem(state_.old_cache.find(wide_to_utf8(keys.back())), next_prefix));
         }
         return assign_copy_stems(keys, kept);
     }
 
     // The stem of a copy that a run which published nothing made under the number this run
     // gives out, so that reusing it cannot clash with the new copies beside it.
-    static std::wstring kept_stem(const nlohmann::json& cache, const std::wstring& key,
-                                  const std::string& next_prefix) {
-        if (!cache.is_object())
+    static std::wstring kept_stem(const cached_file* cached, const std::string& next_prefix) {
+        // Most records name an older update: they are not parsed at all.
+        if (cached == nullptr || cached->record.find("\"r\":\"" + next_prefix) == std::string::npos)
             return {};
-        const auto entry = cache.find(wide_to_utf8(key));
-        if (entry == cache.end() || !entry->is_object() || !entry->contains("data"))
+        nlohmann::json record;
+        try {
+            record = parse_json_text(cached->record);
+        } catch (const nlohmann::json::exception&) {
             return {};
-        const nlohmann::json& record = entry->at("data");
+        }
         if (!record.is_object() || !record.contains("r") || !record.at("r").is_string())
             return {};
         std::string remote = record.at("r").get<std::string>();
@@ -232,9 +228,15 @@ private:
     bool give_up() {
         const unsigned failed = state_.failed_files;
         state_.out.print(format_narrow("Nothing was published: %u file(s) failed.\n", failed));
-        if (!state_.new_cache.save(state_.cache_path))
-            state_.out.print(
-                format_narrow("!!! Error writing file: %S\n", shown_path(state_.cache_path).c_str()));
+        (void)save_cache();
+        return false;
+    }
+
+    bool save_cache() {
+        if (state_.new_cache.save(state_.cache_path, state_.cache_companion_path, state_.old_cache))
+            return true;
+        state_.out.print(
+            format_narrow("!!! Error writing file: %S\n", shown_path(state_.cache_path).c_str()));
         return false;
     }
 
@@ -242,7 +244,7 @@ private:
         if (state_.update_detected)
             return;
         state_.out.print("No change in files detected. Comparing cache...\n");
-        const bool same = state_.new_cache.snapshot() == old_entries_;
+        const bool same = state_.new_cache.same_document(state_.old_cache);
         state_.update_detected = !same;
         state_.out.print(same ? "No update detected.\n" : "Update detected!\n");
     }
@@ -325,7 +327,7 @@ private:
             return std::nullopt;
         // version.json goes last: a launcher that sees the new number finds its index ready,
         // and the signatures of both.
-        if (!write_document_text(version_path, version)) {
+        if (!write_unless_same(version_path, version)) {
             state_.out.print(format_narrow("!!! Error writing file: %S\n", shown_path(version_path).c_str()));
             return std::nullopt;
         }
@@ -349,12 +351,22 @@ private:
         const signature_file signature =
             key_->sign(kind, product_guid(), state_.current_version,
                        std::span(reinterpret_cast<const std::uint8_t*>(document.data()), document.size()));
-        if (write_document_text(
+        if (write_unless_same(
                 signature_path,
                 std::string_view(reinterpret_cast<const char*>(signature.data()), signature.size())))
             return true;
         state_.out.print(format_narrow("!!! Error writing file: %S\n", shown_path(signature_path).c_str()));
         return false;
+    }
+
+    // A run that changes nothing leaves the output tree as it was, times and all, so that
+    // mirrors have nothing new to fetch.
+    static bool write_unless_same(const std::wstring& path, std::string_view text) {
+        byte_buffer present;
+        if (read_file_bytes(path, present) &&
+            std::string_view(reinterpret_cast<const char*>(present.data()), present.length) == text)
+            return true;
+        return write_document_text(path, text);
     }
 
     // The index of an unchanged tree is the one already there, packed copy and all: packing
@@ -381,9 +393,6 @@ private:
 
     const patch_maker_setup& setup_;
     patch_maker_state& state_;
-    // The old cache as loaded; nothing changes it during a run, so one copy serves both the
-    // copy names and the final comparison.
-    nlohmann::json old_entries_;
     std::wstring key_path_;
     std::optional<signing_key> key_;     // none when the publisher signs nothing
     std::uint64_t validity_seconds_ = 0; // of a signed version.json

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "patchmaker/encoder_pool.hpp"
-#include "update/documents/file_cache.hpp"
+#include "patchmaker/publisher_cache.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -42,6 +42,7 @@ struct patch_maker_state {
     std::wstring output_dir;
     std::wstring config_path;
     std::wstring cache_path;
+    std::wstring cache_companion_path;
 
     nlohmann::json configuration;
     bool optimize = true;
@@ -60,8 +61,8 @@ struct patch_maker_state {
     std::mutex files_mutex;                                 // guards index_slots
     std::vector<std::optional<nlohmann::json>> index_slots; // one per enumerated file, in order
 
-    file_cache old_cache;
-    file_cache new_cache;
+    publisher_cache old_cache; // as loaded; nothing stores into it
+    publisher_cache new_cache;
     encoder_pool encoders;
 
     console_printer& out;

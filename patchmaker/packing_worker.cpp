@@ -50,10 +50,14 @@ file_names name_file(const patch_maker_state& state, const queued_file& file) {
     names.full = file.path;
     names.relative = file.path.substr(std::min(file.path.size(), state.input_dir.size() + 1));
     names.key = to_lower(names.relative);
-    names.stem = file.stem.empty() ? names.key : file.stem;
+    return names;
+}
+
+// Only a file published anew needs them.
+void name_copy(patch_maker_state& state, std::size_t position, file_names& names) {
+    names.stem = state.copy_stem(position);
     names.output = join_path(state.output_dir, join_path(std::to_wstring(state.next_version), names.stem));
     names.packed = names.output + L".lzma2";
-    return names;
 }
 
 class worker {
@@ -87,7 +91,7 @@ private:
     }
 
     void handle(const queued_file& file) {
-        const file_names names = name_file(state_, file);
+        file_names names = name_file(state_, file);
         const std::string key = wide_to_utf8(names.key);
         if (reuse_unopened(names, key, file.position))
             return;
@@ -102,16 +106,17 @@ private:
             return;
         }
         std::optional<published> result = reuse_cached(names, key, *stamp, input);
-        if (!result)
+        if (!result) {
+            name_copy(state_, file.position, names);
             result = publish_anew(names, input);
+        }
         if (!result) {
             ++state_.failed_files; // reported; the file stays out of the cache
             return;
         }
         // The stamp taken before the file was read: a file changed while it was read does not
         // match it, and is read again by the next run.
-        cached_file entry{*stamp, json_text_compact(result->record), result->copy};
-        keep(key, file.position, std::move(entry), std::move(result->record));
+        keep(key, file.position, cached_file{*stamp, compact_text(result->record), result->copy});
     }
 
     struct published {
@@ -119,7 +124,8 @@ private:
         std::optional<plain_file_status> copy; // the server copy, as it was when found good or made
     };
 
-    void keep(const std::string& key, std::size_t position, cached_file entry, nlohmann::json record) {
+    void keep(const std::string& key, std::size_t position, cached_file entry) {
+        std::string record = entry.record;
         state_.new_cache.store(key, std::move(entry));
         std::lock_guard lock(state_.files_mutex);
         state_.index_slots.at(position) = std::move(record);
@@ -150,7 +156,7 @@ private:
         if (!below || stat_plain_file(join_path(state_.output_dir, *below)) != cached->copy)
             return false;
         note_reused(record, update);
-        keep(key, position, *cached, std::move(record));
+        keep(key, position, *cached);
         return true;
     }
 

@@ -11,7 +11,6 @@
 #include "common/utc_time.hpp"
 #include "patchmaker/announcement.hpp"
 #include "patchmaker/console_text.hpp"
-#include "patchmaker/copy_names.hpp"
 #include "patchmaker/guid.hpp"
 #include "patchmaker/interrupts.hpp"
 #include "patchmaker/patch_maker_state.hpp"
@@ -169,48 +168,12 @@ private:
     }
 
     void queue(const std::vector<std::wstring>& files) {
-        const std::vector<std::wstring> stems = copy_stems(files);
+        state_.enumerated = files;
         std::lock_guard lock(state_.queue_mutex);
         for (std::size_t i = 0; i < files.size(); ++i)
-            state_.file_queue.push_back({files[i], i, stems[i]});
+            state_.file_queue.push_back({files[i], i});
         std::lock_guard slots(state_.files_mutex);
         state_.index_slots.assign(files.size(), std::nullopt);
-    }
-
-    // The names of this update's new copies, given out before any worker starts, so that they
-    // are the same whatever order the workers finish in.
-    std::vector<std::wstring> copy_stems(const std::vector<std::wstring>& files) {
-        const std::string next_prefix = std::to_string(state_.next_version) + "/";
-        std::vector<std::wstring> keys;
-        std::vector<std::wstring> kept;
-        for (const auto& file : files) {
-            keys.push_back(to_lower(file.substr(std::min(file.size(), state_.input_dir.size() + 1))));
-            kept.push_back(kept_stem(state_.old_cache.find(wide_to_utf8(keys.back())), next_prefix));
-        }
-        return assign_copy_stems(keys, kept);
-    }
-
-    // The stem of a copy that a run which published nothing made under the number this run
-    // gives out, so that reusing it cannot clash with the new copies beside it.
-    static std::wstring kept_stem(const cached_file* cached, const std::string& next_prefix) {
-        // Most records name an older update: they are not parsed at all.
-        if (cached == nullptr || cached->record.find("\"r\":\"" + next_prefix) == std::string::npos)
-            return {};
-        nlohmann::json record;
-        try {
-            record = parse_json_text(cached->record);
-        } catch (const nlohmann::json::exception&) {
-            return {};
-        }
-        if (!record.is_object() || !record.contains("r") || !record.at("r").is_string())
-            return {};
-        std::string remote = record.at("r").get<std::string>();
-        if (!remote.starts_with(next_prefix))
-            return {};
-        remote.erase(0, next_prefix.size());
-        if (record.contains("r_pack") && remote.ends_with(".lzma2"))
-            remote.resize(remote.size() - 6);
-        return server_copy_path(remote).value_or(std::wstring());
     }
 
     void run_workers(std::size_t file_count) {
@@ -263,14 +226,23 @@ private:
         return true;
     }
 
-    nlohmann::json index_files() {
+    // The index as json_text_compact writes it, put together from the records' own texts: a
+    // large tree's index is neither parsed nor built as a document.
+    std::string index_text() {
+        std::string text =
+            "{\"config\":" + compact_text(json_member(state_.configuration, "client")) + ",\"files\":";
         std::lock_guard lock(state_.files_mutex);
-        nlohmann::json files; // null when no file made it, as the launcher expects
-        for (auto& slot : state_.index_slots) {
-            if (slot)
-                files.push_back(std::move(*slot));
+        const char* separator = "[";
+        for (const auto& slot : state_.index_slots) {
+            if (!slot)
+                continue;
+            text += separator;
+            text += *slot;
+            separator = ",";
         }
-        return files;
+        // null when no file made it, as the launcher expects
+        text += *separator == '[' ? "null" : "]";
+        return text + "}\r\n";
     }
 
     bool publish() {
@@ -281,8 +253,7 @@ private:
         const std::wstring packed_index_path = index_path + L".lzma2";
         create_directories(parent_directory(index_path));
 
-        const std::string index =
-            json_text_compact(index_document(json_member(state_.configuration, "client"), index_files()));
+        const std::string index = index_text();
         if (!already_published(index_path, packed_index_path, index)) {
             // The packed copy goes first: a run that stops between the two writes leaves an
             // index without a packed copy (launchers then take the plain one), never a packed

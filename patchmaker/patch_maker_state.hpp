@@ -31,7 +31,6 @@ private:
 struct queued_file {
     std::wstring path;    // full path below the input directory
     std::size_t position; // place in the enumeration, and so in the index
-    std::wstring stem;    // its new server copy below the update's directory (see copy_names.hpp)
 };
 
 struct patch_maker_state {
@@ -56,10 +55,14 @@ struct patch_maker_state {
     // Files that could not be read, packed or copied: any of them and nothing is published.
     std::atomic<unsigned> failed_files{0};
 
+    // Every file listed, in order; set before the workers start and not changed after.
+    std::vector<std::wstring> enumerated;
+
     std::mutex queue_mutex; // guards file_queue
     std::deque<queued_file> file_queue;
-    std::mutex files_mutex;                                 // guards index_slots
-    std::vector<std::optional<nlohmann::json>> index_slots; // one per enumerated file, in order
+    std::mutex files_mutex; // guards index_slots
+    // One per enumerated file, in order: its record as compact_text gives it.
+    std::vector<std::optional<std::string>> index_slots;
 
     publisher_cache old_cache; // as loaded; nothing stores into it
     publisher_cache new_cache;
@@ -70,6 +73,16 @@ struct patch_maker_state {
 
     // Lowers min_referenced_version to `update` if that is smaller.
     void note_referenced(std::uint32_t update);
+
+    // The name of the new server copy of the file at `position` below the update's directory
+    // (copy_names.hpp). All are given out together, the first time a worker needs one, so that
+    // they are the same whatever order the workers finish in, and a run that makes no copy
+    // gives out none.
+    [[nodiscard]] const std::wstring& copy_stem(std::size_t position);
+
+private:
+    std::once_flag stems_given_;
+    std::vector<std::wstring> stems_; // written once, under stems_given_
 };
 
 // Takes files from the queue until it is empty or a stop is requested; see packing_worker.cpp.

@@ -88,6 +88,13 @@ bool same_entry(const cached_file& a, const cached_file& b) {
 
 } // namespace
 
+std::string compact_text(const nlohmann::json& value) {
+    std::string text = json_text_compact(value);
+    if (text.ends_with("\r\n"))
+        text.resize(text.size() - 2);
+    return text;
+}
+
 void publisher_cache::load(const std::wstring& document_path, const std::wstring& companion_path) {
     const std::lock_guard lock(mutex_);
     entries_.clear();
@@ -149,7 +156,7 @@ void publisher_cache::load_document(const std::wstring& document_path) {
             continue;
         }
         entries_.insert_or_assign(key, cached_file{entry.at("cache").get<std::uint64_t>(),
-                                                   json_text_compact(entry.at("data")), std::nullopt});
+                                                   compact_text(entry.at("data")), std::nullopt});
     }
 }
 

@@ -9,6 +9,8 @@
 
 #include "common/file_system.hpp"
 
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -18,9 +20,13 @@
 
 namespace qz4 {
 
+// A value as the compact layout writes it, without the line break: the text of a record
+// that the cache keeps and the index is put together from.
+[[nodiscard]] std::string compact_text(const nlohmann::json& value);
+
 struct cached_file {
     std::uint64_t stamp = 0;               // the input file's stamp (file_cache.hpp)
-    std::string record;                    // its published record, compact JSON text
+    std::string record;                    // its published record, as compact_text gives it
     std::optional<plain_file_status> copy; // its server copy as last found good
 };
 

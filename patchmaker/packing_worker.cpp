@@ -121,7 +121,7 @@ private:
 
     struct published {
         nlohmann::json record;
-        std::optional<plain_file_status> copy; // the server copy, as it was when found good or made
+        std::optional<proven_copy> copy; // none when it could not be looked at
     };
 
     void keep(const std::string& key, std::size_t position, cached_file entry) {
@@ -141,28 +141,16 @@ private:
         const std::optional<plain_file_status> input = stat_plain_file(names.full);
         if (!input || (input->size ^ input->write_time) != cached->stamp)
             return false;
-        nlohmann::json record;
-        std::optional<std::wstring> below;
-        std::uint32_t update = 0;
-        try {
-            record = parse_json_text(cached->record);
-            below = server_copy_path(record.at("r").get<std::string>());
-            update = json_number_u32(record.at("u"));
-            if (!record.contains("l_sha256") || (record.contains("r_pack") && !record.contains("r_sha256")))
-                return false; // the long way adds them
-        } catch (const nlohmann::json::exception&) {
+        const std::optional<std::wstring> below = server_copy_path(cached->copy->remote);
+        if (!below || stat_plain_file(join_path(state_.output_dir, *below)) != cached->copy->status)
             return false;
-        }
-        if (!below || stat_plain_file(join_path(state_.output_dir, *below)) != cached->copy)
-            return false;
-        note_reused(record, update);
+        note_reused(cached->copy->remote, cached->copy->update);
         keep(key, position, *cached);
         return true;
     }
 
-    void note_reused(const nlohmann::json& record, std::uint32_t update) {
-        state_.out.print(
-            format_narrow("Using cached: %s\n", record.at("r").get_ref<const std::string&>().c_str()));
+    void note_reused(const std::string& remote, std::uint32_t update) {
+        state_.out.print(format_narrow("Using cached: %s\n", remote.c_str()));
         state_.note_referenced(update);
         // A copy made for an update that was never published (a run that stopped on a
         // failed file) is new to players: the tree has changed even if no file did since.
@@ -213,8 +201,11 @@ private:
         }
         if (!add_sha256(names, input, server_copy, found, cached))
             return std::nullopt; // reported
-        note_reused(cached, update);
-        return published{std::move(cached), copy};
+        note_reused(remote, update);
+        std::optional<proven_copy> proven;
+        if (copy)
+            proven = proven_copy{*copy, update, remote};
+        return published{std::move(cached), std::move(proven)};
     }
 
     // What the server copy of a cached record must hash to: the packed copy's digests, or the
@@ -291,7 +282,10 @@ private:
             record.r_size = record.l_size;
         }
         record.r = remote_path_text(state_.next_version, names.stem, packed);
-        return published{file_record_json(record), stat_plain_file(packed ? names.packed : names.output)};
+        std::optional<proven_copy> proven;
+        if (const auto made = stat_plain_file(packed ? names.packed : names.output))
+            proven = proven_copy{*made, record.u, record.r};
+        return published{file_record_json(record), std::move(proven)};
     }
 
     // The file's size and digest. A file that cannot be read through is a failure: published

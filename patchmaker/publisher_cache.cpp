@@ -1,8 +1,8 @@
 // cache.json and its binary companion. The companion: a magic line; the size and write time
 // of the cache.json it belongs to; the entry count; per entry its key, stamp, server copy
-// (a presence byte, size, write time) and record text, lengths before texts, all numbers
-// little-endian; then the SHA-1 text of everything before it. Anything that does not add up
-// makes it stale.
+// (a presence byte, size, write time, the record's update number and remote text) and record text, lengths
+// before texts, all numbers little-endian; then the SHA-1 text of everything before it. Anything that does
+// not add up makes it stale.
 #include "patchmaker/publisher_cache.hpp"
 
 #include "common/byte_buffer.hpp"
@@ -16,7 +16,7 @@ namespace qz4 {
 
 namespace {
 
-constexpr std::string_view companion_magic = "qz4 publisher cache 1\n";
+constexpr std::string_view companion_magic = "qz4 publisher cache 2\n";
 constexpr std::size_t checksum_length = 40;
 
 void put_number(std::string& out, std::uint64_t value, int bytes) {
@@ -72,12 +72,16 @@ std::optional<cached_file> read_entry(companion_reader& reader) {
     const auto has_copy = reader.number(1);
     const auto copy_size = reader.number(8);
     const auto copy_time = reader.number(8);
+    const auto copy_update = reader.number(4);
+    const auto copy_remote = reader.text();
     const auto record = reader.text();
-    if (!stamp || !has_copy || !copy_size || !copy_time || !record || *has_copy > 1)
+    if (!stamp || !has_copy || !copy_size || !copy_time || !copy_update || !copy_remote || !record ||
+        *has_copy > 1)
         return std::nullopt;
     entry.stamp = *stamp;
     if (*has_copy == 1)
-        entry.copy = plain_file_status{*copy_size, *copy_time};
+        entry.copy = proven_copy{
+            {*copy_size, *copy_time}, static_cast<std::uint32_t>(*copy_update), std::string(*copy_remote)};
     entry.record = std::string(*record);
     return entry;
 }
@@ -232,8 +236,10 @@ std::string publisher_cache::companion_bytes(const plain_file_status& document_s
         put_text(out, key);
         put_number(out, entry.stamp, 8);
         put_number(out, entry.copy ? 1 : 0, 1);
-        put_number(out, entry.copy ? entry.copy->size : 0, 8);
-        put_number(out, entry.copy ? entry.copy->write_time : 0, 8);
+        put_number(out, entry.copy ? entry.copy->status.size : 0, 8);
+        put_number(out, entry.copy ? entry.copy->status.write_time : 0, 8);
+        put_number(out, entry.copy ? entry.copy->update : 0, 4);
+        put_text(out, entry.copy ? std::string_view(entry.copy->remote) : std::string_view());
         put_text(out, entry.record);
     }
     out += sha1_text(out);

@@ -24,10 +24,19 @@ namespace qz4 {
 // that the cache keeps and the index is put together from.
 [[nodiscard]] std::string compact_text(const nlohmann::json& value);
 
+// A server copy as it was when last proven good (by its digest, or by being made), with what
+// a run that reuses it unopened needs of its record.
+struct proven_copy {
+    plain_file_status status;
+    std::uint32_t update = 0; // the record's "u"
+    std::string remote;       // the record's "r"
+    friend bool operator==(const proven_copy&, const proven_copy&) = default;
+};
+
 struct cached_file {
-    std::uint64_t stamp = 0;               // the input file's stamp (file_cache.hpp)
-    std::string record;                    // its published record, as compact_text gives it
-    std::optional<plain_file_status> copy; // its server copy as last found good
+    std::uint64_t stamp = 0;         // the input file's stamp (file_cache.hpp)
+    std::string record;              // its published record, as compact_text gives it
+    std::optional<proven_copy> copy; // none until the copy is proven
 };
 
 // Where the loaded entries came from.

@@ -99,6 +99,18 @@ std::optional<std::uint64_t> stat_file_size(const std::wstring& path) {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+std::optional<plain_file_status> stat_plain_file(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    // The attributes of a reparse point are its own: a link is reported, never followed.
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        entry_kind_of_windows_attributes(data.dwFileAttributes) != entry_kind::file ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0)
+        return std::nullopt;
+    return plain_file_status{(static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                             (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                 data.ftLastWriteTime.dwLowDateTime};
+}
+
 std::optional<std::uint64_t> free_disk_space(const std::wstring& directory) {
     // A share's name must end with a backslash, and any other directory may.
     std::wstring name = directory;

@@ -1,11 +1,13 @@
 // POSIX: a signal handler would run on whichever thread the signal interrupts, often the
 // one doing the work the handler must wait for. So the signals are blocked for the run's
 // threads and one listener thread takes them with sigtimedwait. SIGINT is Ctrl+C; SIGHUP
-// and SIGTERM stand for the console going away.
+// and SIGTERM stand for the console going away. SIGUSR1 only wakes the listener when the
+// run ends, so that ending never waits out a poll interval.
 #include "patchmaker/interrupts.hpp"
 
 #include <csignal>
 #include <ctime>
+#include <pthread.h>
 #include <thread>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@ namespace qz4 {
 namespace {
 
 constexpr long poll_interval_ns = 100'000'000;
+constexpr int wake_signal = SIGUSR1;
 
 sigset_t console_signals() {
     sigset_t set;
@@ -21,6 +24,7 @@ sigset_t console_signals() {
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGHUP);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, wake_signal);
     return set;
 }
 
@@ -55,6 +59,9 @@ console_interrupts::~console_interrupts() {
             ::pause();
     }
     platform_->stop = true;
+    // Blocked everywhere, it stays pending until the listener takes it, even if sent before the
+    // listener is back in sigtimedwait.
+    ::pthread_kill(platform_->listener.native_handle(), wake_signal);
     platform_->listener.join();
     const sigset_t set = console_signals();
     const timespec no_wait{0, 0};

@@ -14,6 +14,7 @@
 #include "patchmaker/console_text.hpp"
 #include "patchmaker/copy_names.hpp"
 #include "patchmaker/patch_maker_state.hpp"
+#include "update/documents/file_cache.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/documents/manifests.hpp"
 
@@ -49,10 +50,14 @@ file_names name_file(const patch_maker_state& state, const queued_file& file) {
     names.full = file.path;
     names.relative = file.path.substr(std::min(file.path.size(), state.input_dir.size() + 1));
     names.key = to_lower(names.relative);
-    names.stem = file.stem.empty() ? names.key : file.stem;
+    return names;
+}
+
+// Only a file published anew needs them.
+void name_copy(patch_maker_state& state, std::size_t position, file_names& names) {
+    names.stem = state.copy_stem(position);
     names.output = join_path(state.output_dir, join_path(std::to_wstring(state.next_version), names.stem));
     names.packed = names.output + L".lzma2";
-    return names;
 }
 
 class worker {
@@ -86,7 +91,10 @@ private:
     }
 
     void handle(const queued_file& file) {
-        const file_names names = name_file(state_, file);
+        file_names names = name_file(state_, file);
+        const std::string key = wide_to_utf8(names.key);
+        if (reuse_unopened(names, key, file.position))
+            return;
         // One open serves everything the run reads of the file: its stamp, digest and copy all
         // come from the same file, and never from whatever a link put in its place since the
         // listing.
@@ -97,19 +105,57 @@ private:
             ++state_.failed_files;
             return;
         }
-        const std::string key = wide_to_utf8(names.key);
-        std::optional<nlohmann::json> record = reuse_cached(names, key, *stamp, input);
-        if (!record)
-            record = publish_anew(names, input);
-        if (!record) {
+        std::optional<published> result = reuse_cached(names, key, *stamp, input);
+        if (!result) {
+            name_copy(state_, file.position, names);
+            result = publish_anew(names, input);
+        }
+        if (!result) {
             ++state_.failed_files; // reported; the file stays out of the cache
             return;
         }
         // The stamp taken before the file was read: a file changed while it was read does not
         // match it, and is read again by the next run.
-        state_.new_cache.store_stamp(key, *stamp, &*record);
+        keep(key, file.position, cached_file{*stamp, compact_text(result->record), result->copy});
+    }
+
+    struct published {
+        nlohmann::json record;
+        std::optional<proven_copy> copy; // none when it could not be looked at
+    };
+
+    void keep(const std::string& key, std::size_t position, cached_file entry) {
+        std::string record = entry.record;
+        state_.new_cache.store(key, std::move(entry));
         std::lock_guard lock(state_.files_mutex);
-        state_.index_slots.at(file.position) = std::move(*record);
+        state_.index_slots.at(position) = std::move(record);
+    }
+
+    // The cached record of a file whose stamp (from one look at its name, the file unopened)
+    // and server copy's size and write time are the ones stored with it. Anything else goes
+    // the long way, which opens the file and proves its copy by digest.
+    bool reuse_unopened(const file_names& names, const std::string& key, std::size_t position) {
+        const cached_file* cached = state_.old_cache.find(key);
+        if (cached == nullptr || !cached->copy)
+            return false;
+        const std::optional<plain_file_status> input = stat_plain_file(names.full);
+        if (!input || (input->size ^ input->write_time) != cached->stamp)
+            return false;
+        const std::optional<std::wstring> below = server_copy_path(cached->copy->remote);
+        if (!below || stat_plain_file(join_path(state_.output_dir, *below)) != cached->copy->status)
+            return false;
+        note_reused(cached->copy->remote, cached->copy->update);
+        keep(key, position, *cached);
+        return true;
+    }
+
+    void note_reused(const std::string& remote, std::uint32_t update) {
+        state_.out.print(format_narrow("Using cached: %s\n", remote.c_str()));
+        state_.note_referenced(update);
+        // A copy made for an update that was never published (a run that stopped on a
+        // failed file) is new to players: the tree has changed even if no file did since.
+        if (update > state_.current_version)
+            state_.update_detected = true;
     }
 
     void report_unreadable(const file_names& names) {
@@ -118,16 +164,18 @@ private:
 
     // The cached record, when the file's stamp is the one stored with it and its server
     // copy is still in the output tree with the digests the record names.
-    std::optional<nlohmann::json> reuse_cached(const file_names& names, const std::string& key, std::uint64_t stamp,
-                                               file_handle& input) {
-        nlohmann::json cached;
-        if (!state_.old_cache.lookup_stamp(key, stamp, &cached))
+    std::optional<published> reuse_cached(const file_names& names, const std::string& key,
+                                          std::uint64_t stamp, file_handle& input) {
+        const cached_file* entry = state_.old_cache.find(key);
+        if (entry == nullptr || entry->stamp != stamp)
             return std::nullopt;
+        nlohmann::json cached;
         std::optional<std::wstring> below;
         std::string remote;
         expected_copy expected;
         std::uint32_t update = 0;
         try {
+            cached = parse_json_text(entry->record);
             remote = cached.at("r").get<std::string>();
             below = server_copy_path(remote);
             expected = expected_server_copy(cached);
@@ -139,6 +187,8 @@ private:
         // published anew, under a name the launcher can fetch.
         const std::wstring server_copy =
             join_path(state_.output_dir, below ? *below : replace_all(utf8_to_wide(remote), L"/", L"\\"));
+        // Taken before the digest: a copy changed while it is hashed does not match it later.
+        const std::optional<plain_file_status> copy = below ? stat_plain_file(server_copy) : std::nullopt;
         const digest_texts found = below ? file_digests(server_copy, buffer_, digests_) : digest_texts{};
         // A missing copy must not pass for an empty one, whose digest text is empty too; any
         // other digest proves the copy is there.
@@ -151,13 +201,11 @@ private:
         }
         if (!add_sha256(names, input, server_copy, found, cached))
             return std::nullopt; // reported
-        state_.out.print(format_narrow("Using cached: %s\n", remote.c_str()));
-        state_.note_referenced(update);
-        // A copy made for an update that was never published (a run that stopped on a
-        // failed file) is new to players: the tree has changed even if no file did since.
-        if (update > state_.current_version)
-            state_.update_detected = true;
-        return cached;
+        note_reused(remote, update);
+        std::optional<proven_copy> proven;
+        if (copy)
+            proven = proven_copy{*copy, update, remote};
+        return published{std::move(cached), std::move(proven)};
     }
 
     // What the server copy of a cached record must hash to: the packed copy's digests, or the
@@ -206,7 +254,7 @@ private:
             format_narrow("Checksum mismatch for %s file: %S\n", which, shown_path(path).c_str()));
     }
 
-    std::optional<nlohmann::json> publish_anew(const file_names& names, file_handle& input) {
+    std::optional<published> publish_anew(const file_names& names, file_handle& input) {
         state_.update_detected = true;
         state_.note_referenced(state_.next_version);
         state_.out.print(format_narrow("Processing: %S\n", shown_path(names.relative).c_str()));
@@ -234,7 +282,10 @@ private:
             record.r_size = record.l_size;
         }
         record.r = remote_path_text(state_.next_version, names.stem, packed);
-        return file_record_json(record);
+        std::optional<proven_copy> proven;
+        if (const auto made = stat_plain_file(packed ? names.packed : names.output))
+            proven = proven_copy{*made, record.u, record.r};
+        return published{file_record_json(record), std::move(proven)};
     }
 
     // The file's size and digest. A file that cannot be read through is a failure: published

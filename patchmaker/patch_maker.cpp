@@ -11,7 +11,6 @@
 #include "common/utc_time.hpp"
 #include "patchmaker/announcement.hpp"
 #include "patchmaker/console_text.hpp"
-#include "patchmaker/copy_names.hpp"
 #include "patchmaker/guid.hpp"
 #include "patchmaker/interrupts.hpp"
 #include "patchmaker/patch_maker_state.hpp"
@@ -38,8 +37,9 @@ public:
         state_.output_dir = join_path(setup_.directory, L"output");
         state_.config_path = join_path(setup_.directory, L"config.json");
         state_.cache_path = join_path(setup_.directory, L"cache.json");
+        state_.cache_companion_path = join_path(setup_.directory, L"cache.bin");
         key_path_ = join_path(setup_.directory, signing_key_name);
-        state_.old_cache.load(state_.cache_path);
+        state_.old_cache.load(state_.cache_path, state_.cache_companion_path);
         create_directories(state_.input_dir);
         create_directories(state_.output_dir);
 
@@ -66,12 +66,7 @@ public:
             saved = raise_version();
         if (!state_.terminate_requested && saved)
             saved = publish();
-        if (!state_.new_cache.save(state_.cache_path)) {
-            state_.out.print(
-                format_narrow("!!! Error writing file: %S\n", shown_path(state_.cache_path).c_str()));
-            saved = false;
-        }
-        return saved;
+        return save_cache() && saved;
     }
 
 private:
@@ -173,48 +168,12 @@ private:
     }
 
     void queue(const std::vector<std::wstring>& files) {
-        const std::vector<std::wstring> stems = copy_stems(files);
+        state_.enumerated = files;
         std::lock_guard lock(state_.queue_mutex);
         for (std::size_t i = 0; i < files.size(); ++i)
-            state_.file_queue.push_back({files[i], i, stems[i]});
+            state_.file_queue.push_back({files[i], i});
         std::lock_guard slots(state_.files_mutex);
         state_.index_slots.assign(files.size(), std::nullopt);
-    }
-
-    // The names of this update's new copies, given out before any worker starts, so that they
-    // are the same whatever order the workers finish in.
-    std::vector<std::wstring> copy_stems(const std::vector<std::wstring>& files) {
-        old_entries_ = state_.old_cache.snapshot();
-        const nlohmann::json& cache = old_entries_;
-        const std::string next_prefix = std::to_string(state_.next_version) + "/";
-        std::vector<std::wstring> keys;
-        std::vector<std::wstring> kept;
-        for (const auto& file : files) {
-            keys.push_back(to_lower(file.substr(std::min(file.size(), state_.input_dir.size() + 1))));
-            kept.push_back(kept_stem(cache, keys.back(), next_prefix));
-        }
-        return assign_copy_stems(keys, kept);
-    }
-
-    // The stem of a copy that a run which published nothing made under the number this run
-    // gives out, so that reusing it cannot clash with the new copies beside it.
-    static std::wstring kept_stem(const nlohmann::json& cache, const std::wstring& key,
-                                  const std::string& next_prefix) {
-        if (!cache.is_object())
-            return {};
-        const auto entry = cache.find(wide_to_utf8(key));
-        if (entry == cache.end() || !entry->is_object() || !entry->contains("data"))
-            return {};
-        const nlohmann::json& record = entry->at("data");
-        if (!record.is_object() || !record.contains("r") || !record.at("r").is_string())
-            return {};
-        std::string remote = record.at("r").get<std::string>();
-        if (!remote.starts_with(next_prefix))
-            return {};
-        remote.erase(0, next_prefix.size());
-        if (record.contains("r_pack") && remote.ends_with(".lzma2"))
-            remote.resize(remote.size() - 6);
-        return server_copy_path(remote).value_or(std::wstring());
     }
 
     void run_workers(std::size_t file_count) {
@@ -232,9 +191,15 @@ private:
     bool give_up() {
         const unsigned failed = state_.failed_files;
         state_.out.print(format_narrow("Nothing was published: %u file(s) failed.\n", failed));
-        if (!state_.new_cache.save(state_.cache_path))
-            state_.out.print(
-                format_narrow("!!! Error writing file: %S\n", shown_path(state_.cache_path).c_str()));
+        (void)save_cache();
+        return false;
+    }
+
+    bool save_cache() {
+        if (state_.new_cache.save(state_.cache_path, state_.cache_companion_path, state_.old_cache))
+            return true;
+        state_.out.print(
+            format_narrow("!!! Error writing file: %S\n", shown_path(state_.cache_path).c_str()));
         return false;
     }
 
@@ -242,7 +207,7 @@ private:
         if (state_.update_detected)
             return;
         state_.out.print("No change in files detected. Comparing cache...\n");
-        const bool same = state_.new_cache.snapshot() == old_entries_;
+        const bool same = state_.new_cache.same_document(state_.old_cache);
         state_.update_detected = !same;
         state_.out.print(same ? "No update detected.\n" : "Update detected!\n");
     }
@@ -261,14 +226,23 @@ private:
         return true;
     }
 
-    nlohmann::json index_files() {
+    // The index as json_text_compact writes it, put together from the records' own texts: a
+    // large tree's index is neither parsed nor built as a document.
+    std::string index_text() {
+        std::string text =
+            "{\"config\":" + compact_text(json_member(state_.configuration, "client")) + ",\"files\":";
         std::lock_guard lock(state_.files_mutex);
-        nlohmann::json files; // null when no file made it, as the launcher expects
-        for (auto& slot : state_.index_slots) {
-            if (slot)
-                files.push_back(std::move(*slot));
+        const char* separator = "[";
+        for (const auto& slot : state_.index_slots) {
+            if (!slot)
+                continue;
+            text += separator;
+            text += *slot;
+            separator = ",";
         }
-        return files;
+        // null when no file made it, as the launcher expects
+        text += *separator == '[' ? "null" : "]";
+        return text + "}\r\n";
     }
 
     bool publish() {
@@ -279,8 +253,7 @@ private:
         const std::wstring packed_index_path = index_path + L".lzma2";
         create_directories(parent_directory(index_path));
 
-        const std::string index =
-            json_text_compact(index_document(json_member(state_.configuration, "client"), index_files()));
+        const std::string index = index_text();
         if (!already_published(index_path, packed_index_path, index)) {
             // The packed copy goes first: a run that stops between the two writes leaves an
             // index without a packed copy (launchers then take the plain one), never a packed
@@ -325,7 +298,7 @@ private:
             return std::nullopt;
         // version.json goes last: a launcher that sees the new number finds its index ready,
         // and the signatures of both.
-        if (!write_document_text(version_path, version)) {
+        if (!write_unless_same(version_path, version)) {
             state_.out.print(format_narrow("!!! Error writing file: %S\n", shown_path(version_path).c_str()));
             return std::nullopt;
         }
@@ -349,12 +322,22 @@ private:
         const signature_file signature =
             key_->sign(kind, product_guid(), state_.current_version,
                        std::span(reinterpret_cast<const std::uint8_t*>(document.data()), document.size()));
-        if (write_document_text(
+        if (write_unless_same(
                 signature_path,
                 std::string_view(reinterpret_cast<const char*>(signature.data()), signature.size())))
             return true;
         state_.out.print(format_narrow("!!! Error writing file: %S\n", shown_path(signature_path).c_str()));
         return false;
+    }
+
+    // A run that changes nothing leaves the output tree as it was, times and all, so that
+    // mirrors have nothing new to fetch.
+    static bool write_unless_same(const std::wstring& path, std::string_view text) {
+        byte_buffer present;
+        if (read_file_bytes(path, present) &&
+            std::string_view(reinterpret_cast<const char*>(present.data()), present.length) == text)
+            return true;
+        return write_document_text(path, text);
     }
 
     // The index of an unchanged tree is the one already there, packed copy and all: packing
@@ -381,9 +364,6 @@ private:
 
     const patch_maker_setup& setup_;
     patch_maker_state& state_;
-    // The old cache as loaded; nothing changes it during a run, so one copy serves both the
-    // copy names and the final comparison.
-    nlohmann::json old_entries_;
     std::wstring key_path_;
     std::optional<signing_key> key_;     // none when the publisher signs nothing
     std::uint64_t validity_seconds_ = 0; // of a signed version.json

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "patchmaker/encoder_pool.hpp"
-#include "update/documents/file_cache.hpp"
+#include "patchmaker/publisher_cache.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -31,7 +31,6 @@ private:
 struct queued_file {
     std::wstring path;    // full path below the input directory
     std::size_t position; // place in the enumeration, and so in the index
-    std::wstring stem;    // its new server copy below the update's directory (see copy_names.hpp)
 };
 
 struct patch_maker_state {
@@ -42,6 +41,7 @@ struct patch_maker_state {
     std::wstring output_dir;
     std::wstring config_path;
     std::wstring cache_path;
+    std::wstring cache_companion_path;
 
     nlohmann::json configuration;
     bool optimize = true;
@@ -55,13 +55,17 @@ struct patch_maker_state {
     // Files that could not be read, packed or copied: any of them and nothing is published.
     std::atomic<unsigned> failed_files{0};
 
+    // Every file listed, in order; set before the workers start and not changed after.
+    std::vector<std::wstring> enumerated;
+
     std::mutex queue_mutex; // guards file_queue
     std::deque<queued_file> file_queue;
-    std::mutex files_mutex;                                 // guards index_slots
-    std::vector<std::optional<nlohmann::json>> index_slots; // one per enumerated file, in order
+    std::mutex files_mutex; // guards index_slots
+    // One per enumerated file, in order: its record as compact_text gives it.
+    std::vector<std::optional<std::string>> index_slots;
 
-    file_cache old_cache;
-    file_cache new_cache;
+    publisher_cache old_cache; // as loaded; nothing stores into it
+    publisher_cache new_cache;
     encoder_pool encoders;
 
     console_printer& out;
@@ -69,6 +73,16 @@ struct patch_maker_state {
 
     // Lowers min_referenced_version to `update` if that is smaller.
     void note_referenced(std::uint32_t update);
+
+    // The name of the new server copy of the file at `position` below the update's directory
+    // (copy_names.hpp). All are given out together, the first time a worker needs one, so that
+    // they are the same whatever order the workers finish in, and a run that makes no copy
+    // gives out none.
+    [[nodiscard]] const std::wstring& copy_stem(std::size_t position);
+
+private:
+    std::once_flag stems_given_;
+    std::vector<std::wstring> stems_; // written once, under stems_given_
 };
 
 // Takes files from the queue until it is empty or a stop is requested; see packing_worker.cpp.

@@ -121,6 +121,16 @@ bool remove_empty_directory(const std::wstring& path);
 // file, or a directory. POSIX follows links; a Windows link answers for itself.
 [[nodiscard]] std::optional<std::uint64_t> stat_file_size(const std::wstring& path);
 
+// A regular file's size and last-write time (Windows file-time units: 100 ns since 1601),
+// from the one metadata call the system answers beside the name, without opening the file.
+struct file_status {
+    std::uint64_t size = 0;
+    std::uint64_t last_write_time = 0;
+};
+// Nullopt when there is no such file, a directory, or a name whose own metadata is not the
+// file's (a Windows link answers for itself): the caller then opens the file to ask.
+[[nodiscard]] std::optional<file_status> stat_file_status(const std::wstring& path);
+
 // The bytes this process may still write on the volume that holds `directory` (quotas and a
 // reserve for the administrator taken off); nullopt when the system does not say.
 [[nodiscard]] std::optional<std::uint64_t> free_disk_space(const std::wstring& directory);

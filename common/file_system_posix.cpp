@@ -4,6 +4,7 @@
 
 #include "common/encoding.hpp"
 #include "common/file_handle.hpp"
+#include "common/file_time_posix.hpp"
 #include "common/native_path_posix.hpp"
 
 #include <algorithm>
@@ -94,6 +95,13 @@ std::optional<std::uint64_t> stat_file_size(const std::wstring& path) {
     if (::stat(to_native_path(path).c_str(), &info) != 0 || S_ISDIR(info.st_mode))
         return std::nullopt;
     return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::optional<file_status> stat_file_status(const std::wstring& path) {
+    struct stat info {};
+    if (::stat(to_native_path(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return file_status{static_cast<std::uint64_t>(info.st_size), windows_file_time(info.st_mtim)};
 }
 
 std::optional<std::uint64_t> free_disk_space(const std::wstring& directory) {

@@ -99,6 +99,16 @@ std::optional<std::uint64_t> stat_file_size(const std::wstring& path) {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+std::optional<file_status> stat_file_status(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return std::nullopt;
+    const auto written = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                         data.ftLastWriteTime.dwLowDateTime;
+    return file_status{(static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, written};
+}
+
 std::optional<std::uint64_t> free_disk_space(const std::wstring& directory) {
     // A share's name must end with a backslash, and any other directory may.
     std::wstring name = directory;

@@ -454,7 +454,10 @@ int main(int argc, char** argv) {
         const fs::path state = work / "nginx";
         fs::create_directories(publisher / "input");
         fs::create_directories(game);
-        fs::copy(tree, publisher / "input" / "client", fs::copy_options::recursive);
+        // A Debian tree may hold links to files of other packages (wesnoth's fonts), which
+        // need not be installed: the patch maker publishes no link.
+        fs::copy(tree, publisher / "input" / "client",
+                 fs::copy_options::recursive | fs::copy_options::skip_symlinks);
         fs::copy_file(QZ4_E2E_LAUNCHER_PATH, publisher / "qz4launcher");
         fs::copy_file(QZ4_E2E_LAUNCHER_PATH, game / "qz4launcher");
         // The key the launcher is built with: the patch maker signs with it, as a publisher's does.

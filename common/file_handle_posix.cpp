@@ -3,6 +3,7 @@
 #include "common/file_handle.hpp"
 
 #include "common/encoding.hpp"
+#include "common/file_time_posix.hpp"
 #include "common/native_path_posix.hpp"
 #include "common/system_call_posix.hpp"
 
@@ -14,9 +15,6 @@
 namespace qz4 {
 
 namespace {
-
-// Seconds between 1601-01-01 and 1970-01-01, the two epochs.
-constexpr std::uint64_t epoch_difference_seconds = 11644473600ULL;
 
 struct opened {
     int fd;    // -1 when the open failed
@@ -131,8 +129,7 @@ std::optional<std::uint64_t> file_handle::last_write_time() const {
     struct stat info {};
     if (!is_open() || ::fstat(static_cast<int>(native_), &info) != 0)
         return std::nullopt;
-    const auto seconds = static_cast<std::uint64_t>(info.st_mtim.tv_sec) + epoch_difference_seconds;
-    return seconds * 10000000ULL + static_cast<std::uint64_t>(info.st_mtim.tv_nsec) / 100U;
+    return windows_file_time(info.st_mtim);
 }
 
 void file_handle::close() {

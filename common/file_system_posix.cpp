@@ -4,6 +4,7 @@
 
 #include "common/encoding.hpp"
 #include "common/file_handle.hpp"
+#include "common/file_time_posix.hpp"
 #include "common/native_path_posix.hpp"
 
 #include <algorithm>
@@ -101,10 +102,7 @@ std::optional<plain_file_status> stat_plain_file(const std::wstring& path) {
     if (::lstat(to_native_path(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     // The same units as file_handle::last_write_time, so that either may stamp a file.
-    constexpr std::uint64_t epoch_difference_seconds = 11644473600ULL;
-    const auto seconds = static_cast<std::uint64_t>(info.st_mtim.tv_sec) + epoch_difference_seconds;
-    return plain_file_status{static_cast<std::uint64_t>(info.st_size),
-                             seconds * 10000000ULL + static_cast<std::uint64_t>(info.st_mtim.tv_nsec) / 100U};
+    return plain_file_status{static_cast<std::uint64_t>(info.st_size), windows_file_time(info.st_mtim)};
 }
 
 std::optional<std::uint64_t> free_disk_space(const std::wstring& directory) {

@@ -9,6 +9,8 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <string_view>
 #include <utility>
 
@@ -43,6 +45,30 @@ public:
 private:
     std::FILE* file_;
 };
+
+struct header_list_free {
+    void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
+};
+using curl_header_list = std::unique_ptr<curl_slist, header_list_free>;
+
+void append_header(curl_header_list& list, const char* name, const std::string& value) {
+    // A value that could end its line early would let whoever gave it write headers of its own.
+    if (value.empty() || validator_value(value) != value)
+        return;
+    const std::string line = std::string(name) + ": " + value;
+    curl_slist* longer = curl_slist_append(list.get(), line.c_str());
+    if (longer == nullptr)
+        throw std::bad_alloc();
+    (void)list.release();
+    list.reset(longer);
+}
+
+curl_header_list validator_headers(const transfer_request& request) {
+    curl_header_list list;
+    append_header(list, "If-None-Match", request.if_none_match);
+    append_header(list, "If-Modified-Since", request.if_modified_since);
+    return list;
+}
 
 } // namespace
 
@@ -87,6 +113,7 @@ struct downloader::active_transfer {
     std::uint64_t received = 0;
     bool body_started = false;
     transfer_failure refusal = transfer_failure::none; // why the writer stopped the body
+    curl_header_list headers; // the request's own header lines, while libcurl may read them
 
     // False for a range request whose answer is not that range: a server that ignores the
     // range sends the file from its start (200), and one that answers another range would
@@ -157,6 +184,8 @@ void downloader::apply_terms(const transfer_request& request, active_transfer& t
     else
         easy.add<CURLOPT_RANGE>(static_cast<const char*>(nullptr));
     // 0 lifts libcurl's check of the announced length; the writer still holds a cap of 0.
+    transfer.headers = validator_headers(request);
+    easy.add<CURLOPT_HTTPHEADER>(transfer.headers.get());
     easy.add<CURLOPT_MAXFILESIZE_LARGE>(std::min<std::uint64_t>(request.body_cap.value_or(0), INT64_MAX));
     easy.add<CURLOPT_TIMEOUT_MS>(whole_count(request.deadline));
     easy.add<CURLOPT_CONNECTTIMEOUT>(whole_count(request.connect_timeout));
@@ -258,7 +287,7 @@ transfer_result downloader::perform_transfer(const transfer_request& request, by
 
 downloader::route_outcome downloader::perform_on_route(const transfer_request& request, byte_sink& sink,
                                                        const std::string& proxy) {
-    active_transfer transfer{request, sink, {}, 0, false, transfer_failure::none};
+    active_transfer transfer{request, sink, {}, 0, false, transfer_failure::none, {}};
     start_time = std::chrono::steady_clock::now();
     last_reported = 0;
     callback_exception = nullptr;
@@ -295,6 +324,8 @@ downloader::route_outcome downloader::perform_on_route(const transfer_request& r
     }
     result.status = transfer.head.status;
     result.range_start = transfer.head.range_start;
+    result.etag = transfer.head.etag;
+    result.last_modified = transfer.head.last_modified;
     result.received = transfer.received;
     return outcome;
 }

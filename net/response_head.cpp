@@ -36,6 +36,19 @@ std::optional<std::uint64_t> leading_number(std::string_view text) {
 
 } // namespace
 
+std::string validator_value(std::string_view value) {
+    value = without_leading_blanks(value);
+    while (!value.empty() &&
+           (value.back() == '\n' || value.back() == '\r' || value.back() == ' ' || value.back() == '\t'))
+        value.remove_suffix(1);
+    if (value.empty() || value.size() > validator_length_cap)
+        return {};
+    for (const char c : value)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return {};
+    return std::string(value);
+}
+
 void read_header_line(std::string_view line, response_head& head) {
     if (starts_with_ci(line, "HTTP/")) {
         head = {};
@@ -50,6 +63,10 @@ void read_header_line(std::string_view line, response_head& head) {
         const std::string_view value = without_leading_blanks(line.substr(14));
         if (starts_with_ci(value, "bytes "))
             head.range_start = leading_number(without_leading_blanks(value.substr(6)));
+    } else if (starts_with_ci(line, "etag:")) {
+        head.etag = validator_value(line.substr(5));
+    } else if (starts_with_ci(line, "last-modified:")) {
+        head.last_modified = validator_value(line.substr(14));
     }
 }
 

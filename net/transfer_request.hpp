@@ -31,6 +31,11 @@ struct transfer_request {
     // The most body bytes taken: an announced length beyond it is refused before the first
     // byte ("CURL error: 63"), a longer body is stopped ("Too large: more than %llu bytes").
     std::optional<std::uint64_t> body_cap;
+    // Validators of a copy the caller holds, from an earlier result: sent as If-None-Match
+    // and If-Modified-Since (each when not empty), so that a server whose file has not
+    // changed answers 304 with no body. Values a result could not carry are not sent.
+    std::string if_none_match;
+    std::string if_modified_since;
     // The whole transfer, connection and redirects included, ends after this ("CURL error: 28");
     // zero sets no deadline.
     std::chrono::milliseconds deadline{0};
@@ -62,12 +67,17 @@ struct transfer_result {
     // The start of the final response's "Content-Range: bytes <start>-<end>/<size>".
     std::optional<std::uint64_t> range_start;
     std::uint64_t received = 0; // body bytes the target took
+    // The final answer's validators (response_head); empty when it gave none.
+    std::string etag;
+    std::string last_modified;
 
     [[nodiscard]] bool ok() const { return failure == transfer_failure::none; }
     // Whether the answer is the body from `start` on, as a range request asked.
     [[nodiscard]] bool answers_range(std::uint64_t start) const {
         return status == 206 && range_start == start;
     }
+    // The server says the copy named by the request's validators is still current: no body came.
+    [[nodiscard]] bool not_modified() const { return ok() && status == 304; }
 };
 
 // The text of a transfer whose bytes were lost after the transfer had taken them (a file

@@ -162,8 +162,9 @@ protected:
                 problems += " differs:" + relative;
         }
         const std::set<std::string> expected_extra = {
-            "client/client_record.txt", work_area("cache.json"), work_area("config.json"),
-            work_area("version.json"),  work_area("index.json"), work_area("index.json.lzma2")};
+            "client/client_record.txt",  work_area("cache.json"),     work_area("config.json"),
+            work_area("version.json"),   work_area("index.json"),     work_area("index.json.lzma2"),
+            work_area("index.json.sig"), work_area("held_index.json")};
         for (const auto& entry : fs::recursive_directory_iterator(game.path())) {
             const std::string relative = fs::relative(entry.path(), game.path()).generic_string();
             if (entry.is_regular_file() && !client_.contains(relative) && !expected_extra.contains(relative))

@@ -179,12 +179,50 @@ TEST_F(EndToEnd, AFreshInstallThenAnUpToDateRerun) {
     EXPECT_TRUE(installed_as_published());
     EXPECT_EQ(files_fetched(site_.new_requests()).size(), client_.size());
 
+    // The update has not changed and the index held is intact: only the announcement is fetched.
     const auto again = launch();
     EXPECT_EQ(again.exit_code, 0) << again.output;
     EXPECT_EQ(client_start().marker, "true");
-    EXPECT_EQ(test::paths_of(site_.new_requests()),
-              (strings{"/qz4/version.json", "/qz4/version.json.sig", "/qz4/1/index.json.sig",
-                       "/qz4/1/index.json.lzma2"}));
+    EXPECT_EQ(test::paths_of(site_.new_requests()), (strings{"/qz4/version.json", "/qz4/version.json.sig"}));
+}
+
+// A held index whose signature is lost is asked for with its validators, and nginx's 304 lets
+// the copy (checked against a fresh signature) serve; a damaged copy is fetched again whole.
+TEST_F(EndToEnd, ADamagedHeldIndexIsAskedForAgain) {
+    publish();
+    ASSERT_EQ(launch().exit_code, 0);
+    client_start();
+    (void)site_.new_requests();
+    const fs::path area = game_.path() / ".temp" / product_guid;
+    struct damage {
+        const char* name;
+        const char* file;
+        std::vector<int> index_statuses; // of the requests for the packed index, in order
+    };
+    const damage damages[] = {
+        {"the signature lost", "index.json.sig", {304}},
+        {"the copy damaged", "index.json", {304, 200}},
+    };
+    for (const damage& d : damages) {
+        SCOPED_TRACE(d.name);
+        test::write_file(area / d.file, "damaged");
+        ASSERT_EQ(launch().exit_code, 0);
+        client_start();
+        std::vector<int> statuses;
+        strings paths;
+        for (const auto& request : site_.new_requests()) {
+            paths.push_back(request.path);
+            if (request.path == "/qz4/1/index.json.lzma2")
+                statuses.push_back(request.status);
+        }
+        EXPECT_EQ(statuses, d.index_statuses);
+        EXPECT_EQ(paths.at(2), "/qz4/1/index.json.sig");
+        EXPECT_TRUE(installed_as_published());
+        ASSERT_EQ(launch().exit_code, 0);
+        client_start();
+        EXPECT_EQ(test::paths_of(site_.new_requests()),
+                  (strings{"/qz4/version.json", "/qz4/version.json.sig"}));
+    }
 }
 
 TEST_F(EndToEnd, AChangedAnAddedAndARemovedFile) {

@@ -9,7 +9,7 @@ Commands:
       caller's parent: ctest, or the shell) goes away, after the maximum lifetime, or on
       `stop`, and returns once the ports answer. DIR/server.txt then holds
       `base_url=http://127.0.0.1:P/`; requests are logged to DIR/access.log, each line
-      ending with the scheme and the port it came in on.
+      ending with the scheme and the port it came in on, then the bytes sent (headers included).
       With --tls-port, DIR/www is also served over https on P2, with a certificate for
       localhost issued by the tests' authority in T (made there when missing, see
       tests/support/test_authority.py), and server.txt adds `tls_url=https://localhost:P2/`
@@ -71,7 +71,7 @@ error_log %s warn;
 events { worker_connections 128; }
 http {
     log_format qz4 '$remote_addr - - [$time_local] "$request" $status $body_bytes_sent '
-                   '"$http_referer" "$http_user_agent" $scheme $server_port';
+                   '"$http_referer" "$http_user_agent" $scheme $server_port $bytes_sent';
     access_log %s qz4;
 %s    default_type application/octet-stream;
     sendfile on;

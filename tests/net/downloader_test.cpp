@@ -114,6 +114,46 @@ TEST(Downloader, SendsItsFixedIdentityAndTheReferrerAfterARedirectAndPrintsNoHea
               std::string::npos);
 }
 
+// Validators go out as the caller gave them, only on the request that carries them, and
+// never when they could end their header line early.
+TEST(Downloader, SendsValidatorsOnlyWhenAskedAndOnlySafeOnes) {
+    const auto& server = test::http_server();
+    struct validator_case {
+        const char* name;
+        std::string etag;
+        std::string modified;
+        std::vector<std::string> sent;
+        std::vector<std::string> not_sent;
+    };
+    const validator_case cases[] = {
+        {"both",
+         "\"5f1-62a\"",
+         "Tue, 01 Dec 2026 10:00:00 GMT",
+         {"If-None-Match: \"5f1-62a\"\n", "If-Modified-Since: Tue, 01 Dec 2026 10:00:00 GMT\n"},
+         {}},
+        {"none on the next request", "", "", {}, {"If-None-Match", "If-Modified-Since"}},
+        {"a value that would add a header",
+         "\"a\"\r\nX-Injected: 1",
+         "",
+         {},
+         {"X-Injected", "If-None-Match"}},
+    };
+    downloader loader;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        transfer_request request;
+        request.url = server.url("_/headers");
+        request.if_none_match = c.etag;
+        request.if_modified_since = c.modified;
+        memory_sink sink;
+        ASSERT_TRUE(loader.download(request, sink).ok());
+        for (const std::string& line : c.sent)
+            EXPECT_NE(sink.text.find(line), std::string::npos) << line;
+        for (const std::string& name : c.not_sent)
+            EXPECT_EQ(sink.text.find(name), std::string::npos) << name;
+    }
+}
+
 TEST(Downloader, FailedTransfersLeaveNoFile) {
     const auto& server = test::http_server();
     struct failure_case {

@@ -55,5 +55,40 @@ TEST(ResponseHead, TheFinalAnswersStatusAndRangeStart) {
     }
 }
 
+// The validators a later request may send back: as they came, or none when unsafe to send.
+TEST(ResponseHead, ValidatorsOfTheFinalAnswerWhenSafeToSendBack) {
+    struct validator_case {
+        const char* name;
+        std::vector<std::string> lines;
+        std::string etag;
+        std::string last_modified;
+    };
+    const validator_case cases[] = {
+        {"both",
+         {"HTTP/1.1 200 OK\r\n", "ETag: \"5f1-62a\"\r\n", "Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT\r\n"},
+         "\"5f1-62a\"",
+         "Tue, 01 Dec 2026 10:00:00 GMT"},
+        {"a weak tag, letter case and blanks", {"HTTP/2 200\r\n", "etag:  W/\"x\"  \r\n"}, "W/\"x\"", ""},
+        {"a redirect's are not the final one's",
+         {"HTTP/1.1 302 Found\r\n", "ETag: \"hop\"\r\n", "\r\n", "HTTP/1.1 200 OK\r\n"},
+         "",
+         ""},
+        {"a control character", {"HTTP/1.1 200 OK\r\n", std::string("ETag: \"a\x01b\"\r\n")}, "", ""},
+        {"longer than the cap",
+         {"HTTP/1.1 200 OK\r\n", "ETag: \"" + std::string(validator_length_cap, 'x') + "\"\r\n"},
+         "",
+         ""},
+        {"empty", {"HTTP/1.1 200 OK\r\n", "Last-Modified:\r\n"}, "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        response_head head;
+        for (const std::string& line : c.lines)
+            read_header_line(line, head);
+        EXPECT_EQ(head.etag, c.etag);
+        EXPECT_EQ(head.last_modified, c.last_modified);
+    }
+}
+
 } // namespace
 } // namespace qz4

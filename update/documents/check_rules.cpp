@@ -121,14 +121,22 @@ bool wildcard_match(std::wstring_view pattern, std::wstring_view text) {
 }
 
 bool path_matches(std::wstring_view pattern, std::wstring_view path) {
-    const auto pattern_parts = split_at_backslashes(pattern);
-    const auto path_parts = split_at_backslashes(path);
-    if (pattern_parts.size() != path_parts.size())
+    // Part by part, in place: every installed file is matched against every pattern at each
+    // start, so nothing is copied. The same number of parts, each matching its own.
+    if (std::count(pattern.begin(), pattern.end(), L'\\') != std::count(path.begin(), path.end(), L'\\'))
         return false;
-    for (std::size_t i = 0; i < pattern_parts.size(); ++i)
-        if (!wildcard_match(pattern_parts[i], path_parts[i]))
+    for (;;) {
+        const std::size_t pattern_end = pattern.find(L'\\');
+        const std::size_t path_end = path.find(L'\\');
+        const std::wstring_view part = pattern.substr(0, pattern_end);
+        // "*" takes any part, the empty one too, as the general match would find.
+        if (part != L"*" && !wildcard_match(part, path.substr(0, path_end)))
             return false;
-    return true;
+        if (pattern_end == std::wstring_view::npos)
+            return true;
+        pattern.remove_prefix(pattern_end + 1);
+        path.remove_prefix(path_end + 1);
+    }
 }
 
 void pattern_set::add_pattern(std::string_view pattern) {

@@ -41,6 +41,7 @@ void file_cache::load(const std::wstring& path) {
     }
     const std::lock_guard lock(mutex_);
     value_ = std::move(loaded);
+    changed_ = false;
 }
 
 bool file_cache::save(const std::wstring& path) const {
@@ -91,12 +92,21 @@ bool file_cache::store_stamp(std::string_view key, std::uint64_t stamp, const nl
     const std::lock_guard lock(mutex_);
     if (!value_.is_null() && !value_.is_object())
         return false;
-    value_[std::string(key)] = std::move(entry);
+    nlohmann::json& held = value_[std::string(key)];
+    if (held != entry) {
+        held = std::move(entry);
+        changed_ = true;
+    }
     return true;
 }
 
 bool file_cache::store(std::wstring_view key, const std::wstring& file, const nlohmann::json* data) {
     return store(std::string_view(wide_to_utf8(key)), file, data);
+}
+
+bool file_cache::changed() const {
+    const std::lock_guard lock(mutex_);
+    return changed_;
 }
 
 nlohmann::json file_cache::snapshot() const {

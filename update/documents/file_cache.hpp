@@ -48,12 +48,17 @@ public:
     // The same with a stamp the caller has taken.
     bool store_stamp(std::string_view key, std::uint64_t stamp, const nlohmann::json* data = nullptr);
 
+    // Whether a store altered the document since it was loaded: a run that found every file
+    // as recorded has nothing to save.
+    [[nodiscard]] bool changed() const;
+
     // A copy of the whole document, taken under the lock.
     [[nodiscard]] nlohmann::json snapshot() const;
 
 private:
     mutable std::mutex mutex_;
     nlohmann::json value_; // guarded by mutex_
+    bool changed_ = false; // guarded by mutex_
 };
 
 } // namespace qz4

@@ -1,5 +1,6 @@
 #include "update/engine/engine_files.hpp"
 
+#include "common/file_system.hpp"
 #include "common/format.hpp"
 #include "common/lzma2_codec.hpp"
 #include "update/engine/engine_sinks.hpp"
@@ -122,6 +123,17 @@ bool write_document(file_operations& files, const std::wstring& path, std::strin
         return false;
     }
     return replace_document(files, temporary, path);
+}
+
+bool document_holds(const std::wstring& path, std::string_view text) {
+    byte_buffer held;
+    if (text.empty() || !read_file_bytes(path, held))
+        return false;
+    return std::string_view(reinterpret_cast<const char*>(held.data()), held.length) == text;
+}
+
+bool update_document(file_operations& files, const std::wstring& path, std::string_view text) {
+    return document_holds(path, text) || write_document(files, path, text);
 }
 
 } // namespace qz4

@@ -64,4 +64,9 @@ struct checked_file {
 // never leaves a half-written document where a good one was.
 [[nodiscard]] bool write_document(file_operations& files, const std::wstring& path, std::string_view text);
 
+// Whether the file at `path` holds exactly `text` (never for an empty text).
+[[nodiscard]] bool document_holds(const std::wstring& path, std::string_view text);
+// write_document, unless the document already says it: an unchanged start writes nothing.
+[[nodiscard]] bool update_document(file_operations& files, const std::wstring& path, std::string_view text);
+
 } // namespace qz4

@@ -61,8 +61,9 @@ struct verification_rules {
                                      std::optional<std::uint64_t> installed_size);
 
 // The installed file at the task's target, read from disk and looked up in the cache. Its
-// size and write time come from one open handle, taken at the first question; checking a
-// tree of many thousand files is mostly this.
+// size and write time come from one metadata call (an open handle only where the system
+// cannot give both beside the name), taken at the first question; checking a tree of many
+// thousand files is mostly this.
 class installed_file_on_disk final : public installed_file {
 public:
     installed_file_on_disk(const update_task& task, const file_cache& cache, byte_buffer& buffer,

@@ -1,9 +1,11 @@
 #include "update/engine/index_retrieval.hpp"
 
+#include "common/byte_sink.hpp"
 #include "common/encoding.hpp"
 #include "common/file_system.hpp"
 #include "common/format.hpp"
 #include "common/lzma2_codec.hpp"
+#include "common/sha1.hpp"
 #include "common/utc_time.hpp"
 #include "net/downloader.hpp"
 #include "texts/player_texts.hpp"
@@ -14,7 +16,10 @@
 #include "update/engine/host_list.hpp"
 #include "update/engine/remote_config.hpp"
 
+#include <new>
 #include <optional>
+#include <span>
+#include <string>
 
 namespace qz4 {
 
@@ -24,13 +29,28 @@ namespace {
 // (or two that name each other) would otherwise keep the launcher retrieving for ever.
 constexpr int host_change_limit = 4;
 
-// A document replaces the copy of the last run only once it has arrived whole, so that a
-// failed download or a full disk leaves that copy as it was.
+// Bytes kept in memory, as many as the request's body cap lets through.
+class memory_sink final : public byte_sink {
+public:
+    bool write(const void* data, std::size_t size) override {
+        try {
+            bytes.append(static_cast<const char*>(data), size);
+            return true;
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+    std::string bytes;
+};
+
+// A small document arrives in memory and replaces the copy of the last run only once it has
+// arrived whole, so that a failed download or a full disk leaves that copy as it was; and
+// only when it differs, so that an unchanged announcement writes nothing.
 bool fetch_document(downloader& transfer, file_operations& files, const transfer_request& request,
                     const std::wstring& path, transfer_result& result) {
-    const std::wstring arriving = arriving_path(path);
-    result = download_to_file(transfer, files, request, arriving);
-    return result.ok() && replace_document(files, arriving, path);
+    memory_sink body;
+    result = transfer.download(request, body);
+    return result.ok() && update_document(files, path, body.bytes);
 }
 
 bool unpack_document(file_operations& files, const std::wstring& source, const std::wstring& path,
@@ -111,20 +131,19 @@ std::optional<std::uint32_t> index_retrieval::fetch_signed_version(downloader& t
                                                                    const std::string& base) {
     const std::string url = base + "version.json" + signature_suffix;
     const document_limits& limits = launcher_.documents;
-    const std::wstring signature_path = area().version_json_path + signature_path_suffix;
     byte_buffer version;
-    byte_buffer signature;
+    memory_sink signature_body;
     const bool fetched =
-        download_to_file(transfer, files(), document_request(url, limits.signature_cap), signature_path)
-            .ok() &&
-        read_file_bytes(area().version_json_path, version) && read_file_bytes(signature_path, signature);
-    files().delete_file(signature_path);
+        transfer.download(document_request(url, limits.signature_cap), signature_body).ok() &&
+        read_file_bytes(area().version_json_path, version);
+    const std::span<const std::uint8_t> signature(
+        reinterpret_cast<const std::uint8_t*>(signature_body.bytes.data()), signature_body.bytes.size());
     const std::string guid = wide_to_utf8(launcher_.product_guid);
     const std::string version_url = base + "version.json";
-    const std::optional<std::uint32_t> number = signed_update_number(content_of(signature));
+    const std::optional<std::uint32_t> number = signed_update_number(signature);
     if (!fetched || !number ||
-        !verify_signature(launcher_.update_keys(), content_of(signature), signed_document::version, guid,
-                          *number, content_of(version))) {
+        !verify_signature(launcher_.update_keys(), signature, signed_document::version, guid, *number,
+                          content_of(version))) {
         refuse(format_wide(failure_text::signature_refused, version_url.c_str()));
         return std::nullopt;
     }
@@ -176,6 +195,69 @@ bool index_retrieval::index_signature_holds(std::uint32_t update_number, byte_bu
                             wide_to_utf8(launcher_.product_guid), update_number, content_of(index_bytes));
 }
 
+// With keys the signature kept beside the copy vouches for it and for its update number;
+// without, the record names the update and the digest of the copy it was written for.
+bool index_retrieval::held_copy_current(std::uint32_t update_number, const std::optional<held_index>& held,
+                                        byte_buffer& index_bytes) {
+    if (!is_regular_file(area().index_json_path))
+        return false;
+    if (!launcher_.update_keys().empty())
+        return index_signature_holds(update_number, index_bytes);
+    return held && held->update == update_number && !held->sha1.empty() &&
+           read_file_bytes(area().index_json_path, index_bytes) &&
+           sha1_text(text_of(index_bytes)) == held->sha1;
+}
+
+index_retrieval::index_copy index_retrieval::fetch_index_copy(downloader& transfer, const std::string& base,
+                                                              const std::string& source,
+                                                              const held_index* validators,
+                                                              transfer_result& result) {
+    const std::uint64_t cap = launcher_.documents.index_cap;
+    transfer_request request = document_request(base + source, cap);
+    if (validators != nullptr) {
+        request.if_none_match = validators->etag;
+        request.if_modified_since = validators->last_modified;
+    }
+    const bool packed = source.ends_with(".lzma2");
+    const std::wstring target = packed ? area().index_lzma2_path : arriving_path(area().index_json_path);
+    result = download_to_file(transfer, files(), request, target);
+    // A 304 carries no body; one that nobody asked for is no copy either.
+    if (result.not_modified()) {
+        files().delete_file(target);
+        return validators != nullptr ? index_copy::unchanged : index_copy::missing;
+    }
+    if (!result.ok())
+        return index_copy::missing;
+    if (!packed)
+        return replace_document(files(), target, area().index_json_path) ? index_copy::fetched
+                                                                         : index_copy::missing;
+    const bool unpacked = unpack_document(files(), target, area().index_json_path, cap);
+    files().delete_file(target);
+    return unpacked ? index_copy::fetched : index_copy::missing;
+}
+
+bool index_retrieval::take_index_copy(downloader& transfer, const std::string& base,
+                                      const std::string& source, const held_index* validators,
+                                      std::uint32_t update_number, held_index& record,
+                                      byte_buffer& index_bytes, transfer_result& result) {
+    const index_copy copy = fetch_index_copy(transfer, base, source, validators, result);
+    if (copy == index_copy::missing)
+        return false;
+    const bool signed_only = !launcher_.update_keys().empty();
+    if (signed_only ? !index_signature_holds(update_number, index_bytes)
+                    : !read_file_bytes(area().index_json_path, index_bytes))
+        return false;
+    if (copy == index_copy::unchanged) {
+        // The host vouches only that its copy has not changed; ours must still be that copy.
+        if (!signed_only && sha1_text(text_of(index_bytes)) != validators->sha1)
+            return false;
+        record = *validators;
+        return true;
+    }
+    record = {update_number, source, result.etag, result.last_modified, {}};
+    return true;
+}
+
 bool index_retrieval::fetch_from_host(downloader& transfer, const std::string& base, nlohmann::json& index,
                                       std::uint32_t& update_number) {
     const document_limits& limits = launcher_.documents;
@@ -194,7 +276,16 @@ bool index_retrieval::fetch_from_host(downloader& transfer, const std::string& b
     } else {
         number = read_update_number(parse_json_file(area().version_json_path));
     }
-    const std::string index_url = base + std::to_string(number) + "/index.json";
+    // The index is held in memory from its check to its parsing: what is parsed is what was
+    // checked.
+    byte_buffer index_bytes;
+    const std::optional<held_index> held = read_held_index(area().held_index_path);
+    // The update has not changed and the copy is intact: nothing more to fetch.
+    if (held_copy_allowed_ && held_copy_current(number, held, index_bytes))
+        return take_index(number, held.value_or(held_index{}), index_bytes, index, update_number);
+
+    const std::string relative = std::to_string(number) + "/index.json";
+    const std::string index_url = base + relative;
     const std::wstring signature_path = area().index_json_path + signature_path_suffix;
     if (signed_only && !download_to_file(transfer, files(),
                                          document_request(index_url + signature_suffix, limits.signature_cap),
@@ -202,42 +293,42 @@ bool index_retrieval::fetch_from_host(downloader& transfer, const std::string& b
                             .ok())
         return refuse(format_wide(failure_text::signature_refused, index_url.c_str()));
 
-    // The signed index is held in memory from its check to its parsing: what is parsed is
-    // what was checked.
-    byte_buffer index_bytes;
-    bool unpacked = false;
-    if (download_to_file(transfer, files(), document_request(index_url + ".lzma2", limits.index_cap),
-                         area().index_lzma2_path)
-            .ok()) {
-        unpacked =
-            unpack_document(files(), area().index_lzma2_path, area().index_json_path, limits.index_cap) &&
-            (!signed_only || index_signature_holds(number, index_bytes));
-        files().delete_file(area().index_lzma2_path);
-    }
-    if (!unpacked && !fetch_document(transfer, files(), document_request(index_url, limits.index_cap),
-                                     area().index_json_path, result)) {
+    // The copy named by the record, asked for with its validators, comes first: a host whose
+    // copy has not changed sends no body.
+    const bool ask_held = held_copy_allowed_ && held && held->update == number && held->has_validators() &&
+                          (held->source == relative || held->source == relative + ".lzma2");
+    held_index record;
+    const bool taken =
+        (ask_held &&
+         take_index_copy(transfer, base, held->source, &*held, number, record, index_bytes, result)) ||
+        take_index_copy(transfer, base, relative + ".lzma2", nullptr, number, record, index_bytes, result) ||
+        take_index_copy(transfer, base, relative, nullptr, number, record, index_bytes, result);
+    if (!taken) {
         files().delete_file(signature_path);
         if (signed_only)
-            files().delete_file(area().index_json_path); // an unpacked index whose signature failed
-        return transfer_failed(index_url, result);
+            files().delete_file(area().index_json_path); // a copy whose signature failed
+        if (!result.ok())
+            return transfer_failed(index_url, result);
+        return signed_only ? refuse(format_wide(failure_text::signature_refused, index_url.c_str())) : false;
     }
-    if (!is_regular_file(area().index_json_path)) {
-        files().delete_file(signature_path);
-        return false;
-    }
-    if (signed_only) {
-        const bool holds = unpacked || index_signature_holds(number, index_bytes);
-        files().delete_file(signature_path);
-        if (!holds)
-            return refuse(format_wide(failure_text::signature_refused, index_url.c_str()));
+    return take_index(number, record, index_bytes, index, update_number);
+}
+
+// The checked copy becomes the run's index. The record (and, with keys, the signature kept
+// beside the copy) lets the next start of the same update take it without fetching.
+bool index_retrieval::take_index(std::uint32_t number, held_index record, const byte_buffer& index_bytes,
+                                 nlohmann::json& index, std::uint32_t& update_number) {
+    if (!launcher_.update_keys().empty()) {
         const std::optional<std::uint32_t> recorded = recorded_update(area().accepted_update_path);
         if ((!recorded || number > *recorded) &&
             !write_document(files(), area().accepted_update_path, json_text_compact({{"accepted", number}})))
             return false; // without the record a later rollback would go unnoticed
-        index = parse_json_text(text_of(index_bytes));
-    } else {
-        index = parse_json_file(area().index_json_path);
     }
+    index = parse_json_text(text_of(index_bytes));
+    record.update = number;
+    record.sha1 = sha1_text(text_of(index_bytes));
+    // Without the record the next start fetches the index again; nothing else is lost.
+    (void)update_document(files(), area().held_index_path, held_index_text(record));
     update_number = number;
     return true;
 }
@@ -291,6 +382,7 @@ retrieval_status index_retrieval::retrieve(splash_view& splash, std::uint32_t& h
     for (int host_changes = 0;; ++host_changes) {
         if (splash.is_closed())
             return retrieval_status::cancelled;
+        held_copy_allowed_ = host_changes == 0;
         nlohmann::json index;
         std::uint32_t number = 0;
         if (!fetch_index(index, number, host_index, splash)) {

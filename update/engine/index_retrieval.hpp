@@ -7,6 +7,7 @@
 #include "common/byte_buffer.hpp"
 #include "net/transfer_request.hpp"
 #include "splash/splash_view.hpp"
+#include "update/engine/held_index.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -56,6 +57,23 @@ private:
     // document is refused. Nothing they refuse is parsed or left in the work area.
     std::optional<std::uint32_t> fetch_signed_version(downloader& transfer, const std::string& base);
     bool index_signature_holds(std::uint32_t update_number, byte_buffer& index_bytes);
+    // Whether index.json is the intact copy of this update, read into `index_bytes` when it is.
+    bool held_copy_current(std::uint32_t update_number, const std::optional<held_index>& held,
+                           byte_buffer& index_bytes);
+    enum class index_copy { fetched, unchanged, missing };
+    // One copy of the index below `base` (packed when `source` ends with ".lzma2") into
+    // index.json; asked for with the validators when given, and `unchanged` when the host
+    // answered that they still hold (index.json is then as it was).
+    index_copy fetch_index_copy(downloader& transfer, const std::string& base, const std::string& source,
+                                const held_index* validators, transfer_result& result);
+    // The same, and the copy then checked (with keys against its signature, an unchanged one
+    // without keys against the record's digest) and read into `index_bytes`; `record` says
+    // where it came from. False when there is no checked copy.
+    bool take_index_copy(downloader& transfer, const std::string& base, const std::string& source,
+                         const held_index* validators, std::uint32_t update_number, held_index& record,
+                         byte_buffer& index_bytes, transfer_result& result);
+    bool take_index(std::uint32_t number, held_index record, const byte_buffer& index_bytes,
+                    nlohmann::json& index, std::uint32_t& update_number);
     bool announcement_current(const nlohmann::json& version, std::uint32_t number,
                               const std::string& version_url);
     bool above_rollback_floor(std::uint32_t number);
@@ -71,6 +89,9 @@ private:
     std::wstring refusal_; // the last refused document or connection of this retrieval
     // The time-outs, stall floor and cancel check every document of fetch_index shares.
     transfer_request terms_;
+    // A configuration that names another host has its index taken from that host: the copy
+    // held from the host that named it is not that host's.
+    bool held_copy_allowed_ = true;
 };
 
 } // namespace qz4

@@ -156,8 +156,8 @@ pass_result update_pass::run() {
         result.rules_invalid = true;
         return result;
     }
-    (void)write_document(launcher_.files(), launcher_.work_area.config_json_path,
-                         json_text_pretty(update.config));
+    (void)update_document(launcher_.files(), launcher_.work_area.config_json_path,
+                          json_text_pretty(update.config));
     const task_locations where = task_locations_of(launcher_);
     const verification_rules verification = verification_for(rules);
     // Before anything is fetched: a disk that fills up halfway leaves the player waiting for

@@ -20,7 +20,7 @@ namespace qz4 {
 // is on disk, a power loss could leave a file that no later run would check; without the
 // flush the previous document stays, whose stamps the replaced files no longer match.
 void game_launcher::save_cache(bool files_durable) {
-    if (!files_durable)
+    if (!files_durable || !file_cache.changed())
         return;
     (void)write_document(files(), work_area.cache_json_path, json_text_pretty(file_cache.snapshot()));
 }
@@ -88,7 +88,9 @@ bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
             // One flush for all the pass wrote: the new launcher must be on disk before it takes
             // the old one's name (unflushed, it waits for a later start), and every file before
             // its stamp is recorded.
-            const bool durable = files().make_durable(layout.game_dir, pass.placed);
+            // A pass that placed nothing and recorded no new stamp has nothing to flush.
+            const bool durable = (pass.placed.empty() && !file_cache.changed()) ||
+                                 files().make_durable(layout.game_dir, pass.placed);
             if (pass.cancelled) {
                 save_cache(durable);
                 error_text = failure_text::cancelled;
@@ -102,7 +104,8 @@ bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
             if (pass.download_failures == 0 && pass.unpack_failures == 0) {
                 splash.set_status_text(localized_text(text_id::files_updated));
                 save_cache(durable);
-                files().remove_directory(work_area.download_dir, true);
+                if (is_directory(work_area.download_dir))
+                    files().remove_directory(work_area.download_dir, true);
                 return true;
             }
             // What was installed stays known, so the next run need not hash it again, whether

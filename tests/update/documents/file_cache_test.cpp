@@ -3,6 +3,7 @@
 #include "update/documents/file_cache.hpp"
 
 #include "common/file_handle.hpp"
+#include "common/file_system.hpp"
 #include "update/documents/json_document.hpp"
 
 #include "tests/support/temp_dir.hpp"
@@ -48,6 +49,12 @@ TEST_F(FileCache, StampIsSizeXorWriteTimeOfOneHandle) {
     EXPECT_EQ(file_stamp(file()), *handle.size() ^ *handle.last_write_time());
     EXPECT_EQ(file_stamp(dir.wide("missing")), std::nullopt);
     EXPECT_EQ(file_stamp(dir.wide()), std::nullopt) << "a directory has no stamp";
+    // The metadata call that spares the open gives the same stamp.
+    const auto status = stat_plain_file(file());
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->size ^ status->write_time, *file_stamp(file()));
+    EXPECT_FALSE(stat_plain_file(dir.wide("missing")).has_value());
+    EXPECT_FALSE(stat_plain_file(dir.wide()).has_value()) << "a directory has no status";
 }
 
 TEST_F(FileCache, StoreThenLookup) {
@@ -150,6 +157,15 @@ TEST_F(FileCache, SavesPrettyAndLoadsBack) {
     json data;
     EXPECT_TRUE(loaded.lookup("data\\my file.txt", file(), &data));
     EXPECT_EQ(data, record);
+    // Storing what it holds already changes nothing, so that nothing need be saved.
+    EXPECT_FALSE(loaded.changed());
+    ASSERT_TRUE(loaded.store("data\\my file.txt", file(), &record));
+    ASSERT_TRUE(loaded.store("client\\game.exe", file()));
+    EXPECT_FALSE(loaded.changed());
+    ASSERT_TRUE(loaded.store("client\\game.exe", file(), &record));
+    EXPECT_TRUE(loaded.changed());
+    loaded.load(dir.wide("cache.json"));
+    EXPECT_FALSE(loaded.changed());
 
     // An empty cache saves as null, which loads as an empty cache again.
     ASSERT_TRUE(file_cache().save(dir.wide("empty.json")));

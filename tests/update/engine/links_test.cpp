@@ -35,7 +35,10 @@ protected:
     [[nodiscard]] std::wstring game_path(const std::string& relative) const {
         return test::wide_path(game.root() / relative);
     }
-    void publish(const json& entries) { tree.publish(1, test::test_config({tree.base_url()}), entries); }
+    // Each a new update: an index of the update the launcher holds already is not fetched again.
+    void publish(const json& entries) {
+        tree.publish(++update, test::test_config({tree.base_url()}), entries);
+    }
     bool run() {
         launcher = game.launcher({tree.base_url()}, &files);
         // One file after another, so that the last file placed is the last one downloaded.
@@ -45,6 +48,7 @@ protected:
     [[nodiscard]] std::string error_text() const { return wide_to_utf8(launcher->error_text); }
 
     test::served_tree tree;
+    std::uint32_t update = 0; // of the last publish
     test::game_install game{"game"};
     const std::unique_ptr<file_operations> system = system_file_operations_below(game_path(""));
     test::faulty_files files{*system};

@@ -1,5 +1,7 @@
 #include "net/response_head.hpp"
 
+#include "common/ascii_text.hpp"
+
 #include <charconv>
 
 namespace qz4 {
@@ -37,10 +39,7 @@ std::optional<std::uint64_t> leading_number(std::string_view text) {
 } // namespace
 
 std::string validator_value(std::string_view value) {
-    value = without_leading_blanks(value);
-    while (!value.empty() &&
-           (value.back() == '\n' || value.back() == '\r' || value.back() == ' ' || value.back() == '\t'))
-        value.remove_suffix(1);
+    value = trimmed(value);
     if (value.empty() || value.size() > validator_length_cap)
         return {};
     for (const char c : value)

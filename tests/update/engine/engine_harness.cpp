@@ -12,6 +12,7 @@
 #include "update/engine/engine_files.hpp"
 
 #include "tests/support/http_test_server.hpp"
+#include "tests/support/memory_sink.hpp"
 
 #include <gtest/gtest.h>
 
@@ -84,25 +85,12 @@ std::size_t downloads_started(const faulty_files& files) {
     return count;
 }
 
-namespace {
-
-class text_sink final : public byte_sink {
-public:
-    bool write(const void* data, std::size_t size) override {
-        text.append(static_cast<const char*>(data), size);
-        return true;
-    }
-    std::string text;
-};
-
-} // namespace
-
 std::vector<std::string> server_log(const std::string& log_path) {
     downloader transfer;
     transfer_request request;
     request.url = http_server().url(log_path);
     request.connect_timeout = std::chrono::seconds(10);
-    text_sink sink;
+    memory_sink sink;
     if (const transfer_result result = transfer.download(request, sink); !result.ok())
         throw std::runtime_error("no server log " + log_path + ": " + result.error);
     std::vector<std::string> lines;

@@ -73,7 +73,7 @@ void add_file(update_tree& tree, const std::string& local_path, const std::strin
     record.u = 1;
     record.l = local_path;
     record.l_sha1 = sha1_text(content);
-    record.l_size = static_cast<std::uint32_t>(content.size());
+    record.l_size = content.size();
     record.r = remote_path_text(1, utf8_to_wide(local_path), false);
     record.r_size = record.l_size;
     // The server decodes the escapes of `r`.

@@ -10,15 +10,14 @@
 
 namespace qz4 {
 
-std::uint32_t file_size(const std::wstring& path) {
+std::uint64_t file_size(const std::wstring& path) {
     file_handle file = file_handle::open_read(path);
     if (!file.is_open())
         return 0;
-    const auto size = file.size();
-    return size ? static_cast<std::uint32_t>(*size) : 0;
+    return file.size().value_or(0);
 }
 
-bool read_file_part(const std::wstring& path, std::uint8_t* buffer, std::uint32_t& count) {
+bool read_file_part(const std::wstring& path, std::uint8_t* buffer, std::uint64_t& count) {
     file_handle file = file_handle::open_read(path);
     if (!file.is_open())
         return false;
@@ -26,10 +25,13 @@ bool read_file_part(const std::wstring& path, std::uint8_t* buffer, std::uint32_
     if (!size)
         return false;
     if (buffer == nullptr) {
-        count = static_cast<std::uint32_t>(*size);
+        count = *size;
         return true;
     }
-    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(count, *size));
+    const std::uint64_t part = std::min(count, *size);
+    if (part > std::numeric_limits<std::size_t>::max())
+        return false; // no buffer of this process is that long
+    const auto wanted = static_cast<std::size_t>(part);
     const auto got = read_fully(file, buffer, wanted);
     return got && *got == wanted;
 }

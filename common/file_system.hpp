@@ -14,12 +14,12 @@
 
 namespace qz4 {
 
-// Low 32 bits of the file's size; 0 when it cannot be opened or sized.
-[[nodiscard]] std::uint32_t file_size(const std::wstring& path);
+// The file's size; 0 when it cannot be opened or sized.
+[[nodiscard]] std::uint64_t file_size(const std::wstring& path);
 
-// Without a buffer stores the 32-bit size in count. With one reads min(count, size) bytes
-// from the start and succeeds only if exactly that many arrived.
-[[nodiscard]] bool read_file_part(const std::wstring& path, std::uint8_t* buffer, std::uint32_t& count);
+// Without a buffer stores the size in count. With one reads min(count, size) bytes from the
+// start and succeeds only if exactly that many arrived (count is then the buffer's length).
+[[nodiscard]] bool read_file_part(const std::wstring& path, std::uint8_t* buffer, std::uint64_t& count);
 
 // The whole file into the buffer (length = bytes read, position = 0). False when the file
 // cannot be opened, is empty or cannot be read.

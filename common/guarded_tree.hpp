@@ -71,9 +71,14 @@ public:
 
     [[nodiscard]] const std::wstring& root() const { return root_; }
 
-    // Created or emptied, for writing; other openers may read. Files it creates may be
-    // written by the running user only.
+    // Created or emptied, for writing (and reading back); other openers may read. Files it
+    // creates may be written by the running user only. On Windows nobody else may write,
+    // rename or delete the file while it is open, as with a held_file.
     [[nodiscard]] file_handle create_write(const std::wstring& path) const;
+    // The file create_write opened at `path`, with everything written through it, held as
+    // open_to_place holds a file: reads start at its beginning, and the bytes written are
+    // the bytes move_over puts in place. Not open when the handle cannot be rewound.
+    [[nodiscard]] held_file hold_written(file_handle written, const std::wstring& path) const;
     // An existing file of at least `length` bytes, for writing on after its first `length`
     // bytes (anything beyond them is cut off).
     [[nodiscard]] file_handle continue_write(const std::wstring& path, std::uint64_t length) const;

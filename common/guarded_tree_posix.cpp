@@ -230,7 +230,7 @@ bool held_file::move_over(const std::wstring& target) {
 }
 
 file_handle guarded_tree::create_write(const std::wstring& path) const {
-    file_handle file = open_plain_file(root_, path, O_WRONLY | O_CREAT, ownership::running_user);
+    file_handle file = open_plain_file(root_, path, O_RDWR | O_CREAT, ownership::running_user);
     if (file.is_open() &&
         retry_interrupted([&] { return ::ftruncate(static_cast<int>(file.native_handle()), 0); }) != 0) {
         const auto error = static_cast<std::uint32_t>(errno);
@@ -255,6 +255,17 @@ file_handle guarded_tree::continue_write(const std::wstring& path, std::uint64_t
     if (error != 0)
         return file_handle::failed(static_cast<std::uint32_t>(error));
     return file;
+}
+
+held_file guarded_tree::hold_written(file_handle written, const std::wstring& path) const {
+    held_file held;
+    held.root_ = root_;
+    held.path_ = path;
+    if (written.is_open() && ::lseek(static_cast<int>(written.native_handle()), 0, SEEK_SET) != 0)
+        held.file_ = file_handle::failed(static_cast<std::uint32_t>(errno));
+    else
+        held.file_ = std::move(written);
+    return held;
 }
 
 held_file guarded_tree::open_to_place(const std::wstring& path) const {

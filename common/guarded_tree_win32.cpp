@@ -303,7 +303,9 @@ file_handle guarded_tree::create_write(const std::wstring& path) const {
     const auto parent = open_parent(root_, path);
     if (!parent)
         return file_handle::failed(::GetLastError());
-    unique_handle file(open_entry(parent->path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS));
+    // Read back and renamed through this handle when it is held to be placed.
+    unique_handle file(
+        open_entry(parent->path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, OPEN_ALWAYS));
     if (!file.valid())
         return file_handle::failed(::GetLastError());
     // Emptied only once it is known to be a plain file of its own.
@@ -332,6 +334,19 @@ file_handle guarded_tree::continue_write(const std::wstring& path, std::uint64_t
     if (!::SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN) || !::SetEndOfFile(file.get()))
         return file_handle::failed(::GetLastError());
     return file_handle::adopt(reinterpret_cast<std::intptr_t>(file.release()));
+}
+
+held_file guarded_tree::hold_written(file_handle written, const std::wstring& path) const {
+    held_file held;
+    held.root_ = root_;
+    held.path_ = path;
+    const LARGE_INTEGER start{};
+    if (written.is_open() &&
+        !::SetFilePointerEx(reinterpret_cast<HANDLE>(written.native_handle()), start, nullptr, FILE_BEGIN))
+        held.file_ = file_handle::failed(::GetLastError());
+    else
+        held.file_ = std::move(written);
+    return held;
 }
 
 held_file guarded_tree::open_to_place(const std::wstring& path) const {

@@ -399,13 +399,20 @@ int lzma2_unpack_to(const std::wstring& source_path, byte_sink& target, std::uin
 }
 
 std::optional<std::uint64_t> read_packed_size(const std::wstring& path) {
+    const auto facts = read_packed_facts(path);
+    return facts ? std::optional(facts->declared) : std::nullopt;
+}
+
+std::optional<packed_file_facts> read_packed_facts(const std::wstring& path) {
     file_handle source = file_handle::open_read(path);
     if (!source.is_open())
         return std::nullopt;
     const auto header = read_header(source);
     if (!header)
         return std::nullopt;
-    return header->declared;
+    const std::uint64_t memory =
+        header->dictionary_byte > 40 ? ~std::uint64_t{0} : decoder_memory(decoder_dictionary_byte(*header));
+    return packed_file_facts{header->declared, memory};
 }
 
 } // namespace qz4

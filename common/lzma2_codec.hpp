@@ -82,4 +82,13 @@ private:
 // none); nullopt when the file cannot be read or does not start with our header.
 [[nodiscard]] std::optional<std::uint64_t> read_packed_size(const std::wstring& path);
 
+// What a packed file's header promises before a byte is decoded: the unpacked size it declares
+// and the memory its decoder will take (for a dictionary byte above 40, more than any limit).
+struct packed_file_facts {
+    std::uint64_t declared = 0;
+    std::uint64_t decoder_memory = 0;
+};
+// Nullopt when the file cannot be read or does not start with our header.
+[[nodiscard]] std::optional<packed_file_facts> read_packed_facts(const std::wstring& path);
+
 } // namespace qz4

@@ -27,16 +27,22 @@ const std::array<std::string, 4> sha1_digests = {"a9993e364706816aba3e25717850c2
 // SHA-256 texts as the launcher holds them (lower case), and none.
 const std::array<std::string, 3> sha256_digests = {std::string(64, 'a'), std::string(64, 'b'), ""};
 
+// Sizes near zero, and the same ones past 4 GiB: a size compared by its low 32 bits alone
+// would take either for the other.
+std::uint64_t small_or_beyond_32_bits(FuzzedDataProvider& input) {
+    const std::uint64_t low = input.ConsumeIntegralInRange<std::uint64_t>(0, 3);
+    return input.ConsumeBool() ? low + (std::uint64_t{1} << 32) : low;
+}
+
 class scripted_file final : public installed_file {
 public:
     explicit scripted_file(FuzzedDataProvider& input)
-        : exists_(input.ConsumeBool()), size_(input.ConsumeIntegralInRange<std::uint32_t>(0, 3)),
-          cached_(input.ConsumeBool()),
+        : exists_(input.ConsumeBool()), size_(small_or_beyond_32_bits(input)), cached_(input.ConsumeBool()),
           digest_(sha1_digests[input.ConsumeIntegralInRange<std::size_t>(0, 3)]),
           sha256_(sha256_digests[input.ConsumeIntegralInRange<std::size_t>(0, 2)]) {}
 
     bool exists() override { return ++exists_asked, exists_; }
-    std::uint32_t size() override { return ++size_asked, size_; }
+    std::uint64_t size() override { return ++size_asked, size_; }
     bool cached_as(const std::string& digest) override {
         ++cached_asked;
         return cached_ && equals_ci(digest, digest_);
@@ -44,7 +50,7 @@ public:
     digest_texts digests() override { return ++digest_asked, digest_texts{digest_, sha256_}; }
 
     const bool exists_;
-    const std::uint32_t size_;
+    const std::uint64_t size_;
     const bool cached_; // a stamp recorded for the file's true digest
     const std::string digest_;
     const std::string sha256_;
@@ -66,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     update_task task;
     task.local_path = normalize_path(utf8_to_wide(input.ConsumeRandomLengthString(12)));
     task.target_path = L"c:\\game\\" + task.local_path;
-    task.local_size = input.ConsumeIntegralInRange<std::uint32_t>(0, 3);
+    task.local_size = small_or_beyond_32_bits(input);
     task.local_sha1 = sha1_digests[input.ConsumeIntegralInRange<std::size_t>(0, 2)];
     if (input.ConsumeBool()) {
         task.digests = digest_kinds::sha1_and_sha256;

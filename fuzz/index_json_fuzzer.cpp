@@ -76,6 +76,8 @@ void check_task(update_task& task) {
     FUZZ_CHECK(task.is_self == equals_ci(task.target_path, where.exe_path));
     FUZZ_CHECK(to_lower(task.local_sha1) == task.local_sha1);
     FUZZ_CHECK(to_lower(task.download_sha1) == task.download_sha1);
+    // Sizes are added up for the disk's room and the progress: none may come near wrapping.
+    FUZZ_CHECK(task.local_size <= largest_json_size && task.remote_size <= largest_json_size);
 
     const std::wstring target = task.target_path;
     prepare_for_download(task, where);

@@ -35,7 +35,7 @@ std::string packed(std::string_view content) {
     return fuzz::read_bytes(file);
 }
 
-file_record record(std::uint32_t update, const std::wstring& path, std::uint32_t size, bool pack) {
+file_record record(std::uint32_t update, const std::wstring& path, std::uint64_t size, bool pack) {
     file_record r;
     r.u = update;
     r.l = local_path_text(path);
@@ -109,6 +109,12 @@ int main(int argc, char** argv) {
     hostile.push_back(file_record_json(odd_format));
     seed("index_json", "hostile-paths.json", json_text_compact(index_document(config["client"], hostile)));
     seed("index_json", "no-files.json", json_text_compact(index_document(config["client"], nullptr)));
+    // Sizes past 32 bits, up to the largest a record may carry.
+    nlohmann::json large = nlohmann::json::array();
+    large.push_back(file_record_json(record(5, L"client\\data\\world.pak", 5ULL << 30, false)));
+    large.push_back(file_record_json(record(5, L"client\\data\\sky.pak", 0xFFFFFFFFULL + 1, true)));
+    large.push_back(file_record_json(record(5, L"client\\data\\sea.pak", 0x7FFFFFFFFFFFFFFFULL, false)));
+    seed("index_json", "large-files.json", json_text_compact(index_document(config["client"], large)));
 
     seed("publisher_config", "config.json", json_text_pretty(config));
 
@@ -152,10 +158,10 @@ int main(int argc, char** argv) {
             file_record r;
             r.u = 1;
             r.l = local;
-            r.l_size = static_cast<std::uint32_t>(content.size());
+            r.l_size = content.size();
             r.l_sha1 = pack ? sha1_text(content) : "$SHA1";
             r.r = pack ? "1/a.lzma2" : "1/a";
-            r.r_size = static_cast<std::uint32_t>(served.size());
+            r.r_size = served.size();
             if (pack) {
                 r.r_pack = pack_format_lzma2;
                 r.r_sha1 = "$SHA1";

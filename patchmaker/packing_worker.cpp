@@ -293,7 +293,7 @@ private:
     bool read_digest(const file_names& names, file_handle& input, file_record& record) {
         const std::optional<std::uint64_t> size = input.size();
         if (size) {
-            record.l_size = static_cast<std::uint32_t>(*size);
+            record.l_size = *size;
             digest_texts digests = input.rewind() ? file_digests(input, buffer_, digests_) : digest_texts{};
             record.l_sha1 = std::move(digests.sha1);
             record.l_sha256 = std::move(digests.sha256);
@@ -317,7 +317,7 @@ private:
             delete_file_now(names.packed); // no half-written copy in the output tree
             return pack_outcome::failed;
         }
-        const std::uint32_t packed_size = file_size(names.packed);
+        const std::uint64_t packed_size = file_size(names.packed);
         if (state_.optimize && !is_executable(names.relative) && !pays_off(packed_size, record.l_size)) {
             delete_file_now(names.packed);
             return pack_outcome::not_packed;
@@ -330,7 +330,7 @@ private:
         return pack_outcome::kept;
     }
 
-    bool pays_off(std::uint32_t packed_size, std::uint32_t plain_size) const {
+    bool pays_off(std::uint64_t packed_size, std::uint64_t plain_size) const {
         if (packed_size >= plain_size)
             return false;
         const double percent = static_cast<double>(packed_size) / static_cast<double>(plain_size) * 100.0;

@@ -45,7 +45,7 @@ struct patch_maker_state {
 
     nlohmann::json configuration;
     bool optimize = true;
-    std::uint32_t minsize = 16384;
+    std::uint64_t minsize = 16384;
     std::int32_t optimize_threshold = 85;
     std::uint32_t current_version = 0;
     std::uint32_t next_version = 0;

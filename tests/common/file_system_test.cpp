@@ -285,7 +285,7 @@ TEST(FileSystem, FileQueriesAndDeletion) {
     EXPECT_EQ(stat_file_size(dir.wide("missing")), std::nullopt);
     EXPECT_EQ(stat_file_size(dir.wide("folder")), std::nullopt);
 
-    std::uint32_t count = 0;
+    std::uint64_t count = 0;
     EXPECT_TRUE(read_file_part(dir.wide("data.bin"), nullptr, count));
     EXPECT_EQ(count, 10u);
     std::uint8_t part[4] = {};
@@ -307,6 +307,25 @@ TEST(FileSystem, FileQueriesAndDeletion) {
     EXPECT_FALSE(fs::exists(dir.native("data.bin")));
     EXPECT_FALSE(delete_file_now(dir.wide("data.bin")));
     EXPECT_FALSE(delete_file_now(dir.wide("folder")));
+}
+
+// A size past 32 bits is given in full, not as its low bits (5 GiB would read as 1 GiB).
+// The file is sparse: it takes no room on the disk.
+TEST(FileSystem, SizesBeyond4GiB) {
+    test::temp_dir dir;
+    constexpr std::uint64_t five_gib = 5ULL << 30;
+    test::write_file(dir.native("large.bin"), "start");
+    fs::resize_file(dir.native("large.bin"), five_gib);
+
+    EXPECT_EQ(file_size(dir.wide("large.bin")), five_gib);
+    EXPECT_EQ(stat_file_size(dir.wide("large.bin")), five_gib);
+    std::uint64_t count = 0;
+    EXPECT_TRUE(read_file_part(dir.wide("large.bin"), nullptr, count));
+    EXPECT_EQ(count, five_gib);
+    std::uint8_t part[5] = {};
+    count = sizeof part;
+    EXPECT_TRUE(read_file_part(dir.wide("large.bin"), part, count));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(part), 5), "start");
 }
 
 // Others write to the volume meanwhile, so the two answers are compared loosely; a wrong

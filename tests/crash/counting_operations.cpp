@@ -18,6 +18,8 @@ public:
         counter_.operation_done('f');
         return ok;
     }
+    // Ends the writing as finish() does; its move counts as a rename.
+    std::unique_ptr<file_to_place> keep_to_place() override;
 
 private:
     std::unique_ptr<output_file> inner_;
@@ -38,6 +40,14 @@ public:
 private:
     kill_point& counter_;
 };
+
+std::unique_ptr<file_to_place> counted_file::keep_to_place() {
+    auto kept = inner_->keep_to_place();
+    if (!kept)
+        return nullptr; // finish() comes, and counts
+    counter_.operation_done('f');
+    return std::make_unique<counted_placement>(std::move(kept), counter_);
+}
 
 // Runs the operation, then counts it: a kill after it finds its effect on the disk.
 template <typename Operation> auto counted(kill_point& counter, char kind, Operation operation) {

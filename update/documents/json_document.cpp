@@ -167,8 +167,11 @@ std::uint32_t json_number_u32(const nlohmann::json& value) {
     return static_cast<std::uint32_t>(json_number_u64(value));
 }
 
-std::uint32_t json_number_exact_u32(const nlohmann::json& value) {
-    constexpr std::uint64_t limit = 0xFFFFFFFFU;
+namespace {
+
+// Raises the library's out-of-range error unless the value is a whole number from 0 to
+// `limit`; a boolean is 0 or 1, any other type is left to the caller's typed reading.
+void require_whole_number_up_to(const nlohmann::json& value, std::uint64_t limit, const char* range) {
     bool fits = true;
     switch (value.type()) {
     case nlohmann::json::value_t::number_unsigned:
@@ -176,20 +179,34 @@ std::uint32_t json_number_exact_u32(const nlohmann::json& value) {
         break;
     case nlohmann::json::value_t::number_integer:
         fits =
-            value.get<std::int64_t>() >= 0 && value.get<std::int64_t>() <= static_cast<std::int64_t>(limit);
+            value.get<std::int64_t>() >= 0 && static_cast<std::uint64_t>(value.get<std::int64_t>()) <= limit;
         break;
     case nlohmann::json::value_t::number_float: {
+        // Compared below limit + 1, a power of two that a double holds exactly: limit itself
+        // may round up to it.
         const double number = value.get<double>();
-        fits = number >= 0 && number <= static_cast<double>(limit) && std::trunc(number) == number;
+        const double beyond = static_cast<double>(limit / 2 + 1) * 2.0;
+        fits = number >= 0 && number < beyond && std::trunc(number) == number;
         break;
     }
     default:
-        break; // a boolean, or the type error below
+        break; // a boolean, or the type error of the typed reading
     }
     if (!fits)
-        throw nlohmann::json::out_of_range::create(406, "number does not fit 32 bits: " + value.dump(),
-                                                   &value);
+        throw nlohmann::json::out_of_range::create(
+            406, std::string("number does not fit ") + range + ": " + value.dump(), &value);
+}
+
+} // namespace
+
+std::uint32_t json_number_exact_u32(const nlohmann::json& value) {
+    require_whole_number_up_to(value, 0xFFFFFFFFU, "32 bits");
     return json_number_u32(value);
+}
+
+std::uint64_t json_number_exact_size(const nlohmann::json& value) {
+    require_whole_number_up_to(value, largest_json_size, "a file size");
+    return json_number_u64(value);
 }
 
 } // namespace qz4

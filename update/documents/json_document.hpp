@@ -52,4 +52,12 @@ inline constexpr std::size_t json_depth_limit = 100;
 // library's out-of-range error; another type its type error.
 [[nodiscard]] std::uint32_t json_number_exact_u32(const nlohmann::json& value);
 
+// The largest file size a document may carry. Sizes are added up (disk room, progress) and
+// compared as 64-bit numbers, and no disk holds a file near this.
+inline constexpr std::uint64_t largest_json_size = 0x7FFFFFFFFFFFFFFFULL;
+// A file size that a server or a cache sends: a whole number from 0 to largest_json_size, under
+// the same rules as json_number_exact_u32. A floating value far beyond 2^53 is whole, though
+// maybe not the number written; the digests still tell a file of another size.
+[[nodiscard]] std::uint64_t json_number_exact_size(const nlohmann::json& value);
+
 } // namespace qz4

@@ -125,9 +125,9 @@ file_record read_download_record(const nlohmann::json& entry, digest_kinds diges
     file_record record;
     record.l = json_member(entry, "l").get<std::string>();
     record.l_sha1 = to_lower(json_member(entry, "l_sha1").get<std::string>());
-    record.l_size = json_number_exact_u32(json_member(entry, "l_size"));
+    record.l_size = json_number_exact_size(json_member(entry, "l_size"));
     record.r = json_member(entry, "r").get<std::string>();
-    record.r_size = json_number_exact_u32(json_member(entry, "r_size"));
+    record.r_size = json_number_exact_size(json_member(entry, "r_size"));
     const auto& pack = json_member(entry, "r_pack");
     record.r_pack =
         pack.is_null() || is_empty_container(pack) ? pack_format_none : to_lower(pack.get<std::string>());
@@ -142,7 +142,7 @@ file_record read_download_record(const nlohmann::json& entry, digest_kinds diges
     return record;
 }
 
-bool is_sha256_text(std::string_view text, std::uint32_t size) {
+bool is_sha256_text(std::string_view text, std::uint64_t size) {
     if (size == 0)
         return text.empty();
     return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
@@ -203,7 +203,8 @@ publisher_settings read_publisher_settings(const nlohmann::json& config) {
     const auto& packer = json_member(maker, "packer");
     publisher_settings settings;
     settings.optimize = json_member(packer, "optimize").get<bool>();
-    settings.minsize = json_number_u32(json_member(packer, "minsize"));
+    // In full: a publisher who keeps files of 4 GiB and more unpacked writes a larger number.
+    settings.minsize = json_number_u64(json_member(packer, "minsize"));
     if (settings.optimize)
         settings.optimize_threshold =
             static_cast<std::int32_t>(json_number_u32(json_member(packer, "optimize_threshold")));

@@ -21,9 +21,9 @@ struct file_record {
     std::uint32_t u = 0;                   // update whose directory holds the server copy
     std::string l;                         // relative client path, UTF-8, backslashes, case kept
     std::string l_sha1;                    // digest text of the client file
-    std::uint32_t l_size = 0;              // low 32 bits of the client file's size
+    std::uint64_t l_size = 0;              // size of the client file, in full
     std::string r;                         // server copy relative to the base URL
-    std::uint32_t r_size = 0;              // size of the server copy
+    std::uint64_t r_size = 0;              // size of the server copy
     std::string r_pack = pack_format_none; // "lzma2" for a packed server copy
     std::string r_sha1;                    // digest text of the packed copy; unused for "none"
     // SHA-256 digest texts of the client file and of the packed copy. SHA-1 alone no longer
@@ -41,11 +41,13 @@ struct file_record {
 // `r_size`, `r_pack` and, for a packed copy, `r_sha1`. Digests and the pack format come out
 // in lower case, a pack format that is absent, null or an empty container as "none". `u` is
 // not looked at: the launcher has no use for it, so it never makes an entry unreadable. A
-// missing member or one of the wrong type raises the library's error, which the caller turns
-// into skipping the entry. With `digests` asking for SHA-256, `l_sha256` and, for a packed
-// copy, `r_sha256` are read too, in lower case, where they are strings; whether they are
-// usable is the caller's question (is_sha256_text). Otherwise they are not looked at, as
-// launchers that came before them ignore them.
+// missing member or one of the wrong type, and a size that is negative, fractional or beyond
+// largest_json_size, raises the library's error, which the caller turns into skipping the
+// entry. With `digests` asking for SHA-256, `l_sha256` and, for a packed copy, `r_sha256`
+// are read too, in lower case, where they are strings; whether they are usable is the
+// caller's question (is_sha256_text). Otherwise they are not looked at, as launchers that
+// came before them ignore them. Sizes are whole 64-bit numbers; launchers that read only
+// their low 32 bits take a file of 4 GiB or more for another size and never find it right.
 [[nodiscard]] file_record read_download_record(const nlohmann::json& entry,
                                                digest_kinds digests = digest_kinds::sha1);
 // Everything a record holds, and `u` when present, as the patch maker reads back the records
@@ -54,7 +56,7 @@ struct file_record {
 
 // Whether `text` can be the SHA-256 digest text of a file of `size` bytes: 64 lower-case hex
 // digits, and the empty text for an empty file (which has no digest, as with SHA-1).
-[[nodiscard]] bool is_sha256_text(std::string_view text, std::uint32_t size);
+[[nodiscard]] bool is_sha256_text(std::string_view text, std::uint64_t size);
 
 // `l`: the relative path as found, in UTF-8.
 [[nodiscard]] std::string local_path_text(std::wstring_view relative_path);
@@ -83,7 +85,7 @@ inline constexpr std::uint32_t max_validity_days = 3650;
 // The patch maker's settings from its configuration.
 struct publisher_settings {
     bool optimize = true;
-    std::uint32_t minsize = 16384;
+    std::uint64_t minsize = 16384;        // files this large or larger are packed
     std::int32_t optimize_threshold = 85; // read only when optimize is set
     std::uint32_t gameupdate = 0;         // the last published update
     // Days a signed version.json stays valid; a run with less than half of them left signs

@@ -20,10 +20,10 @@ struct update_task {
     std::wstring local_path;    // `l`: below the game directory
     std::wstring target_path;   // where the file belongs; the launcher's "new-" copy for itself
     std::wstring unpack_path;   // the target's own path followed by ".unp"
-    std::uint32_t local_size = 0;
+    std::uint64_t local_size = 0;
     std::string local_sha1;     // digest text of the file as it must be, lower case
     std::wstring download_path; // below the download area, with the pack format as extension
-    std::uint32_t remote_size = 0;
+    std::uint64_t remote_size = 0;
     std::string pack_format;   // "none", "lzma2", or what else the server named
     std::string download_sha1; // digest text the downloaded file must have
     bool is_self = false;      // the file is the launcher's own executable

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace qz4 {
 
@@ -30,6 +31,10 @@ inline constexpr std::uint64_t allocation_slack_per_file = 2 * 4096;
 
 class space_estimate {
 public:
+    // `unpacked_at_once`: how many files the unpack workers may hold beside the copies they
+    // replace at the same time.
+    explicit space_estimate(std::uint32_t unpacked_at_once = 1)
+        : unpacked_at_once_(unpacked_at_once > 0 ? unpacked_at_once : 1) {}
     // One file sure to be fetched: the size of its server copy, its size once in place, and
     // the size of the file it replaces there (0 when there is none).
     void add(std::uint64_t remote_size, std::uint64_t local_size, std::uint64_t replaced_size);
@@ -44,8 +49,10 @@ private:
     // file not yet in place holds at most its download, and each file in place what it grew
     // by, so the sum bounds both at once, in whatever order the stages take the files.
     std::uint64_t held_ = 0;
-    // The largest file in place: unpacked beside the file it replaces until the rename.
-    std::uint64_t largest_ = 0;
+    // The largest files in place, largest first, as many as are unpacked at once: each is
+    // unpacked beside the file it replaces until its rename.
+    std::vector<std::uint64_t> largest_;
+    std::uint32_t unpacked_at_once_; // at least one
     std::uint64_t files_ = 0;
     std::uint64_t index_entries_ = 0;
 };
@@ -63,18 +70,18 @@ struct space_shortage {
 // What the sizes alone show a pass will fetch among the index's `files`: one size query per
 // examined entry, no hashing.
 [[nodiscard]] space_estimate estimate_space(const nlohmann::json& entries, const task_locations& where,
-                                            const verification_rules& rules);
+                                            const verification_rules& rules, std::uint32_t unpacked_at_once);
 
 // Every entry with readable sizes as if its file were missing: a bound on estimate_space that
 // asks the disk nothing.
-[[nodiscard]] space_estimate estimate_space_all_missing(const nlohmann::json& entries);
+[[nodiscard]] space_estimate estimate_space_all_missing(const nlohmann::json& entries,
+                                                        std::uint32_t unpacked_at_once);
 
 // The shortage of room for what a pass will fetch, if any. When `free` holds even the bound
 // with every file missing, as it does wherever the disk has room for the whole game, no
 // installed file's size is asked for.
-[[nodiscard]] std::optional<space_shortage> find_space_shortage(const nlohmann::json& entries,
-                                                                const task_locations& where,
-                                                                const verification_rules& rules,
-                                                                std::uint64_t free);
+[[nodiscard]] std::optional<space_shortage>
+find_space_shortage(const nlohmann::json& entries, const task_locations& where,
+                    const verification_rules& rules, std::uint32_t unpacked_at_once, std::uint64_t free);
 
 } // namespace qz4

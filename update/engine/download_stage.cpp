@@ -6,6 +6,7 @@
 #include "common/paths.hpp"
 #include "net/downloader.hpp"
 #include "texts/player_texts.hpp"
+#include "update/documents/manifests.hpp"
 #include "update/engine/bandwidth_limit.hpp"
 #include "update/engine/download_progress.hpp"
 #include "update/engine/download_tally.hpp"
@@ -13,14 +14,14 @@
 #include "update/engine/game_launcher.hpp"
 #include "update/engine/host_list.hpp"
 #include "update/engine/resumable_download.hpp"
+#include "update/engine/thread_team.hpp"
 #include "update/engine/transfer_limits.hpp"
 #include "update/engine/transfer_meter.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 namespace qz4 {
 
@@ -93,6 +94,21 @@ private:
     int last_percent_ = -1;
 };
 
+// A checked download held open for the unpack stage, counted while it is held.
+class counted_download final : public forwarding_file_to_place {
+public:
+    counted_download(std::unique_ptr<file_to_place> held, std::atomic<std::uint32_t>& count)
+        : forwarding_file_to_place(std::move(held)), count_(count) {
+        ++count_;
+    }
+    ~counted_download() override { --count_; }
+    counted_download(const counted_download&) = delete;
+    counted_download& operator=(const counted_download&) = delete;
+
+private:
+    std::atomic<std::uint32_t>& count_;
+};
+
 // What one transfer of the stage owns. Touched only by its own thread (the progress
 // callbacks run in it).
 struct transfer_slot {
@@ -116,18 +132,7 @@ public:
     void run() {
         if (splash_.is_closed())
             return;
-        std::vector<std::thread> others;
-        others.reserve(plan_.transfers - 1);
-        try {
-            for (std::uint32_t i = 1; i < plan_.transfers; ++i)
-                others.emplace_back([this] { transfer_body(); });
-        } catch (...) {
-            // No thread (or no memory for one) to be had: the transfers already started carry
-            // the stage, and must be joined whatever happens.
-        }
-        transfer_body();
-        for (std::thread& other : others)
-            other.join();
+        run_on_threads(plan_.transfers, [this] { transfer_body(); });
     }
 
 private:
@@ -164,17 +169,17 @@ private:
         for (;;) {
             if (must_stop())
                 return nullptr;
-            if (auto task = state_.download_queue.pop()) {
+            if (auto next = state_.download_queue.pop()) {
                 // One raise wakes one waiting transfer; it may take the next file.
                 if (!state_.download_queue.empty())
                     state_.download_wake.raise();
-                return task;
+                return std::move(next.task);
             }
             if (state_.checks_done)
                 // The last task may have been queued between the look at the queue and the
                 // look at the flag. A retry that another transfer still puts back is that
                 // transfer's own to fetch.
-                return state_.download_queue.pop();
+                return state_.download_queue.pop().task;
             state_.download_wake.wait();
         }
     }
@@ -185,18 +190,20 @@ private:
         launcher_.files().create_directories(parent_directory(task.download_path));
         std::string error;
         digest_texts digests;
-        bool ok = fetch(slot, task, error, digests);
+        std::unique_ptr<file_to_place> kept;
+        bool ok = fetch(slot, task, error, digests, kept);
         if (const digest_check check = check_download(task, digests); ok && check != digest_check::match) {
             ok = false;
             error = check == digest_check::sha1_mismatch ? "SHA-1 mismatch" : "SHA-256 mismatch";
             // Another attempt fetches the file again; a copy known to be wrong is no use.
+            kept.reset(); // closed first: Windows deletes no file held open
             forget_download(launcher_.files(), task.download_path);
         }
         if (ok) {
             tally_.note_finished(slot.counted, task.remote_size);
             state_.consecutive_failures = 0;
             task.attempts = 0;
-            state_.unpack_queue.push(shared);
+            state_.unpack_queue.push(shared, std::move(kept));
             state_.unpack_wake.raise();
             return;
         }
@@ -215,7 +222,8 @@ private:
             format_wide(failure_text::download_entry, task.local_path.c_str(), error.c_str()));
     }
 
-    bool fetch(transfer_slot& slot, const update_task& task, std::string& error, digest_texts& digests) {
+    bool fetch(transfer_slot& slot, const update_task& task, std::string& error, digest_texts& digests,
+               std::unique_ptr<file_to_place>& kept) {
         if (launcher_.hosts.empty()) {
             error = "No update host";
             return false;
@@ -223,10 +231,14 @@ private:
         const std::string& base =
             launcher_.hosts[download_host_index(context_.host_index, launcher_.hosts.size())];
         slot.digests.reset(task.digests);
+        // A plain file checked on its way in goes in place through the handle it came in
+        // through, with no second read; a packed one is read by its decoder anyway.
+        const bool keep =
+            task.pack_format == pack_format_none && state_.downloads_held < held_downloads_limit;
         resumable_download download(slot.transfer, launcher_.files(), task.download_path,
                                     server_file{base + task.remote_path, task.remote_path, task.download_sha1,
                                                 task.download_sha256, task.remote_size},
-                                    slot.buffer, slot.digests);
+                                    slot.buffer, slot.digests, keep);
         slot.received = 0;
         transfer_request terms;
         terms.connect_timeout = std::chrono::seconds(launcher_.transfer_timeout);
@@ -245,7 +257,10 @@ private:
             // transfer at once rather than at the end of a large file.
             return splash_.is_closed() ? progress_verdict::abort : progress_verdict::go_on;
         };
-        return download.run(terms, error, digests);
+        const bool fetched = download.run(terms, error, digests);
+        if (auto held = download.take_kept())
+            kept = std::make_unique<counted_download>(std::move(held), state_.downloads_held);
+        return fetched;
     }
 
     // Holds the transfer back (libcurl reads nothing while its callback runs) until the bytes

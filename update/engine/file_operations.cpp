@@ -14,28 +14,6 @@ namespace qz4 {
 
 namespace {
 
-class system_output_file final : public output_file {
-public:
-    explicit system_output_file(file_handle file) : file_(std::move(file)) {}
-    bool write(const void* data, std::size_t size) override { return write_fully(file_, data, size); }
-    bool finish() override {
-        file_.close();
-        return true;
-    }
-
-private:
-    file_handle file_;
-};
-
-std::unique_ptr<output_file> output_of(file_handle file, std::uint32_t& error) {
-    if (!file.is_open()) {
-        error = file.open_error();
-        return nullptr;
-    }
-    error = 0;
-    return std::make_unique<system_output_file>(std::move(file));
-}
-
 class system_file_to_place final : public file_to_place {
 public:
     explicit system_file_to_place(held_file file) : file_(std::move(file)) {}
@@ -48,12 +26,47 @@ private:
     held_file file_;
 };
 
+// `created`: the file was made by create_write, and may be held to be placed.
+class system_output_file final : public output_file {
+public:
+    system_output_file(file_handle file, const guarded_tree* created, std::wstring path)
+        : file_(std::move(file)), created_(created), path_(std::move(path)) {}
+    bool write(const void* data, std::size_t size) override { return write_fully(file_, data, size); }
+    bool finish() override {
+        file_.close();
+        return true;
+    }
+    std::unique_ptr<file_to_place> keep_to_place() override {
+        if (created_ == nullptr)
+            return nullptr;
+        held_file held = created_->hold_written(std::move(file_), path_);
+        if (!held.is_open())
+            return nullptr; // closed as it was: finish() has nothing left to do
+        return std::make_unique<system_file_to_place>(std::move(held));
+    }
+
+private:
+    file_handle file_;
+    const guarded_tree* created_;
+    std::wstring path_;
+};
+
+std::unique_ptr<output_file> output_of(file_handle file, std::uint32_t& error,
+                                       const guarded_tree* created = nullptr, const std::wstring& path = {}) {
+    if (!file.is_open()) {
+        error = file.open_error();
+        return nullptr;
+    }
+    error = 0;
+    return std::make_unique<system_output_file>(std::move(file), created, path);
+}
+
 class system_operations final : public file_operations {
 public:
     explicit system_operations(std::wstring root) : tree_(std::move(root)) {}
 
     std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override {
-        return output_of(tree_.create_write(path), error);
+        return output_of(tree_.create_write(path), error, &tree_, path);
     }
     std::unique_ptr<output_file> continue_file(const std::wstring& path, std::uint64_t length,
                                                std::uint32_t& error) override {
@@ -112,6 +125,7 @@ public:
         refused();
         return false;
     }
+    std::unique_ptr<file_to_place> keep_to_place() override;
 
 private:
     void refused() {
@@ -167,6 +181,13 @@ private:
     std::wstring path_;
     const reporting_file_operations::report_function& report_;
 };
+
+std::unique_ptr<file_to_place> reporting_output_file::keep_to_place() {
+    auto kept = inner_->keep_to_place();
+    if (!kept)
+        return nullptr;
+    return std::make_unique<reporting_file_to_place>(std::move(kept), path_, report_);
+}
 
 } // namespace
 

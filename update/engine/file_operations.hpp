@@ -17,17 +17,6 @@
 
 namespace qz4 {
 
-// A file being written. Destroying it without finish() closes it as it is.
-class output_file : public byte_sink {
-public:
-    virtual ~output_file() = default;
-    // Closes the file; false when some of what was written may not have reached it.
-    [[nodiscard]] virtual bool finish() = 0;
-
-protected:
-    output_file() = default;
-};
-
 // An existing file opened to be put in place: what is read through it is what move_over puts
 // in place, whatever others do in the folder meanwhile. Destroying it closes the file.
 class file_to_place {
@@ -41,6 +30,22 @@ public:
 
 protected:
     file_to_place() = default;
+};
+
+// A file being written. Destroying it without finish() closes it as it is.
+class output_file : public byte_sink {
+public:
+    virtual ~output_file() = default;
+    // Closes the file; false when some of what was written may not have reached it.
+    [[nodiscard]] virtual bool finish() = 0;
+    // Instead of finish(): ends the writing and holds the file to be put in place through the
+    // handle it was written through (reads start at its beginning), so that bytes hashed on
+    // their way in need not be read again to be trusted. Null when this file cannot be held
+    // (a continued file, or a table that does not offer it); finish() is then still to come.
+    [[nodiscard]] virtual std::unique_ptr<file_to_place> keep_to_place() { return nullptr; }
+
+protected:
+    output_file() = default;
 };
 
 // A file to place that passes every call on to another: a table that watches the moves wraps

@@ -83,9 +83,9 @@ bool installed_file_on_disk::exists() {
     return exists_;
 }
 
-std::uint32_t installed_file_on_disk::size() {
+std::uint64_t installed_file_on_disk::size() {
     examine();
-    return static_cast<std::uint32_t>(size_);
+    return size_;
 }
 
 std::optional<std::uint64_t> installed_file_on_disk::stamp() {

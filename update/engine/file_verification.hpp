@@ -26,7 +26,7 @@ class installed_file {
 public:
     virtual ~installed_file() = default;
     [[nodiscard]] virtual bool exists() = 0;
-    [[nodiscard]] virtual std::uint32_t size() = 0; // low 32 bits
+    [[nodiscard]] virtual std::uint64_t size() = 0;
     // The cache holds a stamp equal to the file's current one, recorded for `digest` (SHA-1).
     [[nodiscard]] virtual bool cached_as(const std::string& digest) = 0;
     // Of the kinds the task asks for, in one pass; empty texts for an empty or unreadable file.
@@ -69,7 +69,7 @@ public:
     installed_file_on_disk(const update_task& task, const file_cache& cache, byte_buffer& buffer,
                            digest_context& context);
     bool exists() override;
-    std::uint32_t size() override;
+    std::uint64_t size() override;
     bool cached_as(const std::string& digest) override;
     digest_texts digests() override;
 

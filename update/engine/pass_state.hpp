@@ -21,6 +21,9 @@ class splash_view;
 // stage also when consecutive_failures + unpack_failures reaches consecutive_limit.
 inline constexpr std::uint32_t failure_limit = 10;
 inline constexpr std::uint32_t consecutive_limit = 3;
+// Far below any system's limit of open files, and more than the unpack workers fall behind by
+// while they decode.
+inline constexpr std::uint32_t held_downloads_limit = 64;
 
 enum class progress_phase : int {
     checking = 0,       // the verification owns the bar
@@ -33,6 +36,9 @@ struct pass_state {
     std::atomic<std::uint32_t> download_failures{0};    // written by the download stage
     std::atomic<std::uint32_t> consecutive_failures{0}; // written by the download stage
     std::atomic<std::uint32_t> unpack_failures{0};      // written by the unpack stage
+    // Checked downloads held open for the unpack stage (see queued_task): each is an open
+    // file, so the download stage holds no more than held_downloads_limit at once.
+    std::atomic<std::uint32_t> downloads_held{0};
     std::atomic<progress_phase> phase{progress_phase::checking};
     std::atomic<bool> checks_done{false};       // the verification queued its last task
     std::atomic<bool> abort_downloads{false};   // the download stage must stop at once

@@ -3,9 +3,11 @@
 #include "common/file_handle.hpp"
 #include "common/file_system.hpp"
 #include "common/format.hpp"
+#include "update/engine/beside_hashing_sink.hpp"
 #include "update/engine/engine_files.hpp"
 #include "update/engine/engine_sinks.hpp"
 
+#include <optional>
 #include <string_view>
 
 namespace qz4 {
@@ -26,9 +28,10 @@ void forget_download(file_operations& files, const std::wstring& download_path) 
 }
 
 resumable_download::resumable_download(downloader& transfer, file_operations& files, std::wstring path,
-                                       server_file file, byte_buffer& buffer, digest_context& digests)
+                                       server_file file, byte_buffer& buffer, digest_context& digests,
+                                       bool keep)
     : transfer_(transfer), files_(files), path_(std::move(path)), file_(std::move(file)), buffer_(buffer),
-      digests_(digests) {}
+      digests_(digests), keep_(keep) {}
 
 bool resumable_download::run(const transfer_request& terms, std::string& error, digest_texts& digests) {
     const bool resumable = file_.size >= resumable_file_size;
@@ -90,7 +93,11 @@ resumable_download::outcome resumable_download::transfer(const transfer_request&
         error = open_failure_text(open_error);
         return outcome::failed;
     }
-    hashing_sink hashed(*out, digests_);
+    std::optional<hashing_sink> inline_hashing;
+    std::optional<beside_hashing_sink> beside_hashing;
+    byte_sink& hashed = file_.size - offset >= hashed_beside_size
+                            ? static_cast<byte_sink&>(beside_hashing.emplace(*out, digests_))
+                            : inline_hashing.emplace(*out, digests_);
 
     transfer_request request = terms;
     request.url = file_.url;
@@ -101,7 +108,13 @@ resumable_download::outcome resumable_download::transfer(const transfer_request&
     continued_from_ = offset;
     const transfer_result result = transfer_.download(request, hashed);
     continued_from_ = 0;
-    const bool finished = out->finish();
+    if (beside_hashing)
+        beside_hashing->finish();
+    // A continued copy is not held: its start was hashed by name, before this handle was
+    // opened, so only a check through the placing handle can vouch for all of it.
+    if (keep_ && offset == 0 && result.ok())
+        kept_ = out->keep_to_place();
+    const bool finished = kept_ != nullptr || out->finish();
     out.reset();
 
     // Only the body from the offset on continues the copy: a server that ignores the range

@@ -35,8 +35,9 @@ void forget_download(file_operations& files, const std::wstring& download_path);
 class resumable_download {
 public:
     // The file is hashed into `digests`, with the kinds they are set to.
+    // `keep`: hold the file for placing when it is fetched whole (see take_kept).
     resumable_download(downloader& transfer, file_operations& files, std::wstring path, server_file file,
-                       byte_buffer& buffer, digest_context& digests);
+                       byte_buffer& buffer, digest_context& digests, bool keep = false);
 
     // Fetches the file into the path under the terms (time-outs, stall floor, progress; the
     // URL, range and cap are the file's), continuing a partial copy of the same server file
@@ -49,6 +50,12 @@ public:
     // The bytes already on disk that the running transfer continues (0 when from the start);
     // for the progress reports, which count only the bytes of the transfer.
     [[nodiscard]] std::uint64_t continued_from() const { return continued_from_; }
+
+    // After a run that fetched the whole file in one transfer, when the table offers it: the
+    // file held to be placed through the handle it was written and hashed through (see
+    // output_file::keep_to_place); null otherwise. Holding it keeps the file open (on Windows,
+    // shut to other writers), so the caller keeps only as many as it can afford.
+    [[nodiscard]] std::unique_ptr<file_to_place> take_kept() { return std::move(kept_); }
 
 private:
     enum class outcome { done, failed, range_refused };
@@ -66,6 +73,8 @@ private:
     byte_buffer& buffer_;
     digest_context& digests_;
     std::uint64_t continued_from_ = 0; // the thread of run() only (progress runs inside it)
+    bool keep_;
+    std::unique_ptr<file_to_place> kept_;
 };
 
 } // namespace qz4

@@ -128,7 +128,9 @@ void update_pass::verify_and_queue(const verification_rules& verification, exami
             instances_closed = true;
         }
         prepare_for_download(*task, where);
-        state.bytes_total += task->remote_size;
+        // Sizes may come near 2^63: a total that wrapped would show a pass nearly done.
+        const std::uint64_t total = state.bytes_total;
+        state.bytes_total = total > UINT64_MAX - task->remote_size ? UINT64_MAX : total + task->remote_size;
         state.download_queue.push(task);
         state.download_wake.raise();
     }
@@ -164,7 +166,8 @@ pass_result update_pass::run() {
     // an update that cannot finish. Where the system does not say what is free, the sizes
     // are not worth asking for.
     if (const auto free = launcher_.files().free_space(launcher_.layout.game_dir)) {
-        result.no_space = find_space_shortage(index_files(update.index), where, verification, *free);
+        result.no_space = find_space_shortage(index_files(update.index), where, verification,
+                                              unpack_workers(launcher_.connections), *free);
         if (result.no_space)
             return result;
     }

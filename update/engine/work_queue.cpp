@@ -2,18 +2,18 @@
 
 namespace qz4 {
 
-void work_queue::push(std::shared_ptr<update_task> task) {
+void work_queue::push(std::shared_ptr<update_task> task, std::unique_ptr<file_to_place> checked_download) {
     const std::lock_guard lock(mutex_);
-    tasks_.push_back(std::move(task));
+    tasks_.push_back({std::move(task), std::move(checked_download)});
 }
 
-std::shared_ptr<update_task> work_queue::pop() {
+queued_task work_queue::pop() {
     const std::lock_guard lock(mutex_);
     if (tasks_.empty())
-        return nullptr;
-    auto task = std::move(tasks_.front());
+        return {};
+    queued_task front = std::move(tasks_.front());
     tasks_.pop_front();
-    return task;
+    return front;
 }
 
 bool work_queue::empty() const {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "update/documents/update_task.hpp"
+#include "update/engine/file_operations.hpp"
 
 #include <condition_variable>
 #include <deque>
@@ -11,16 +12,25 @@
 
 namespace qz4 {
 
+// A task on its way between the stages, with the download that was checked for it when the
+// download stage held it open for placing (see resumable_download::take_kept).
+struct queued_task {
+    std::shared_ptr<update_task> task;
+    std::unique_ptr<file_to_place> checked_download;
+
+    explicit operator bool() const { return task != nullptr; }
+};
+
 class work_queue {
 public:
-    void push(std::shared_ptr<update_task> task);
-    // The task at the front, or null when the queue is empty.
-    [[nodiscard]] std::shared_ptr<update_task> pop();
+    void push(std::shared_ptr<update_task> task, std::unique_ptr<file_to_place> checked_download = nullptr);
+    // The task at the front, or an empty one when the queue is empty.
+    [[nodiscard]] queued_task pop();
     [[nodiscard]] bool empty() const;
 
 private:
     mutable std::mutex mutex_;
-    std::deque<std::shared_ptr<update_task>> tasks_; // guarded by mutex_
+    std::deque<queued_task> tasks_; // guarded by mutex_
 };
 
 // An auto-reset event: a raise before the wait is not lost, one wait consumes any number of

@@ -425,6 +425,12 @@ TEST(PublisherSettings, ReadLikeThePatchMakerNeedsThem) {
                 R"({"maker":{"gameupdate":1,"packer":{"minsize":1,"optimize":true,"optimize_threshold":-5}}})"))
             .optimize_threshold,
         -5);
+    EXPECT_EQ(
+        read_publisher_settings(
+            json::parse(R"({"maker":{"gameupdate":1,"packer":{"minsize":8589934592,"optimize":false}}})"))
+            .minsize,
+        8589934592U)
+        << "a minimum past 32 bits in full, not its low bits (0: pack everything)";
 
     struct row {
         const char* config;

@@ -2,6 +2,8 @@
 // skipped, and the paths a hostile index must not make the launcher write to.
 #include "update/documents/update_task.hpp"
 
+#include "update/documents/manifests.hpp"
+
 #include <gtest/gtest.h>
 
 namespace qz4 {
@@ -37,11 +39,56 @@ TEST(UpdateTask, PackedFile) {
     EXPECT_EQ(task->pack_format, "lzma2");
     EXPECT_EQ(task->download_sha1, "da39a3ee");
     EXPECT_FALSE(task->is_self);
+}
 
-    json wrapping = entry;
-    wrapping["l_size"] = 4294967301ULL;
-    EXPECT_EQ(make_update_task(wrapping, where), nullptr)
-        << "a size beyond 32 bits is refused, not wrapped to 5";
+// Sizes as the index gives them, in full up to 2^63 - 1; past that, negative or fractional
+// the entry is refused (and reported by the pass), never wrapped into a small size.
+TEST(UpdateTask, SizesInFull) {
+    struct row {
+        const char* text;
+        std::optional<std::uint64_t> size; // nullopt: the entry is refused
+    };
+    const row rows[] = {
+        {"0", 0},
+        {"4294967295", 0xFFFFFFFFULL},
+        {"4294967296", 0x100000000ULL},
+        {"4294967301", 0x100000005ULL},
+        {"5368709120", 5ULL << 30},
+        {"5368709120.0", 5ULL << 30},
+        {"9223372036854775807", 0x7FFFFFFFFFFFFFFFULL},
+        {"9223372036854775808", std::nullopt},
+        {"18446744073709551615", std::nullopt},
+        {"18446744073709551616", std::nullopt},
+        {"9.2233720368547758e18", std::nullopt}, // 2^63 once read as a double
+        {"1e300", std::nullopt},
+        {"-1", std::nullopt},
+        {"-9223372036854775808", std::nullopt},
+        {"1.5", std::nullopt},
+        {"4294967296.5", std::nullopt},
+        {"\"5\"", std::nullopt},
+    };
+    for (const auto& r : rows) {
+        for (const char* member : {"l_size", "r_size"}) {
+            SCOPED_TRACE(std::string(member) + " " + r.text);
+            json entry = entry_for("client\\world.pak");
+            entry[member] = json::parse(r.text);
+            const auto task = make_update_task(entry, where);
+            ASSERT_EQ(task != nullptr, r.size.has_value());
+            if (task) {
+                EXPECT_EQ(std::string(member) == "l_size" ? task->local_size : task->remote_size, *r.size);
+            }
+        }
+    }
+    // Written as the whole number, and read back as it was written.
+    file_record record;
+    record.l_size = 5ULL << 30;
+    record.r_size = 0x7FFFFFFFFFFFFFFFULL;
+    const json written = file_record_json(record);
+    EXPECT_NE(written.dump().find("\"l_size\":5368709120,"), std::string::npos) << written.dump();
+    EXPECT_NE(written.dump().find("\"r_size\":9223372036854775807"), std::string::npos) << written.dump();
+    const file_record read = read_file_record(written);
+    EXPECT_EQ(read.l_size, record.l_size);
+    EXPECT_EQ(read.r_size, record.r_size);
 }
 
 TEST(UpdateTask, PlainFileAndUnknownFormat) {
@@ -186,7 +233,6 @@ TEST(UpdateTask, APackFormatCannotSteerTheDownload) {
         EXPECT_EQ(make_update_task(entry, where), nullptr);
     }
 }
-
 
 // With the publisher's keys an entry needs well-formed SHA-256 digests of what is checked:
 // the file, and the packed copy when there is one. Without keys they are not looked at.

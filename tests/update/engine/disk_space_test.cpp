@@ -17,7 +17,7 @@ constexpr std::uint64_t kib = 1024;
 constexpr std::uint64_t fixed = disk_space_margin_floor;
 constexpr std::uint64_t slack = allocation_slack_per_file;
 
-TEST(SpaceEstimate, DownloadsAndGrowthOverlapAndTheLargestFileIsUnpackedBesideItsOldCopy) {
+TEST(SpaceEstimate, DownloadsAndGrowthOverlapAndTheLargestFilesAreUnpackedBesideTheirOldCopies) {
     struct file {
         std::uint64_t remote, local, replaced;
     };
@@ -25,6 +25,7 @@ TEST(SpaceEstimate, DownloadsAndGrowthOverlapAndTheLargestFileIsUnpackedBesideIt
         const char* what;
         std::vector<file> files;
         std::uint64_t needed;
+        std::uint32_t unpacked_at_once = 1;
     };
     const row rows[] = {
         {"nothing counted needs nothing", {}, 0},
@@ -34,10 +35,18 @@ TEST(SpaceEstimate, DownloadsAndGrowthOverlapAndTheLargestFileIsUnpackedBesideIt
         {"several: each holds the larger share, the largest is unpacked once",
          {{100, 300, 0}, {400, 500, 450}, {10, 20, 0}},
          300 + 400 + 20 + 500 + 3 * slack + fixed},
+        {"two workers: the two largest are unpacked at once",
+         {{10, 20, 0}, {100, 300, 0}, {400, 500, 450}},
+         300 + 400 + 20 + 500 + 300 + 3 * slack + fixed,
+         2},
+        {"more workers than files: every file at once",
+         {{400, 500, 450}, {10, 20, 0}, {100, 300, 0}},
+         300 + 400 + 20 + 500 + 300 + 20 + 3 * slack + fixed,
+         8},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
-        space_estimate estimate;
+        space_estimate estimate(r.unpacked_at_once);
         for (const auto& f : r.files)
             estimate.add(f.remote, f.local, f.replaced);
         EXPECT_EQ(estimate.needed(), r.needed);
@@ -70,8 +79,19 @@ TEST(SpaceEstimate, TheMarginGrowsWithTheUpdateAndItsIndex) {
 TEST(SpaceEstimate, TheBoundWithEveryFileMissingTakesEachEntryWithReadableSizes) {
     const json entries = json::parse(R"([{"l_size": 300, "r_size": 100}, {"l_size": "300", "r_size": 100},
         {"l_size": -1, "r_size": 5}, {"r_size": 5}, 7, {"l_size": 20, "r_size": 40}])");
-    EXPECT_EQ(estimate_space_all_missing(entries).needed(), 300 + 40 + 300 + 2 * slack + fixed);
-    EXPECT_EQ(estimate_space_all_missing(json::array()).needed(), 0u);
+    EXPECT_EQ(estimate_space_all_missing(entries, 1).needed(), 300 + 40 + 300 + 2 * slack + fixed);
+    EXPECT_EQ(estimate_space_all_missing(json::array(), 1).needed(), 0u);
+
+    // Sizes past 32 bits count in full; a sum that would wrap needs more than any disk has.
+    constexpr std::uint64_t gib = kib * kib * kib;
+    const json large = json::parse(R"([{"l_size": 5368709120, "r_size": 1048576},
+        {"l_size": 9223372036854775808, "r_size": 1}])");
+    EXPECT_EQ(estimate_space_all_missing(large, 1).needed(), 10 * gib + slack + disk_space_margin);
+    const json wrapping = json::parse(R"([{"l_size": 9223372036854775807, "r_size": 9223372036854775807},
+        {"l_size": 9223372036854775807, "r_size": 9223372036854775807},
+        {"l_size": 9223372036854775807, "r_size": 9223372036854775807}])");
+    EXPECT_EQ(estimate_space_all_missing(wrapping, 1).needed(), UINT64_MAX);
+    EXPECT_TRUE(find_space_shortage(estimate_space_all_missing(wrapping, 1), UINT64_MAX - 1));
 }
 
 TEST(SpaceEstimate, OnlySizesThatSurelyMeanAnUpdateCount) {
@@ -91,7 +111,7 @@ TEST(SpaceEstimate, OnlySizesThatSurelyMeanAnUpdateCount) {
         {L"client\\a.exe", 4, 3, false},            // right size: only the digest can tell
         {L"client\\a.exe", 9, 3, true},
         {L"config\\a.cfg", 9, 3, true},
-        {L"client\\a.exe", 4ull << 32 | 4, 3, true}, // beyond the index's 32 bits
+        {L"client\\a.exe", 4ull << 32 | 4, 3, true}, // the index's size in its low 32 bits only
         {L"config\\user.cfg", 9, 3, false},          // an edit the configuration may accept
         {L"config\\user.cfg", 9, 2, true},           // version 2 accepts none
     };
@@ -168,6 +188,28 @@ TEST(DiskSpace, ARunWithoutRoomStopsBeforeAnyDownloadAndSaysHowMuchIsNeeded) {
             EXPECT_EQ(game.read("same.bin"), same);
         }
     }
+}
+
+// A file past 4 GiB, on a disk with room for its low 32 bits alone: the run stops before it
+// fetches anything, with the need in full.
+TEST(DiskSpace, AFilePast4GiBCountsInFull) {
+    constexpr std::uint64_t gib = kib * kib * kib;
+    test::served_tree tree;
+    json entry = tree.add_file(1, "world.pak", "a stand-in for five GiB");
+    entry["l_size"] = 5 * gib;
+    entry["r_size"] = 5 * gib;
+    tree.publish(1, test::test_config({tree.base_url()}), json::array({entry}));
+
+    test::game_install game;
+    test::faulty_files files;
+    files.free_space_is = [&](const std::wstring&) { return std::optional<std::uint64_t>(6 * gib); };
+    test::recording_splash splash;
+    bool restart = false;
+    auto launcher = game.launcher({tree.base_url()}, &files);
+    EXPECT_TRUE(launcher->run(splash, restart));
+    EXPECT_EQ(splash.texts().back(), L"Not enough disk space: 10.0 GiB needed, 6.0 GiB free");
+    EXPECT_EQ(test::downloads_started(files), 0u);
+    EXPECT_FALSE(game.exists("world.pak"));
 }
 
 } // namespace

@@ -26,6 +26,16 @@ public:
             return nullptr;
         return std::make_unique<logged_placement>(std::move(file), *this);
     }
+    std::unique_ptr<output_file> create_file(const std::wstring& path, std::uint32_t& error) override {
+        auto file = system_files::create_file(path, error);
+        if (!file)
+            return nullptr;
+        return std::make_unique<test::watched_output>(
+            std::move(file), [this](std::unique_ptr<file_to_place> kept) {
+                return std::unique_ptr<file_to_place>(
+                    std::make_unique<logged_placement>(std::move(kept), *this));
+            });
+    }
     bool make_durable(const std::wstring& directory, const std::vector<std::wstring>& written) override {
         record(L"flush");
         for (const auto& path : written)

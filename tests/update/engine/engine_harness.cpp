@@ -133,6 +133,23 @@ private:
 
 } // namespace
 
+class faulty_files::placed_file final : public forwarding_file_to_place {
+public:
+    placed_file(std::unique_ptr<file_to_place> inner, std::wstring path, faulty_files& owner)
+        : forwarding_file_to_place(std::move(inner)), path_(std::move(path)), owner_(owner) {}
+    bool move_over(const std::wstring& target) override {
+        if (!owner_.move_allowed(path_, target))
+            return false;
+        if (owner_.before_placing)
+            owner_.before_placing(path_, target);
+        return forwarding_file_to_place::move_over(target);
+    }
+
+private:
+    std::wstring path_;
+    faulty_files& owner_;
+};
+
 template <typename Open>
 std::unique_ptr<output_file> faulty_files::opened(const std::wstring& path, std::uint32_t& error, Open open) {
     {
@@ -150,7 +167,14 @@ std::unique_ptr<output_file> faulty_files::opened(const std::wstring& path, std:
     const bool finish_fails = file && fail_finish && fail_finish(path);
     if (limit || finish_fails)
         return std::make_unique<limited_file>(std::move(file), limit, finish_fails);
-    return file;
+    if (!file)
+        return file;
+    // A file kept to be placed takes the faults of a file opened to be placed.
+    return std::make_unique<watched_output>(std::move(file), [this,
+                                                              path](std::unique_ptr<file_to_place> kept) {
+        count_operation();
+        return std::unique_ptr<file_to_place>(std::make_unique<placed_file>(std::move(kept), path, *this));
+    });
 }
 
 std::unique_ptr<output_file> faulty_files::create_file(const std::wstring& path, std::uint32_t& error) {
@@ -170,23 +194,6 @@ bool faulty_files::move_allowed(const std::wstring& from, const std::wstring& to
     }
     return !(refuse_move && refuse_move(from, to));
 }
-
-class faulty_files::placed_file final : public forwarding_file_to_place {
-public:
-    placed_file(std::unique_ptr<file_to_place> inner, std::wstring path, faulty_files& owner)
-        : forwarding_file_to_place(std::move(inner)), path_(std::move(path)), owner_(owner) {}
-    bool move_over(const std::wstring& target) override {
-        if (!owner_.move_allowed(path_, target))
-            return false;
-        if (owner_.before_placing)
-            owner_.before_placing(path_, target);
-        return forwarding_file_to_place::move_over(target);
-    }
-
-private:
-    std::wstring path_;
-    faulty_files& owner_;
-};
 
 std::unique_ptr<file_to_place> faulty_files::open_to_place(const std::wstring& path, std::uint32_t& error) {
     count_operation();
@@ -327,7 +334,7 @@ nlohmann::json served_tree::add_file(std::uint32_t u, const std::string& local_p
     record.l = local_path;
     record.l_sha1 = sha1_text(content);
     record.l_sha256 = sha256_text(content);
-    record.l_size = static_cast<std::uint32_t>(content.size());
+    record.l_size = content.size();
     record.r = remote_path_text(u, wide_local, packed);
     // The server decodes the escapes of `r`; our files lie under their real names.
     const fs::path target = path(wide_to_utf8(replace_all(server_copy_path(record.r).value(), L"\\", L"/")));
@@ -340,7 +347,7 @@ nlohmann::json served_tree::add_file(std::uint32_t u, const std::string& local_p
         record.r_pack = pack_format_lzma2;
         record.r_sha1 = sha1_text(read_file(target));
         record.r_sha256 = sha256_text(read_file(target));
-        record.r_size = static_cast<std::uint32_t>(fs::file_size(target));
+        record.r_size = fs::file_size(target);
     } else {
         write_file(target, content);
         record.r_size = record.l_size;

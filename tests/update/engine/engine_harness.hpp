@@ -66,6 +66,25 @@ public:
 
 // The system's operations, with faults where a test asks for them. Every call is counted.
 // The fault settings are set before the run and only read while it runs.
+// Passes a file being written through, and hands what it keeps for placing to `watch`: a
+// table that watches placements sees those that skip open_to_place.
+class watched_output final : public output_file {
+public:
+    using watch_function = std::function<std::unique_ptr<file_to_place>(std::unique_ptr<file_to_place>)>;
+    watched_output(std::unique_ptr<output_file> inner, watch_function watch)
+        : inner_(std::move(inner)), watch_(std::move(watch)) {}
+    bool write(const void* data, std::size_t size) override { return inner_->write(data, size); }
+    bool finish() override { return inner_->finish(); }
+    std::unique_ptr<file_to_place> keep_to_place() override {
+        auto kept = inner_->keep_to_place();
+        return kept ? watch_(std::move(kept)) : nullptr;
+    }
+
+private:
+    std::unique_ptr<output_file> inner_;
+    watch_function watch_;
+};
+
 class faulty_files final : public system_files {
 public:
     using system_files::system_files;

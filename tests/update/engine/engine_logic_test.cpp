@@ -193,14 +193,14 @@ TEST(FailureReport, DownloadsFirstThenUnpacks) {
 class fake_file final : public installed_file {
 public:
     bool present = true;
-    std::uint32_t length = 4;
+    std::uint64_t length = 4;
     bool stamp_matches = false;
     std::string content_digest = "abcd";
     std::string content_sha256;
     int hashed = 0;
 
     bool exists() override { return present; }
-    std::uint32_t size() override { return length; }
+    std::uint64_t size() override { return length; }
     bool cached_as(const std::string& digest) override { return stamp_matches && digest == "abcd"; }
     digest_texts digests() override {
         ++hashed;
@@ -224,7 +224,7 @@ TEST(FileVerification, PatternsSizesStampsDigestsAndAcceptedEdits) {
         int hashes;
         bool repair = false;
     };
-    auto file = [](bool present, std::uint32_t length, bool stamp, std::string digest) {
+    auto file = [](bool present, std::uint64_t length, bool stamp, std::string digest) {
         fake_file f;
         f.present = present;
         f.length = length;
@@ -283,6 +283,49 @@ TEST(FileVerification, PatternsSizesStampsDigestsAndAcceptedEdits) {
     empty.local_size = 0;
     fake_file nothing = file(true, 0, false, "");
     EXPECT_EQ(verify_file(empty, verification_rules{rules, 3, false}, nothing), v::up_to_date);
+}
+
+// Sizes past 4 GiB are compared in full: a file whose size agrees only in the low 32 bits is
+// another file, found so by its size alone, without reading gigabytes to hash them.
+TEST(FileVerification, SizesBeyond4GiB) {
+    check_rules rules;
+    rules.hard_patterns.add_pattern("client\\*");
+    rules.soft_patterns.add_pattern("config\\*");
+    constexpr std::uint64_t beyond = (std::uint64_t{1} << 32) + 4; // low 32 bits: 4
+    struct row {
+        const char* what;
+        std::wstring local_path;
+        std::uint64_t index_size;
+        std::uint64_t file_size;
+        bool stamp;
+        verification_outcome expected;
+        int hashes;
+    };
+    using v = verification_outcome;
+    const row rows[] = {
+        {"hard, same size", L"client\\world.pak", beyond, beyond, false, v::up_to_date, 1},
+        {"hard, index past 4 GiB, file its low bits", L"client\\world.pak", beyond, 4, false, v::needs_update,
+         0},
+        {"hard, file past 4 GiB, index its low bits", L"client\\world.pak", 4, beyond, false, v::needs_update,
+         0},
+        {"soft, stamp, same size", L"config\\world.pak", 5ULL << 30, 5ULL << 30, true, v::up_to_date, 0},
+        {"soft, stamp, low bits only", L"config\\world.pak", beyond, 4, true, v::needs_update, 0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        update_task task;
+        task.local_path = r.local_path;
+        task.target_path = L"C:\\Game\\" + r.local_path;
+        task.local_size = r.index_size;
+        task.local_sha1 = "abcd";
+        fake_file found;
+        found.length = r.file_size;
+        found.stamp_matches = r.stamp;
+        const verification_rules with{rules, 3, false};
+        EXPECT_EQ(verify_file(task, with, found), r.expected);
+        EXPECT_EQ(found.hashed, r.hashes);
+        EXPECT_EQ(size_shows_update(task, with, r.file_size), r.expected == v::needs_update);
+    }
 }
 
 TEST(LauncherLayout, PathsBesideTheExecutable) {

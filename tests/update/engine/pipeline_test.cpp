@@ -5,12 +5,16 @@
 #include "common/sha1.hpp"
 #include "update/documents/json_document.hpp"
 #include "update/engine/pass_state.hpp"
+#include "update/engine/transfer_limits.hpp"
+#include "update/engine/unpack_stage.hpp"
 
 #include "tests/support/http_test_server.hpp"
 #include "tests/support/system_probe.hpp"
 #include "tests/update/engine/engine_harness.hpp"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 namespace qz4 {
 namespace {
@@ -539,7 +543,9 @@ TEST_F(Pipeline, DecliningToCloseTheGameQueuesNothing) {
 }
 
 TEST_F(Pipeline, ClosingTheSplashStopsEveryStage) {
-    json entries = json::array({tree.add_file(1, "first.dat", "1"), tree.add_file(1, "second.dat", "2")});
+    json entries = json::array();
+    for (const char* name : {"first.dat", "second.dat", "third.dat", "fourth.dat", "fifth.dat"})
+        entries.push_back(tree.add_file(1, name, name));
     json slow = tree.add_file(1, "slow.bin", test::random_bytes(400 * 1024, 4));
     slow["r"] = slow["r"].get<std::string>() + "?rate=100000";
     struct row {
@@ -560,10 +566,10 @@ TEST_F(Pipeline, ClosingTheSplashStopsEveryStage) {
          }},
         {"during unpacking", entries,
          [](test::recording_splash& s, test::faulty_files& f) {
-             // The files arrive in either order from the transfers; whichever comes first
-             // closes the splash and is installed.
+             // The files arrive in any order from the transfers; whichever comes first closes
+             // the splash and is installed, as is what the other workers hold by then.
              f.refuse_move = [&s](const std::wstring&, const std::wstring& to) {
-                 if (test::ends_with_path(to, L"\\first.dat") || test::ends_with_path(to, L"\\second.dat"))
+                 if (test::ends_with_path(to, L".dat"))
                      s.close();
                  return false;
              };
@@ -589,8 +595,11 @@ TEST_F(Pipeline, ClosingTheSplashStopsEveryStage) {
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3))
             << "the 4 s transfer is cut";
         EXPECT_EQ(engine->error_text, L"Cancelled by user");
-        EXPECT_FALSE(install.exists("first.dat") && install.exists("second.dat"));
-        EXPECT_FALSE(install.exists("slow.bin"));
+        std::uint32_t installed = 0;
+        for (const auto& entry : r.files)
+            installed += install.exists(entry["l"].get<std::string>()) ? 1 : 0;
+        EXPECT_LE(installed, plan_unpack_workers(default_connections, std::thread::hardware_concurrency()));
+        EXPECT_LT(installed, r.files.size());
     }
 }
 

@@ -1,8 +1,13 @@
 // The pass-wide transfer meter and the bandwidth cap, fed made-up clock readings; how a cap
-// is shared among the transfers and how long a document may take.
+// is shared among the transfers and how long a document may take; how many unpack workers
+// run and how much decoder memory they hold together; a large file hashed beside its transfer.
+#include "tests/support/memory_sink.hpp"
 #include "update/engine/bandwidth_limit.hpp"
+#include "update/engine/beside_hashing_sink.hpp"
+#include "update/engine/decoder_budget.hpp"
 #include "update/engine/transfer_limits.hpp"
 #include "update/engine/transfer_meter.hpp"
+#include "update/engine/unpack_stage.hpp"
 
 #include <gtest/gtest.h>
 
@@ -247,6 +252,95 @@ TEST(TransferPlan, DocumentDeadlinesFromTheCapAndTheFloorRate) {
     for (const std::uint64_t rate : {std::uint64_t{1}, UINT64_MAX})
         EXPECT_GE(document_deadline(UINT64_MAX, rate, seconds(10)), seconds(10));
     EXPECT_GT(document_deadline(UINT64_MAX, 1, seconds(0)), std::chrono::hours(24 * 365 * 1000));
+}
+
+TEST(UnpackWorkers, OnePerCoreUnlessOneConnectionIsAsked) {
+    struct row {
+        std::uint32_t connections;
+        std::uint32_t cores;
+        std::uint32_t workers;
+    };
+    const row rows[] = {
+        {4, 2, 2}, {4, 0, 1}, {16, 64, max_unpack_workers}, {1, 8, 1}, {0, 8, 1}, {2, 1, 1},
+    };
+    for (const row& r : rows)
+        EXPECT_EQ(plan_unpack_workers(r.connections, r.cores), r.workers) << r.connections << " " << r.cores;
+}
+
+// A decoder whose memory does not fit beside the others' waits for them; one that needs more
+// than the whole budget still runs, alone.
+TEST(DecoderBudget, ADecoderWaitsUntilItsMemoryIsFree) {
+    constexpr std::uint64_t mib = 1024 * 1024;
+    decoder_budget budget(256 * mib);
+    std::atomic<bool> second_holds{false};
+    std::thread second;
+    {
+        const auto first = budget.reserve(200 * mib);
+        const auto small = budget.reserve(50 * mib);
+        EXPECT_EQ(budget.held(), 250 * mib);
+        second = std::thread([&] {
+            const auto held = budget.reserve(100 * mib);
+            second_holds = true;
+            EXPECT_LE(budget.held(), 150 * mib);
+        });
+        EXPECT_FALSE(second_holds);
+    }
+    second.join();
+    EXPECT_TRUE(second_holds);
+    EXPECT_EQ(budget.held(), 0u);
+    {
+        const auto alone = budget.reserve(1024 * mib);
+        EXPECT_EQ(budget.held(), 1024 * mib);
+    }
+    EXPECT_EQ(budget.held(), 0u);
+}
+
+// What the target took, in order, after what the digests held before; through block edges,
+// and when the target refuses a write.
+TEST(BesideHashing, TheDigestsAreThoseOfWhatTheTargetTook) {
+    constexpr std::size_t block = 256 * 1024;
+    struct row {
+        std::size_t size;
+        std::size_t refused_after; // the target takes no write that would pass this
+    };
+    const row rows[] = {{0, SIZE_MAX},
+                        {1, SIZE_MAX},
+                        {block - 1, SIZE_MAX},
+                        {block, SIZE_MAX},
+                        {block + 1, SIZE_MAX},
+                        {5 * block + 3, SIZE_MAX},
+                        {6 * block, 3 * block + 5}};
+    for (const row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.size << " bytes");
+        std::string bytes(r.size, '\0');
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>(i * 131 + i / 7);
+        struct refusing_sink final : byte_sink {
+            test::memory_sink taken;
+            std::size_t limit = 0;
+            bool write(const void* data, std::size_t size) override {
+                return taken.text.size() + size <= limit && taken.write(data, size);
+            }
+        } target;
+        target.limit = r.refused_after;
+        digest_context digests(digest_kinds::sha1_and_sha256);
+        digests.update("start", 5);
+        {
+            beside_hashing_sink sink(target, digests);
+            // Writes of uneven sizes, as a transfer hands them over.
+            for (std::size_t at = 0, step = 1000; at < bytes.size();
+                 at += step, step = step == 1000 ? 17000 : 1000) {
+                if (!sink.write(bytes.data() + at, std::min(step, bytes.size() - at)))
+                    break;
+            }
+            sink.finish();
+        }
+        digest_context expected(digest_kinds::sha1_and_sha256);
+        expected.update("start", 5);
+        expected.update(target.taken.text.data(), target.taken.text.size());
+        EXPECT_EQ(digests.finish(), expected.finish());
+        EXPECT_EQ(target.taken.text, bytes.substr(0, target.taken.text.size()));
+    }
 }
 
 } // namespace

@@ -96,19 +96,15 @@ std::span<const std::uint8_t> chunk_reader::current_bytes() const {
 }
 
 bool chunk_reader::refill() {
-    const std::size_t max = chunker_.limits().max;
-    if (source_ended_ || filled_ - start_ >= max)
-        return true;
-    // Less than `max` unconsumed: moved to the front only when fewer than `max` bytes of room
-    // start at them, so at most one copy (of under `max` bytes) per `max` bytes cut, never
-    // one per chunk; the room left also keeps every read below asking for at least a byte.
-    if (buffer_.size() - start_ < max) {
-        std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(start_),
-                  buffer_.begin() + static_cast<std::ptrdiff_t>(filled_), buffer_.begin());
-        filled_ -= start_;
-        start_ = 0;
-    }
-    while (filled_ - start_ < max) {
+    // What is left is less than `max` (else it would hold a cut) and usually part of one chunk,
+    // so moving it to the front costs a fraction of the bytes the fill then brings.
+    std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(start_),
+              buffer_.begin() + static_cast<std::ptrdiff_t>(filled_), buffer_.begin());
+    filled_ -= start_;
+    start_ = 0;
+    // Filled up to the end, so that a chunk is scanned twice (once short of its cut) only once
+    // per buffer, not once per read of a source that gives few bytes at a time.
+    while (filled_ < buffer_.size()) {
         const std::span<std::uint8_t> room(buffer_.data() + filled_, buffer_.size() - filled_);
         const std::optional<std::size_t> got = source_.read(room);
         if (!got || *got > room.size())
@@ -125,23 +121,26 @@ bool chunk_reader::refill() {
 chunk_reader::step chunk_reader::next() {
     if (finished_)
         return *finished_;
-    if (!refill()) {
-        finished_ = step::read_failed;
-        return *finished_;
+    while (true) {
+        const std::span<const std::uint8_t> waiting(buffer_.data() + start_, filled_ - start_);
+        const std::size_t length =
+            chunker_.first_chunk(waiting, source_ended_ ? chunk_input::file_ends : chunk_input::more_follows);
+        if (length != 0) {
+            current_ = {next_offset_, length};
+            current_start_ = start_;
+            start_ += length;
+            next_offset_ += length;
+            return step::chunk;
+        }
+        if (source_ended_) {
+            finished_ = step::end; // at the end no length means no bytes left
+            return *finished_;
+        }
+        if (!refill()) {
+            finished_ = step::read_failed;
+            return *finished_;
+        }
     }
-    const std::span<const std::uint8_t> waiting(buffer_.data() + start_, filled_ - start_);
-    const std::size_t length =
-        chunker_.first_chunk(waiting, source_ended_ ? chunk_input::file_ends : chunk_input::more_follows);
-    // refill() left at least `max` bytes or the file's end, so no length means no bytes left.
-    if (length == 0) {
-        finished_ = step::end;
-        return *finished_;
-    }
-    current_ = {next_offset_, length};
-    current_start_ = start_;
-    start_ += length;
-    next_offset_ += length;
-    return step::chunk;
 }
 
 } // namespace qz4

@@ -98,7 +98,8 @@ public:
     [[nodiscard]] std::span<const std::uint8_t> current_bytes() const;
 
 private:
-    // Reads until `max` bytes wait unconsumed or the source ends; false when it failed.
+    // Moves the bytes not yet cut to the front and reads until the buffer is full or the
+    // source ends; false when a read failed.
     [[nodiscard]] bool refill();
 
     const content_chunker& chunker_;

@@ -18,17 +18,11 @@ for arg in "$@"; do
     *) package=$arg ;;
   esac
 done
-cache=${QZ4_DEPS_CACHE:-$HOME/.cache/qz4launcher}/bench-trees
+source scripts/lib/bench-trees.sh
 scripts/ensure-deps.sh linux >/dev/null
-if [[ ! -d $cache/$package ]]; then
-  mkdir -p "$cache/download"
-  (cd "$cache/download" && apt-get download -q "$package" >/dev/null)
-  rm -rf "$cache/$package.partial"
-  dpkg-deb -x "$cache/download/${package}"_*.deb "$cache/$package.partial"
-  mv "$cache/$package.partial" "$cache/$package"
-fi
-tree=$(find "$cache/$package/usr/share" -mindepth 2 -maxdepth 3 -type d -name Data -print -quit)
-[[ -n $tree ]] || tree=$cache/$package/usr/share
+root=$(bench_tree_package "$package")
+tree=$(find "$root/usr/share" -mindepth 2 -maxdepth 3 -type d -name Data -print -quit)
+[[ -n $tree ]] || tree=$root/usr/share
 # The benchmarks bring their own test key; the product target needs none.
 cmake --preset release -DQZ4_ALLOW_UNSIGNED_UPDATES=ON >/dev/null
 cmake --build --preset release -j "$(nproc)" --target qz4_bench_install >/dev/null

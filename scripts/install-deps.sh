@@ -9,7 +9,7 @@ linux_packages=(
   clang clang-format libclang-rt-dev libclang-rt-14-dev llvm
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libsodium-dev
-  xz-utils 7zip curl python3 tmux nginx-light openssl
+  xz-utils 7zip zstd zsync curl python3 tmux nginx-light openssl
 )
 windows_packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686

@@ -75,7 +75,9 @@ void trim(std::wstring& text) {
     std::size_t end = text.size();
     while (end > begin && std::iswspace(static_cast<std::wint_t>(text[end - 1])))
         --end;
-    text = text.substr(begin, end - begin);
+    // In place: every entry of a large index passes through here at each start.
+    text.erase(end);
+    text.erase(0, begin);
 }
 
 std::wstring join_strings(const std::vector<std::wstring>& parts, std::wstring_view separator) {

@@ -6,6 +6,8 @@
 #include "common/paths.hpp"
 
 #include <algorithm>
+#include <array>
+#include <span>
 #include <vector>
 
 namespace qz4 {
@@ -99,8 +101,17 @@ bool wildcard_match(std::wstring_view pattern, std::wstring_view text) {
     // matches(i, j) = j < n && (matches(i + 1, j) || matches(i, j + 1)): the rest of the
     // pattern is tried at every remaining position except the end of the text.
     const std::size_t n = text.size();
-    std::vector<char> below(n + 1, 0);
-    std::vector<char> row(n + 1, 0);
+    // Names of one part are short: rows on the stack spare two allocations per pattern and
+    // file at every start.
+    std::array<char, 512> stack_rows{};
+    std::vector<char> heap_rows;
+    std::span<char> rows(stack_rows);
+    if (2 * (n + 1) > stack_rows.size()) {
+        heap_rows.resize(2 * (n + 1));
+        rows = heap_rows;
+    }
+    std::span<char> below = rows.first(n + 1);
+    std::span<char> row = rows.subspan(n + 1, n + 1);
     below[n] = 1; // the used-up pattern matches only the used-up text
     for (std::size_t i = pattern.size(); i-- > 0;) {
         const wchar_t p = pattern[i];

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qz4 {
@@ -127,6 +128,8 @@ public:
 
 private:
     void save_cache(bool files_durable);
+    // Starts reading the stamp cache; the pass joins the thread before it needs the stamps.
+    [[nodiscard]] std::jthread load_cache_meanwhile();
     bool run_passes(splash_view& splash, bool& restart_requested);
     // The failure of the last pass, when no host is left for another.
     bool report_failed_pass(splash_view& splash, const pass_result& pass);

@@ -37,6 +37,7 @@ work_area_layout layout_for_product(std::wstring_view temp_root, std::wstring_vi
     layout.config_json_path = join_path(layout.temp_dir, L"config.json");
     layout.accepted_update_path = join_path(layout.temp_dir, L"accepted.json");
     layout.held_index_path = join_path(layout.temp_dir, L"held_index.json");
+    layout.unpacking_path = join_path(layout.temp_dir, L"unpacking.json");
     return layout;
 }
 

@@ -36,6 +36,7 @@ struct work_area_layout {
     std::wstring config_json_path;
     std::wstring accepted_update_path; // the highest signed update taken, against rollbacks
     std::wstring held_index_path;      // which update index.json is, and how to ask for it again
+    std::wstring unpacking_path;       // stands while unpacked copies of a pass may remain
 };
 [[nodiscard]] work_area_layout layout_for_product(std::wstring_view temp_root,
                                                   std::wstring_view product_guid);

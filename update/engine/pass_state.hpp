@@ -16,6 +16,7 @@ namespace qz4 {
 
 class game_launcher;
 class splash_view;
+class unpack_leftovers;
 
 // A stage stops when download_failures + unpack_failures reaches failure_limit; the download
 // stage also when consecutive_failures + unpack_failures reaches consecutive_limit.
@@ -40,11 +41,12 @@ struct pass_state {
     // file, so the download stage holds no more than held_downloads_limit at once.
     std::atomic<std::uint32_t> downloads_held{0};
     std::atomic<progress_phase> phase{progress_phase::checking};
-    std::atomic<bool> checks_done{false};       // the verification queued its last task
-    std::atomic<bool> abort_downloads{false};   // the download stage must stop at once
-    std::atomic<bool> downloads_done{false};    // the download stage ended and was joined
-    std::atomic<bool> abort_unpacks{false};     // the unpack stage must stop at once
-    std::atomic<bool> self_update_ready{false}; // a new launcher waits at new_exe_path
+    std::atomic<bool> checks_done{false};         // the verification queued its last task
+    std::atomic<bool> abort_downloads{false};     // the download stage must stop at once
+    std::atomic<bool> downloads_done{false};      // the download stage ended and was joined
+    std::atomic<bool> abort_unpacks{false};       // the unpack stage must stop at once
+    std::atomic<bool> self_update_ready{false};   // a new launcher waits at new_exe_path
+    std::atomic<bool> unpacked_copy_stays{false}; // one could not be deleted after its attempt
     // The task the new launcher was checked against; written by the unpack stage before
     // self_update_ready, read by the run after joining that stage.
     update_task self_update_task;
@@ -84,7 +86,8 @@ struct pass_context {
     game_launcher& launcher;
     splash_view& splash;
     pass_state& state;
-    std::uint32_t host_index = 0; // the host in use for this pass's downloads
+    std::uint32_t host_index = 0;          // the host in use for this pass's downloads
+    unpack_leftovers* leftovers = nullptr; // told before the pass writes an unpacked copy
 };
 
 } // namespace qz4

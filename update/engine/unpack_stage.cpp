@@ -1,6 +1,7 @@
 #include "update/engine/unpack_stage.hpp"
 
 #include "common/byte_buffer.hpp"
+#include "common/file_system.hpp"
 #include "common/lzma2_codec.hpp"
 #include "common/paths.hpp"
 #include "texts/player_texts.hpp"
@@ -10,6 +11,7 @@
 #include "update/engine/engine_files.hpp"
 #include "update/engine/game_launcher.hpp"
 #include "update/engine/thread_team.hpp"
+#include "update/engine/unpack_leftovers.hpp"
 
 #include <array>
 #include <cstring>
@@ -41,7 +43,7 @@ class unpack_stage {
 public:
     explicit unpack_stage(pass_context& context)
         : launcher_(context.launcher), files_(context.launcher.files()), splash_(context.splash),
-          state_(context.state), budget_(unpack_decoder_budget) {}
+          state_(context.state), leftovers_(context.leftovers), budget_(unpack_decoder_budget) {}
 
     // Runs the workers, one of them on the calling thread, and returns when all have ended.
     void run() {
@@ -135,7 +137,8 @@ private:
         bool ok = false;
         if (task.pack_format == pack_format_lzma2)
             ok = unpack(task) && move_into_place(slot, task.unpack_path, task);
-        files_.delete_file(task.unpack_path);
+        if (!files_.delete_file(task.unpack_path) && is_regular_file(task.unpack_path))
+            state_.unpacked_copy_stays = true;
         return ok;
     }
 
@@ -147,6 +150,8 @@ private:
         if (!facts || facts->declared != std::uint64_t{task.local_size} ||
             facts->decoder_memory > lzma2_default_memory_limit)
             return false;
+        if (leftovers_ != nullptr)
+            leftovers_->note_unpacking();
         const decoder_budget::reservation memory = budget_.reserve(facts->decoder_memory);
         return unpack_to_file(files_, task.download_path, task.unpack_path, task.local_size) ==
                lzma2_result::ok;
@@ -182,6 +187,7 @@ private:
     file_operations& files_;
     splash_view& splash_;
     pass_state& state_;
+    unpack_leftovers* leftovers_;
     decoder_budget budget_;   // shared by the workers; its own lock
     std::mutex splash_mutex_; // orders the workers' splash calls
 };

@@ -15,10 +15,12 @@
 #include "update/engine/game_launcher.hpp"
 #include "update/engine/index_entries.hpp"
 #include "update/engine/pass_state.hpp"
+#include "update/engine/unpack_leftovers.hpp"
 #include "update/engine/unpack_stage.hpp"
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 #include <thread>
 
 namespace qz4 {
@@ -83,7 +85,7 @@ verification_rules update_pass::verification_for(const check_rules& rules) const
 }
 
 void update_pass::verify_and_queue(const verification_rules& verification, examined_entries& examined,
-                                   pass_state& state, bool& declined) {
+                                   pass_state& state, bool sweep_leftovers, bool& declined) {
     splash_view& splash = splash_;
     file_cache& cache = launcher_.file_cache;
     const task_locations where = task_locations_of(launcher_);
@@ -92,7 +94,9 @@ void update_pass::verify_and_queue(const verification_rules& verification, exami
                                entries.size(), std::numeric_limits<std::uint32_t>::max())));
     byte_buffer buffer;
     digest_context digests(verification.digests);
-    const listed_files listed(entries);
+    std::optional<listed_files> listed;
+    if (sweep_leftovers)
+        listed.emplace(entries);
     std::uint32_t counter = 1;
     bool instances_closed = false;
     for (const auto& entry : entries) {
@@ -106,8 +110,9 @@ void update_pass::verify_and_queue(const verification_rules& verification, exami
         splash.set_status_text(localized_text(text_id::checking_files));
         // Left by a run that stopped while unpacking this file; nothing will finish it. A
         // client file that happens to bear that name is the index's own, not a leftover.
-        if (!listed.contains(task->local_path + L".unp") && is_regular_file(task->unpack_path))
-            launcher_.files().delete_file(task->unpack_path);
+        if (listed && !listed->contains(task->local_path + L".unp") && is_regular_file(task->unpack_path) &&
+            !launcher_.files().delete_file(task->unpack_path))
+            state.unpacked_copy_stays = true;
 
         installed_file_on_disk installed(*task, cache, buffer, digests);
         const verification_outcome outcome = verify_file(*task, verification, installed);
@@ -173,12 +178,14 @@ pass_result update_pass::run() {
     }
 
     pass_state state;
-    pass_context context{launcher_, splash, state, host_index_};
+    unpack_leftovers leftovers(launcher_.files(), launcher_.work_area.unpacking_path,
+                               launcher_.work_area.temp_dir);
+    pass_context context{launcher_, splash, state, host_index_, &leftovers};
     examined_entries examined(where, verification.digests);
     bool declined = false;
     {
         stage_threads stages(context);
-        verify_and_queue(verification, examined, state, declined);
+        verify_and_queue(verification, examined, state, leftovers.may_remain(), declined);
 
         // The bar passes to the download stage, unless that stage has ended already.
         auto checking = progress_phase::checking;
@@ -190,6 +197,8 @@ pass_result update_pass::run() {
         stages.finish_unpacks();
     }
     result.cancelled = splash.is_closed() || declined;
+    // A cancelled pass may not have looked beside every file, nor finished its unpacking.
+    leftovers.settle(!result.cancelled && !state.unpacked_copy_stays);
     result.self_update_ready = state.self_update_ready;
     result.self_update_task = state.self_update_task;
     result.download_failures = state.download_failures + (result.cancelled ? 0 : report_unusable(examined));

@@ -49,7 +49,7 @@ public:
 private:
     [[nodiscard]] verification_rules verification_for(const check_rules& rules) const;
     void verify_and_queue(const verification_rules& verification, examined_entries& examined,
-                          pass_state& state, bool& declined);
+                          pass_state& state, bool sweep_leftovers, bool& declined);
     std::uint32_t report_unusable(const examined_entries& examined);
 
     game_launcher& launcher_;

@@ -14,6 +14,9 @@
 #include "update/engine/self_update.hpp"
 #include "update/engine/update_pass.hpp"
 
+#include <system_error>
+#include <thread>
+
 namespace qz4 {
 
 // A stamp vouches for a file's content without hashing it again. Recorded before that content
@@ -40,12 +43,31 @@ bool game_launcher::report_failed_pass(splash_view& splash, const pass_result& p
     return !update_required;
 }
 
+std::jthread game_launcher::load_cache_meanwhile() {
+    const auto load = [this] {
+        try {
+            file_cache.load(work_area.cache_json_path);
+        } catch (const std::exception&) {
+            // Out of memory: without stamps every checked file is hashed, as on a first run.
+        }
+    };
+    try {
+        return std::jthread(load);
+    } catch (const std::system_error&) {
+        load(); // no thread to be had: the stamps are read before the retrieval instead
+        return {};
+    }
+}
+
 bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
     try {
         // A repair trusts no stamp: the cache starts empty and is saved with what this run
         // finds, so the stamps of files the player damaged are gone for later runs too.
+        // Otherwise the stamps are first needed by the pass: they are read on a thread of their
+        // own while the update is retrieved, which hides their parsing behind its round trips.
+        std::jthread cache_loading;
         if (!repair)
-            file_cache.load(work_area.cache_json_path);
+            cache_loading = load_cache_meanwhile();
         if (!work_area_ready_ || !is_directory(work_area.temp_dir)) {
             error_text = failure_text::cannot_create_temp;
             return !update_required;
@@ -69,6 +91,8 @@ bool game_launcher::run_passes(splash_view& splash, bool& restart_requested) {
                 return failed_pass ? report_failed_pass(splash, *failed_pass) : !update_required;
             host_index = *pass_host;
 
+            if (cache_loading.joinable())
+                cache_loading.join();
             pass_result pass = update_pass(*this, splash, update, host_index).run();
             if (pass.rules_invalid) {
                 error_text = failure_text::config_invalid;

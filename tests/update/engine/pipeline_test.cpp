@@ -511,18 +511,33 @@ TEST_F(Pipeline, EachHostServesAtMostOnePassAndTheRunEnds) {
     }
 }
 
-// A leftover of a cut unpacking is deleted; a client file that bears such a name is not.
-TEST_F(Pipeline, AClientFileNamedLikeAnUnpackedCopyIsKept) {
+// A run marks that it unpacks before its first unpacked copy exists, and a run that was cut
+// while the mark stood has its leftovers deleted at the next start; a client file that bears
+// such a name is the game's own. A clean run takes the mark away.
+TEST_F(Pipeline, AnUnpackedCopyLeftByACutRunIsDeletedAndAClientFileNamedLikeOneIsKept) {
+    const std::string marker = ".temp/" + guid + "/unpacking.json";
     publish(json::array({tree.add_file(1, "x.dat", "x"), tree.add_file(1, "x.dat.unp", "a file of the game"),
-                         tree.add_file(1, "y.dat", "y")}));
+                         tree.add_file(1, "y.dat", std::string(4096, 'y'), true)}));
+    std::vector<bool> marked_when_unpacking;
+    files.refuse_create = [&](const std::wstring& path) -> std::optional<std::uint32_t> {
+        if (path.ends_with(L"y.dat.unp"))
+            marked_when_unpacking.push_back(game.exists(marker));
+        return std::nullopt;
+    };
     ASSERT_TRUE(run());
+    EXPECT_EQ(marked_when_unpacking, std::vector<bool>{true});
+    EXPECT_FALSE(game.exists(marker));
     ASSERT_EQ(game.read("x.dat.unp"), "a file of the game");
+    ASSERT_EQ(game.read("y.dat"), std::string(4096, 'y'));
+
     game.write("y.dat.unp", "left by a cut run");
+    game.write(marker, "{}");
     const std::size_t before = downloads(files);
     ASSERT_TRUE(run());
     EXPECT_EQ(downloads(files), before) << "nothing is fetched again";
     EXPECT_EQ(game.read("x.dat.unp"), "a file of the game");
     EXPECT_FALSE(game.exists("y.dat.unp"));
+    EXPECT_FALSE(game.exists(marker));
 }
 
 TEST_F(Pipeline, DecliningToCloseTheGameQueuesNothing) {
@@ -660,14 +675,6 @@ TEST_F(Pipeline, AnAcceptedEditIsKeptFromVersionThree) {
     tree.publish(2, config, entries);
     ASSERT_TRUE(run());
     EXPECT_EQ(game.read("config/user.cfg"), "published") << "version 2 accepts no edits";
-}
-
-TEST_F(Pipeline, AnUnpackedCopyLeftByACrashIsRemoved) {
-    game.write("a.dat", "current");
-    game.write("a.dat.unp", "half of something");
-    publish(json::array({tree.add_file(1, "a.dat", "current")}));
-    ASSERT_TRUE(run());
-    EXPECT_FALSE(game.exists("a.dat.unp"));
 }
 
 TEST_F(Pipeline, ProgramsBecomeExecutablePosix) {

@@ -2,6 +2,7 @@
 
 #include "common/durability.hpp"
 #include "common/file_system.hpp"
+#include "common/paths.hpp"
 #include "update/engine/engine_files.hpp"
 #include "update/engine/file_operations.hpp"
 
@@ -15,9 +16,8 @@ constexpr std::string_view marker_text = "{\"unpacking\":true}";
 
 } // namespace
 
-unpack_leftovers::unpack_leftovers(file_operations& files, std::wstring marker_path,
-                                   std::wstring marker_directory)
-    : files_(files), marker_path_(std::move(marker_path)), marker_directory_(std::move(marker_directory)) {
+unpack_leftovers::unpack_leftovers(file_operations& files, std::wstring marker_path)
+    : files_(files), marker_path_(std::move(marker_path)) {
     // Whatever stands at the marker's name, readable or not, may be a marker.
     may_remain_ = read_file_attributes(marker_path_).has_value();
 }
@@ -33,7 +33,7 @@ void unpack_leftovers::note_unpacking() {
             // Only the marker and its name: a flush of the volume would also wait for every
             // download written so far.
             (void)flush_file(marker_path_);
-            (void)flush_file(marker_directory_);
+            (void)flush_file(parent_directory(marker_path_));
         }
     });
 }

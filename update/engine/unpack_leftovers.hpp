@@ -13,7 +13,7 @@ class file_operations;
 
 class unpack_leftovers {
 public:
-    unpack_leftovers(file_operations& files, std::wstring marker_path, std::wstring marker_directory);
+    unpack_leftovers(file_operations& files, std::wstring marker_path);
 
     // Whether an earlier run may have left copies behind: its marker stands, or cannot be
     // told apart from one that stands.
@@ -29,7 +29,6 @@ public:
 private:
     file_operations& files_;
     std::wstring marker_path_;
-    std::wstring marker_directory_;
     bool may_remain_ = false;
     std::once_flag noted_; // the first unpacking writes the marker
     bool written_ = false; // set under noted_; read after the unpack threads are joined

@@ -137,7 +137,8 @@ private:
         bool ok = false;
         if (task.pack_format == pack_format_lzma2)
             ok = unpack(task) && move_into_place(slot, task.unpack_path, task);
-        if (!files_.delete_file(task.unpack_path) && is_regular_file(task.unpack_path))
+        // A placed copy has left its name already: only a failed one can still stand there.
+        if (!files_.delete_file(task.unpack_path) && !ok && is_regular_file(task.unpack_path))
             state_.unpacked_copy_stays = true;
         return ok;
     }

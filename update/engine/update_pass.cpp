@@ -178,8 +178,7 @@ pass_result update_pass::run() {
     }
 
     pass_state state;
-    unpack_leftovers leftovers(launcher_.files(), launcher_.work_area.unpacking_path,
-                               launcher_.work_area.temp_dir);
+    unpack_leftovers leftovers(launcher_.files(), launcher_.work_area.unpacking_path);
     pass_context context{launcher_, splash, state, host_index_, &leftovers};
     examined_entries examined(where, verification.digests);
     bool declined = false;
